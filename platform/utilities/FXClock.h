@@ -1,0 +1,64 @@
+// The process-wide clock behind every time read and sleep of the platform.
+//
+// The real clock reads the system clocks and sleeps. A test installs an
+// FXVirtualClock, on which a sleep returns at once and moves time forward,
+// so that waits of minutes take microseconds and are recorded.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class FXClock {
+ public:
+  virtual ~FXClock() {}
+  // Milliseconds on a clock that never goes back.
+  virtual int64_t MonotonicMs() = 0;
+  // Seconds since 1970-01-01 UTC, what time() gives.
+  virtual int64_t UnixTime() = 0;
+  virtual void SleepMs(int64_t milliseconds) = 0;
+};
+
+class FXRealClock : public FXClock {
+ public:
+  int64_t MonotonicMs() override;
+  int64_t UnixTime() override;
+  void SleepMs(int64_t milliseconds) override;
+};
+
+class FXVirtualClock : public FXClock {
+ public:
+  explicit FXVirtualClock(int64_t unixTime = 1767225600 /* 2026-01-01 */);
+
+  int64_t MonotonicMs() override;
+  int64_t UnixTime() override;
+  // Returns at once; time moves forward by the pause, which is recorded.
+  void SleepMs(int64_t milliseconds) override;
+
+  void Advance(int64_t milliseconds);
+  std::vector<int64_t> Sleeps() const;
+  void ClearSleeps();
+
+ private:
+  mutable std::mutex m_mutex;
+  int64_t m_iNowMs;
+  int64_t m_iUnixStartMs;
+  std::vector<int64_t> m_sleeps;
+};
+
+// The clock in force; the real one until a test installs another.
+FXClock& FXGetClock();
+// Installs a clock (null brings back the real one).
+void FXSetClock(std::shared_ptr<FXClock> clock);
+
+// Installs a virtual clock for a scope, then brings back the real one.
+class FXScopedVirtualClock {
+ public:
+  FXScopedVirtualClock();
+  ~FXScopedVirtualClock();
+  FXVirtualClock& clock() { return *m_clock; }
+
+ private:
+  std::shared_ptr<FXVirtualClock> m_clock;
+};
