@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "FXMutex.h"
+
+TEST(FXMutexTest, RecursiveHoldsAreCountedAndOwned) {
+  FXMutex mutex;
+  EXPECT_EQ(0u, mutex.GetOwnerThreadId());
+  mutex.Lock();
+  mutex.Lock();
+  mutex.Unlock();
+  EXPECT_EQ(1, mutex.GetLockCount());
+  EXPECT_EQ(GetCurrentThreadId(), mutex.GetOwnerThreadId());
+  mutex.Unlock();
+  EXPECT_EQ(0, mutex.GetLockCount());
+  EXPECT_EQ(0u, mutex.GetOwnerThreadId());
+  // An extra Unlock leaves the count at 0.
+  mutex.Unlock();
+  EXPECT_EQ(0, mutex.GetLockCount());
+}
+
+TEST(FXMutexTest, UnlockByAnotherThreadChangesNothing) {
+  FXMutex mutex;
+  mutex.Lock();
+  mutex.Lock();
+  uint32_t owner = mutex.GetOwnerThreadId();
+  std::thread stranger([&] { mutex.Unlock(); });
+  stranger.join();
+  EXPECT_EQ(2, mutex.GetLockCount());
+  EXPECT_EQ(owner, mutex.GetOwnerThreadId());
+  // The holder still holds it: another thread cannot take it.
+  bool taken = true;
+  std::thread other([&] { taken = mutex.TryLock(CTimeInterval(1000)); });
+  other.join();
+  EXPECT_FALSE(taken);
+  mutex.Unlock();
+  mutex.Unlock();
+  std::thread later([&] {
+    taken = mutex.TryLock();
+    if (taken) mutex.Unlock();
+  });
+  later.join();
+  EXPECT_TRUE(taken);
+}
+
+TEST(FXMutexTest, DestructorReleasesTheHoldsOfTheDestroyingThread) {
+  auto* mutex = new FXMutex;
+  mutex->Lock();
+  mutex->Lock();
+  delete mutex;  // must not hang or leave the POSIX mutex held (checked by a new lock below)
+
+  FXMutex reused;
+  reused.Lock();
+  reused.Lock();
+  reused.~FXMutex();
+  EXPECT_EQ(0, reused.GetLockCount());
+  new (&reused) FXMutex;  // so that the scope's destructor has a sound object
+}
+
+TEST(FXMutexTest, ExcludesOtherThreads) {
+  FXMutex mutex;
+  int counter = 0;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 10000; ++i) {
+        auto_lock hold(&mutex, true);
+        auto_lock again(&mutex, true);  // recursion inside one scope
+        ++counter;
+      }
+    });
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(40000, counter);
+  EXPECT_EQ(0, mutex.GetLockCount());
+}
+
+TEST(AutoLockTest, ReleaseFollowsTheScope) {
+  FXMutex mutex;
+  {
+    auto_lock hold(&mutex, false);
+    EXPECT_EQ(0, mutex.GetLockCount());
+    hold.Lock();
+    hold.Lock();  // already held: no second hold
+    EXPECT_EQ(1, mutex.GetLockCount());
+    hold.Unlock();
+    EXPECT_EQ(0, mutex.GetLockCount());
+  }  // released early: no second unlock at the end
+  EXPECT_EQ(0, mutex.GetLockCount());
+  {
+    auto_lock hold(&mutex, true);
+    EXPECT_EQ(1, mutex.GetLockCount());
+  }
+  EXPECT_EQ(0, mutex.GetLockCount());
+  auto_lock none(nullptr, true);
+  none.Unlock();
+}

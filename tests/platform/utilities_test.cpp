@@ -1,0 +1,56 @@
+#include <gtest/gtest.h>
+
+#include "CTimeStamp.h"
+#include "CWqString.h"
+#include "FXClock.h"
+#include "FXThread.h"
+#include "auto_ptr_array.h"
+
+TEST(CTimeStampTest, FromUnixTime) {
+  EXPECT_EQ(0, CTimeStamp::FromUnixTime(0));
+  EXPECT_EQ(116444736010000000LL, CTimeStamp::FromUnixTime(1));
+  EXPECT_EQ(116444736000000000LL - 10000000LL, CTimeStamp::FromUnixTime(-1));
+  EXPECT_EQ(42, CTimeStamp(42).Ticks());
+}
+
+TEST(AutoPtrArrayTest, ResetFreesOnlyWhatItReplaces) {
+  char* first = new char[8];
+  auto_ptr_array<char> holder(first);
+  EXPECT_EQ(first, holder.get());
+  holder.reset(first);  // same pointer: kept, nothing freed (ASan would see a double free)
+  EXPECT_EQ(first, holder.get());
+  char* second = new char[4];
+  holder.reset(second);  // frees `first`
+  EXPECT_EQ(second, holder.get());
+  auto_ptr_array<char> empty;
+  EXPECT_EQ(nullptr, empty.get());
+}
+
+TEST(CWqStringTest, EmptyStringsGiveEmptyText) {
+  EXPECT_STREQ("", CWqString().c_str());
+  EXPECT_STREQ("", CWqString(static_cast<const char*>(nullptr)).c_str());
+  EXPECT_STREQ("abc", CWqString("abc").c_str());
+  EXPECT_EQ(nullptr, CAutoMemory<char>().Ptr_const());
+  const char bytes[] = {'x', 'y'};
+  CAutoMemory<char> block(bytes, 2);
+  ASSERT_NE(nullptr, block.Ptr_const());
+  EXPECT_EQ('y', block.Ptr_const()[1]);
+}
+
+TEST(FXClockTest, VirtualClockRecordsSleepsAndMovesTime) {
+  FXScopedVirtualClock scoped;
+  int64_t before = FXGetClock().MonotonicMs();
+  int64_t unixBefore = FXTime();
+  FXThread::Sleep(120000);  // two minutes, at once
+  FXThread::Sleep(0);
+  EXPECT_EQ(before + 120000, FXGetClock().MonotonicMs());
+  EXPECT_EQ(unixBefore + 120, FXTime());
+  EXPECT_EQ((std::vector<int64_t>{120000, 0}), scoped.clock().Sleeps());
+}
+
+TEST(FXClockTest, RealClockIsBackAfterTheScope) {
+  { FXScopedVirtualClock scoped; }
+  int64_t before = FXGetClock().MonotonicMs();
+  FXThread::Sleep(20);
+  EXPECT_GE(FXGetClock().MonotonicMs() - before, 20);
+}
