@@ -10,9 +10,12 @@
 class ClProxyMsgFactory {
  public:
   // Builds the message of `type` from `length` bytes at `payload`. A byte
-  // block message takes the buffer itself (no copy); other classes decode it.
-  // A payload that does not decode is an EPROTO (71) error naming the type.
-  // A type the library does not know is an EPROTO error too.
+  // block message (and a pre-pipeline data block) takes the buffer itself (no
+  // copy); an empty or type-only type gives a ClEmptyMsg without reading the
+  // payload; every other type is decoded by its class. A payload that does
+  // not decode (short, trailing bytes, a length or count beyond the bytes
+  // left) is an EPROTO (71) error naming the type, as is an unknown type;
+  // `msg` is then null. On success `msg` is a new message the caller owns.
   static CWqError Create(uint16_t type, std::unique_ptr<uint8_t[]> payload, uint32_t length,
                          ClProxyMsg*& msg);
 };

@@ -2,13 +2,26 @@
 // value name. Built for each use; every instance sees the same store.
 //
 // The store lives on disk under a root folder: the environment variable
-// "PROXY_SETTINGS_ROOT" names it, else a per-user default. Several processes
-// read and write it at once: each write is atomic under a file lock. A read
+// "PROXY_SETTINGS_ROOT" names it, else "$XDG_CONFIG_HOME/proxyagent/settings",
+// else "$HOME/.config/proxyagent/settings", else
+// "/tmp/proxyagent-settings-<uid>". Several processes read and write it at
+// once: each write is atomic under a file lock (SettingsStorage.h). A read
 // of an absent value returns 0 and leaves the caller's out-value untouched,
 // so callers preset their default. A section name that starts with "~" names
 // the same section without it (delRegField("~" + section, name)).
+//
+// Values are typed: a number read as a boolean is true when not 0, a boolean
+// read as a number is 1 or 0; a string is only read as a string. A string
+// keeps every byte it was given, NUL bytes included.
+//
+// The central server's client name is the string value "sClientName" of the
+// section "Zentraver".
+//
+// No instance state outside the object: the store may be used during static
+// initialisation (the log writer reads it then).
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 class KXPlatformInfo {
@@ -26,10 +39,24 @@ class KXPlatformInfo {
   int setString(const std::string& section, const std::string& name, const char* value,
                 size_t length);
   int setBoolean(const std::string& section, const std::string& name, bool value);
+  // 0 when the value (or section) is gone afterwards, also when it was absent.
   int deleteField(const std::string& section, const std::string& name);
   int delRegField(const std::string& section, const std::string& name);
   int deleteSection(const std::string& section);
 
+  // The instance focus the caller works for. This store serves one instance,
+  // so the focus is kept but chooses nothing.
+  void setFocus(const std::string& focus);
+  const std::string& getFocus() const { return m_sFocus; }
+
+  // Copies the central server's client name, NUL-terminated and cut to fit,
+  // into `buffer`. Non-zero (the length copied) when a non-empty name is set;
+  // 0 otherwise, with buffer[0] set to NUL when there is room.
+  int getZentraverClientName(char* buffer, int size);
+
   // The root folder in force (for tests and tools).
   static std::string RootDirectory();
+
+ private:
+  std::string m_sFocus;
 };

@@ -1,0 +1,25 @@
+#include "EvTask.h"
+
+#include "RecordGetters.h"
+
+EvTask::EvTask(KXJobID jobId, int, void*, bool) : m_jobId(jobId) {}
+EvTask::~EvTask() {}
+
+int EvTask::getOptionInt(uint32_t optionId, int& value, std::string* errorText) {
+  RecordValue option;
+  int rc = RecordRegistry::Instance().TaskOption("EvTask::getOptionInt", m_jobId, optionId,
+                                                 &option);
+  return RecordGetters::Integer(rc, option, value, errorText);
+}
+
+int EvTask::getOptionString(uint32_t optionId, std::string& value, std::string* errorText) {
+  RecordValue option;
+  int rc = RecordRegistry::Instance().TaskOption("EvTask::getOptionString", m_jobId, optionId,
+                                                 &option);
+  return RecordGetters::String(rc, option, value, errorText);
+}
+
+int EvTask::getXMLOptions(std::string& xml, std::string* errorText) {
+  int rc = RecordRegistry::Instance().TaskXMLOptions("EvTask::getXMLOptions", m_jobId, &xml);
+  return RecordGetters::Finish(rc, errorText);
+}

@@ -1,0 +1,133 @@
+#include "ClPipelineMsgs.h"
+
+#include <cstring>
+
+#include "ClProxyPayload.h"
+
+namespace {
+
+// A payload that is exactly one record.
+template <typename Record>
+bool DecodeOne(const uint8_t* payload, uint32_t length, Record& record) {
+  ClProxyPayloadReader in(payload, length);
+  ClPrePipelineWire::Get(in, record);
+  return in.done();
+}
+
+// A payload that is a uint32 count and that many records of `recordSize`.
+template <typename Record>
+bool DecodeList(const uint8_t* payload, uint32_t length, uint32_t recordSize,
+                std::vector<Record>& records) {
+  ClProxyPayloadReader in(payload, length);
+  uint32_t count = 0;
+  in.get(count);
+  if (!in.checkCount(count, recordSize)) return false;
+  records.resize(count);
+  for (Record& record : records) ClPrePipelineWire::Get(in, record);
+  return in.done();
+}
+
+template <typename Record>
+void EncodeList(ClProxyPayloadWriter& out, const std::vector<Record>& records) {
+  out.put(static_cast<uint32_t>(records.size()));
+  for (const Record& record : records) ClPrePipelineWire::Put(out, record);
+}
+
+}  // namespace
+
+CWqError COBConfigMsg::encode(std::vector<uint8_t>& out) const {
+  ClProxyPayloadWriter w(out);
+  ClPrePipelineWire::Put(w, m_config);
+  return w.result(getMsgType());
+}
+
+std::unique_ptr<COBConfigMsg> COBConfigMsg::decode(const uint8_t* payload, uint32_t length) {
+  COBClientConfig config;
+  if (!DecodeOne(payload, length, config)) return nullptr;
+  return std::unique_ptr<COBConfigMsg>(new COBConfigMsg(config));
+}
+
+CWqError COBPrePipelineDedupeInfoRespMsg::encode(std::vector<uint8_t>& out) const {
+  ClProxyPayloadWriter w(out);
+  ClPrePipelineWire::Put(w, m_config);
+  return w.result(getMsgType());
+}
+
+std::unique_ptr<COBPrePipelineDedupeInfoRespMsg> COBPrePipelineDedupeInfoRespMsg::decode(
+    const uint8_t* payload, uint32_t length) {
+  _PrePipelineDedupe_Config config;
+  if (!DecodeOne(payload, length, config)) return nullptr;
+  return std::unique_ptr<COBPrePipelineDedupeInfoRespMsg>(
+      new COBPrePipelineDedupeInfoRespMsg(config));
+}
+
+ClPipelineBlobMsg::ClPipelineBlobMsg(const _PipelineDataHdr& header, const void* data,
+                                     uint32_t length)
+    : ClProxyMsg(PROXY_PREPIPELINE_DATA_MSG),
+      m_header(header),
+      m_pBuffer(new uint8_t[length ? length : 1]),
+      m_pData(m_pBuffer.get()),
+      m_uLength(data ? length : 0) {
+  if (m_uLength) std::memcpy(m_pBuffer.get(), data, m_uLength);
+}
+
+CWqError ClPipelineBlobMsg::encode(std::vector<uint8_t>& out) const {
+  ClProxyPayloadWriter w(out);
+  ClPrePipelineWire::Put(w, m_header);
+  w.putRaw(m_pData, m_uLength);
+  return w.result(getMsgType());
+}
+
+std::unique_ptr<ClPipelineBlobMsg> ClPipelineBlobMsg::decode(std::unique_ptr<uint8_t[]> payload,
+                                                             uint32_t length) {
+  if (!payload && length) return nullptr;
+  ClProxyPayloadReader in(payload.get(), length);
+  std::unique_ptr<ClPipelineBlobMsg> msg(new ClPipelineBlobMsg());
+  ClPrePipelineWire::Get(in, msg->m_header);
+  if (!in.ok()) return nullptr;
+  msg->m_uLength = in.remaining();
+  msg->m_pBuffer = std::move(payload);
+  msg->m_pData = msg->m_pBuffer.get() + in.offset();
+  return msg;
+}
+
+CWqError ClPipelineSignatureMsg::encode(std::vector<uint8_t>& out) const {
+  ClProxyPayloadWriter w(out);
+  if (m_bHasSignature) ClPrePipelineWire::Put(w, m_signature);
+  return w.result(getMsgType());
+}
+
+std::unique_ptr<ClPipelineSignatureMsg> ClPipelineSignatureMsg::decode(const uint8_t* payload,
+                                                                       uint32_t length) {
+  if (length == 0) return std::unique_ptr<ClPipelineSignatureMsg>(new ClPipelineSignatureMsg());
+  _PrePipelineDedupe_Signature signature;
+  if (!DecodeOne(payload, length, signature)) return nullptr;
+  return std::unique_ptr<ClPipelineSignatureMsg>(new ClPipelineSignatureMsg(signature));
+}
+
+CWqError COBPrePipelineDedupeQueryMsg::encode(std::vector<uint8_t>& out) const {
+  ClProxyPayloadWriter w(out);
+  EncodeList(w, m_queries);
+  return w.result(getMsgType());
+}
+
+std::unique_ptr<COBPrePipelineDedupeQueryMsg> COBPrePipelineDedupeQueryMsg::decode(
+    const uint8_t* payload, uint32_t length) {
+  std::vector<_PrePipelineDedupe_Query> queries;
+  if (!DecodeList(payload, length, ClPrePipelineWire::kQuerySize, queries)) return nullptr;
+  return std::unique_ptr<COBPrePipelineDedupeQueryMsg>(new COBPrePipelineDedupeQueryMsg(queries));
+}
+
+CWqError COBPrePipelineDedupeResultRespMsg::encode(std::vector<uint8_t>& out) const {
+  ClProxyPayloadWriter w(out);
+  EncodeList(w, m_results);
+  return w.result(getMsgType());
+}
+
+std::unique_ptr<COBPrePipelineDedupeResultRespMsg> COBPrePipelineDedupeResultRespMsg::decode(
+    const uint8_t* payload, uint32_t length) {
+  std::vector<_PrePipelineDedupe_Result_Resp> results;
+  if (!DecodeList(payload, length, ClPrePipelineWire::kResultSize, results)) return nullptr;
+  return std::unique_ptr<COBPrePipelineDedupeResultRespMsg>(
+      new COBPrePipelineDedupeResultRespMsg(results));
+}

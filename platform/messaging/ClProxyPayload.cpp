@@ -1,0 +1,55 @@
+#include "ClProxyPayload.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "FXErrorUtil.h"
+
+bool ClProxyPayloadWriter::grow(uint64_t need) {
+  if (!m_bOk) return false;
+  if (need > 0xFFFFFFFFull - m_out.size()) {
+    m_bOk = false;
+    return false;
+  }
+  m_out.resize(m_out.size() + static_cast<size_t>(need));
+  return true;
+}
+
+void ClProxyPayloadWriter::putRaw(const void* data, uint32_t length) {
+  size_t offset = m_out.size();
+  if (!grow(length)) return;
+  if (length) std::memcpy(m_out.data() + offset, data, length);
+}
+
+void ClProxyPayloadReader::getBool(bool& value) {
+  uint16_t raw = 0;
+  get(raw);
+  if (!m_bOk) return;
+  if (raw > 1) {
+    m_bOk = false;
+    return;
+  }
+  value = raw == 1;
+}
+
+void ClProxyPayloadReader::getRaw(void* data, uint32_t length) {
+  if (!m_bOk) return;
+  if (length > remaining()) {
+    m_bOk = false;
+    return;
+  }
+  if (length) std::memcpy(data, m_pData + m_uOffset, length);
+  m_uOffset += length;
+}
+
+bool ClProxyPayloadReader::checkCount(uint32_t count, uint32_t minItemSize) {
+  if (!m_bOk) return false;
+  if (minItemSize && count > remaining() / minItemSize) m_bOk = false;
+  return m_bOk;
+}
+
+CWqError ClProxyPayloadWriter::result(uint16_t type) const {
+  if (m_bOk) return CWqError::Success();
+  return FXErrorUtil::ErrorErrNo(FX_HERE, EMSGSIZE, "Payload of message type 0x%04x is too large",
+                                 type);
+}

@@ -1,0 +1,59 @@
+// Timeout kinds and getTimeOutValue: every wait, time limit or retry count
+// of the proxy exchanges that is not a fixed number is looked up by kind.
+//
+// getTimeOutValue reads the number named after the kind (for example
+// "TIMEOUT_DAEMON_REPLY") in the settings section "ProxyTimeouts" on every
+// call, so a test or an administrator can change it at any time; an absent
+// value gives the built-in default below. The stored number is taken as a
+// signed 64-bit value and clamped to the int range, so a value stored as
+// (unsigned long)-1 reads as -1.
+//
+//   kind                          value  default  unit
+//   TIMEOUT_UPDATE_ACK                0      600  seconds
+//   TIMEOUT_VERSION_REPLY             1       60  seconds
+//   TIMEOUT_NEXT_FILE                 2     1800  seconds
+//   TIMEOUT_FILE_DATA                 4      300  seconds
+//   TIMEOUT_FILE_DATA_RETRIES         5        3  attempts
+//   TIMEOUT_COLLECT_FILE_REQUEST     11      600  seconds
+//   TIMEOUT_DAEMON_REPLY             12      120  seconds
+//   TIMEOUT_PROCESS_STATUS           13       60  seconds
+//   TIMEOUT_JOB_START_REPLY          14      300  seconds
+//   TIMEOUT_RESTORE_COMPLETE         15      600  seconds
+//   TIMEOUT_BROWSE_REPLY             16      300  seconds
+//   TIMEOUT_DOWNLOAD                 17      300  seconds
+//   TIMEOUT_CREATE_FOLDER_REPLY      18      120  seconds
+//   TIMEOUT_CLIENT_CONNECT           19      300  seconds
+//   TIMEOUT_CONTROL_PORT             20      300  seconds
+//   TIMEOUT_UPDATE_SERVICES_STOP     23      600  seconds
+//   TIMEOUT_UPDATE_RECONNECT         24       30  minutes
+//
+// A value that is not one of these kinds reads as 60 (logged at level -1).
+#pragma once
+
+enum TimeOut_enum {
+  TIMEOUT_UPDATE_ACK = 0,
+  TIMEOUT_VERSION_REPLY = 1,
+  TIMEOUT_NEXT_FILE = 2,
+  TIMEOUT_FILE_DATA = 4,
+  TIMEOUT_FILE_DATA_RETRIES = 5,
+  TIMEOUT_COLLECT_FILE_REQUEST = 11,
+  TIMEOUT_DAEMON_REPLY = 12,
+  TIMEOUT_PROCESS_STATUS = 13,
+  TIMEOUT_JOB_START_REPLY = 14,
+  TIMEOUT_RESTORE_COMPLETE = 15,
+  TIMEOUT_BROWSE_REPLY = 16,
+  TIMEOUT_DOWNLOAD = 17,
+  TIMEOUT_CREATE_FOLDER_REPLY = 18,
+  TIMEOUT_CLIENT_CONNECT = 19,
+  TIMEOUT_CONTROL_PORT = 20,
+  TIMEOUT_UPDATE_SERVICES_STOP = 23,
+  TIMEOUT_UPDATE_RECONNECT = 24,
+};
+
+// The settings section that holds the configured values.
+constexpr const char* kTimeOutSettingsSection = "ProxyTimeouts";
+
+int getTimeOutValue(TimeOut_enum kind);
+
+// The kind's name (the settings value's name); null for an unknown kind.
+const char* getTimeOutName(TimeOut_enum kind);

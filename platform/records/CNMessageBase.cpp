@@ -1,0 +1,419 @@
+#include "CNMessageBase.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+#include "FXLogWriter.h"
+
+struct CNMessageField {
+  enum Type { kInt64, kStrings, kObjects };
+
+  int field = 0;
+  Type type = kInt64;
+  int64_t number = 0;
+  std::vector<std::string> strings;
+  std::vector<CNMessageBase> objects;
+};
+
+struct CNMessageFields {
+  std::map<int, CNMessageField> byPosition;
+};
+
+namespace {
+
+const int kMaxDepth = 32;  // nesting of message lists a text may have
+
+void AppendEscaped(const std::string& raw, std::string* out) {
+  for (char c : raw) {
+    unsigned char b = static_cast<unsigned char>(c);
+    switch (c) {
+      case '&':
+        *out += "&amp;";
+        break;
+      case '<':
+        *out += "&lt;";
+        break;
+      case '>':
+        *out += "&gt;";
+        break;
+      case '"':
+        *out += "&quot;";
+        break;
+      default:
+        if (b < 0x20 || b == 0x7f)
+          *out += "&#" + std::to_string(b) + ";";
+        else
+          *out += c;
+    }
+  }
+}
+
+const char* TypeName(CNMessageField::Type type) {
+  switch (type) {
+    case CNMessageField::kInt64:
+      return "int64";
+    case CNMessageField::kStrings:
+      return "strings";
+    case CNMessageField::kObjects:
+      break;
+  }
+  return "objects";
+}
+
+void SerializeMessage(const CNMessageBase& message, const CNMessageFields& fields,
+                      std::string* out);
+
+}  // namespace
+
+// Reads the text form. A friend of CNMessageBase so it can fill a message's
+// namespace and id.
+class CNMessageParser {
+ public:
+  explicit CNMessageParser(const std::string& text) : m_text(text), m_pos(0) {}
+
+  // The whole text: an optional declaration, one message, nothing after it.
+  bool ParseDocument(CNMessageBase* out) {
+    SkipSpace();
+    if (Peek("<?xml")) {
+      size_t end = m_text.find("?>", m_pos);
+      if (end == std::string::npos) return Fail("unterminated declaration");
+      m_pos = end + 2;
+      SkipSpace();
+    }
+    if (!ParseMessage(out, 0)) return false;
+    SkipSpace();
+    if (m_pos != m_text.size()) return Fail("text after the message");
+    return true;
+  }
+
+  const std::string& error() const { return m_error; }
+  size_t position() const { return m_pos; }
+
+ private:
+  typedef std::map<std::string, std::string> Attributes;
+
+  bool Fail(const char* what) {
+    if (m_error.empty()) m_error = what;
+    return false;
+  }
+
+  bool Peek(const char* literal) const {
+    return m_text.compare(m_pos, std::strlen(literal), literal) == 0;
+  }
+
+  bool Consume(const char* literal) {
+    if (!Peek(literal)) return false;
+    m_pos += std::strlen(literal);
+    return true;
+  }
+
+  void SkipSpace() {
+    while (m_pos < m_text.size() &&
+           (m_text[m_pos] == ' ' || m_text[m_pos] == '\t' || m_text[m_pos] == '\n' ||
+            m_text[m_pos] == '\r'))
+      ++m_pos;
+  }
+
+  // Decodes text up to (not including) `stop`.
+  bool ParseText(char stop, std::string* out) {
+    out->clear();
+    while (m_pos < m_text.size() && m_text[m_pos] != stop) {
+      char c = m_text[m_pos];
+      if (c == '<') return Fail("'<' inside text");
+      if (c != '&') {
+        *out += c;
+        ++m_pos;
+        continue;
+      }
+      size_t end = m_text.find(';', m_pos);
+      if (end == std::string::npos || end - m_pos > 8) return Fail("bad character reference");
+      std::string name = m_text.substr(m_pos + 1, end - m_pos - 1);
+      m_pos = end + 1;
+      if (name == "amp") {
+        *out += '&';
+      } else if (name == "lt") {
+        *out += '<';
+      } else if (name == "gt") {
+        *out += '>';
+      } else if (name == "quot") {
+        *out += '"';
+      } else if (name == "apos") {
+        *out += '\'';
+      } else if (name.size() >= 2 && name[0] == '#') {
+        bool hex = name[1] == 'x' || name[1] == 'X';
+        std::string digits = name.substr(hex ? 2 : 1);
+        if (digits.empty()) return Fail("bad character reference");
+        char* endp = nullptr;
+        unsigned long v = std::strtoul(digits.c_str(), &endp, hex ? 16 : 10);
+        if (*endp != '\0' || v > 255) return Fail("bad character reference");
+        *out += static_cast<char>(v);
+      } else {
+        return Fail("unknown entity");
+      }
+    }
+    if (m_pos >= m_text.size()) return Fail("unexpected end of text");
+    return true;
+  }
+
+  bool ParseName(std::string* name) {
+    size_t start = m_pos;
+    while (m_pos < m_text.size()) {
+      char c = m_text[m_pos];
+      bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
+                (m_pos > start && ((c >= '0' && c <= '9') || c == '-' || c == '.'));
+      if (!ok) break;
+      ++m_pos;
+    }
+    if (m_pos == start) return Fail("name expected");
+    name->assign(m_text, start, m_pos - start);
+    return true;
+  }
+
+  // After "<Element": attributes up to ">" or "/>".
+  bool ParseAttributes(Attributes* attributes, bool* empty) {
+    for (;;) {
+      SkipSpace();
+      if (Consume("/>")) {
+        *empty = true;
+        return true;
+      }
+      if (Consume(">")) {
+        *empty = false;
+        return true;
+      }
+      std::string name, value;
+      if (!ParseName(&name)) return false;
+      SkipSpace();
+      if (!Consume("=")) return Fail("'=' expected");
+      SkipSpace();
+      if (!Consume("\"")) return Fail("'\"' expected");
+      if (!ParseText('"', &value)) return false;
+      ++m_pos;
+      (*attributes)[name] = value;
+    }
+  }
+
+  bool IntegerAttribute(const Attributes& attributes, const char* name, int64_t* out) {
+    auto it = attributes.find(name);
+    if (it == attributes.end()) return Fail("attribute missing");
+    return ParseInteger(it->second, out);
+  }
+
+  bool ParseInteger(const std::string& text, int64_t* out) {
+    if (text.empty()) return Fail("integer expected");
+    errno = 0;
+    char* end = nullptr;
+    long long v = std::strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0') return Fail("integer expected");
+    *out = v;
+    return true;
+  }
+
+  bool ParseMessage(CNMessageBase* out, int depth) {
+    if (depth > kMaxDepth) return Fail("messages nested too deep");
+    if (!Consume("<CNMessage")) return Fail("<CNMessage> expected");
+    Attributes attributes;
+    bool empty = false;
+    int64_t ns = 0, id = 0;
+    if (!ParseAttributes(&attributes, &empty) || !IntegerAttribute(attributes, "ns", &ns) ||
+        !IntegerAttribute(attributes, "id", &id))
+      return false;
+    out->m_iNamespace = static_cast<int>(ns);
+    out->m_iMessageId = static_cast<int>(id);
+    out->m_pFields->byPosition.clear();
+    if (empty) return true;
+    for (;;) {
+      SkipSpace();
+      if (Consume("</CNMessage>")) return true;
+      if (!ParseField(out, depth)) return false;
+    }
+  }
+
+  bool ParseField(CNMessageBase* message, int depth) {
+    if (!Consume("<Field")) return Fail("<Field> expected");
+    Attributes attributes;
+    bool empty = false;
+    int64_t position = 0, fieldNumber = 0;
+    if (!ParseAttributes(&attributes, &empty) ||
+        !IntegerAttribute(attributes, "position", &position))
+      return false;
+    fieldNumber = position;
+    if (attributes.count("field") && !IntegerAttribute(attributes, "field", &fieldNumber))
+      return false;
+    CNMessageField field;
+    field.field = static_cast<int>(fieldNumber);
+    const std::string& type = attributes["type"];
+    if (type == "int64") {
+      std::string text;
+      if (empty || !ParseText('<', &text)) return Fail("integer expected");
+      size_t first = text.find_first_not_of(" \t\r\n");
+      size_t last = text.find_last_not_of(" \t\r\n");
+      if (first == std::string::npos || !ParseInteger(text.substr(first, last - first + 1),
+                                                      &field.number))
+        return false;
+      field.type = CNMessageField::kInt64;
+      if (!Consume("</Field>")) return Fail("</Field> expected");
+    } else if (type == "strings") {
+      field.type = CNMessageField::kStrings;
+      while (!empty) {
+        SkipSpace();
+        if (Consume("</Field>")) break;
+        std::string value;
+        if (Consume("<String/>")) {
+          field.strings.push_back(value);
+          continue;
+        }
+        if (!Consume("<String>") || !ParseText('<', &value) || !Consume("</String>"))
+          return Fail("<String> expected");
+        field.strings.push_back(value);
+      }
+    } else if (type == "objects") {
+      field.type = CNMessageField::kObjects;
+      while (!empty) {
+        SkipSpace();
+        if (Consume("</Field>")) break;
+        CNMessageBase entry;
+        if (!ParseMessage(&entry, depth + 1)) return false;
+        field.objects.push_back(entry);
+      }
+    } else {
+      return Fail("unknown field type");
+    }
+    message->m_pFields->byPosition[static_cast<int>(position)] = field;
+    return true;
+  }
+
+  const std::string& m_text;
+  size_t m_pos;
+  std::string m_error;
+};
+
+CNMessageBase::CNMessageBase(int nameSpace, int messageId)
+    : m_iNamespace(nameSpace), m_iMessageId(messageId), m_pFields(new CNMessageFields) {}
+
+CNMessageBase::CNMessageBase(const CNMessageBase& other)
+    : m_iNamespace(other.m_iNamespace),
+      m_iMessageId(other.m_iMessageId),
+      m_pFields(new CNMessageFields(*other.m_pFields)) {}
+
+CNMessageBase& CNMessageBase::operator=(const CNMessageBase& other) {
+  if (this != &other) {
+    std::unique_ptr<CNMessageFields> copy(new CNMessageFields(*other.m_pFields));
+    m_iNamespace = other.m_iNamespace;
+    m_iMessageId = other.m_iMessageId;
+    m_pFields.swap(copy);
+  }
+  return *this;
+}
+
+CNMessageBase::~CNMessageBase() {}
+
+int CNMessageBase::setint64(int position, int field, int64_t value, uint32_t, uint32_t) {
+  CNMessageField entry;
+  entry.field = field;
+  entry.type = CNMessageField::kInt64;
+  entry.number = value;
+  m_pFields->byPosition[position] = entry;
+  return 0;
+}
+
+int64_t CNMessageBase::getint64(int position, int, uint32_t, uint32_t) const {
+  auto it = m_pFields->byPosition.find(position);
+  if (it == m_pFields->byPosition.end() || it->second.type != CNMessageField::kInt64) return 0;
+  return it->second.number;
+}
+
+bool CNMessageBase::isSet(int position) const {
+  return m_pFields->byPosition.count(position) != 0;
+}
+
+std::vector<std::string>* CNMessageBase::getliststring(int position, int field, uint32_t,
+                                                       uint32_t, bool create) {
+  auto it = m_pFields->byPosition.find(position);
+  if (it != m_pFields->byPosition.end() && it->second.type == CNMessageField::kStrings)
+    return &it->second.strings;
+  if (!create) return nullptr;
+  CNMessageField& entry = m_pFields->byPosition[position];
+  entry = CNMessageField();
+  entry.field = field;
+  entry.type = CNMessageField::kStrings;
+  return &entry.strings;
+}
+
+std::vector<CNMessageBase>* CNMessageBase::getlistobject(int position, int field, uint32_t,
+                                                         uint32_t, bool create) {
+  auto it = m_pFields->byPosition.find(position);
+  if (it != m_pFields->byPosition.end() && it->second.type == CNMessageField::kObjects)
+    return &it->second.objects;
+  if (!create) return nullptr;
+  CNMessageField& entry = m_pFields->byPosition[position];
+  entry = CNMessageField();
+  entry.field = field;
+  entry.type = CNMessageField::kObjects;
+  return &entry.objects;
+}
+
+int CNMessageBase::serialize(std::string& text, bool withDeclaration) const {
+  text.clear();
+  if (withDeclaration) text = "<?xml version=\"1.0\"?>";
+  SerializeMessage(*this, *m_pFields, &text);
+  return 0;
+}
+
+int CNMessageBase::unserialize(const std::string& text) {
+  CNMessageBase parsed;
+  CNMessageParser parser(text);
+  if (!parser.ParseDocument(&parsed)) {
+    FX_LOG(2, "Malformed XML message at offset %zu: %s", parser.position(),
+           parser.error().c_str());
+    return CN_PARSE_MALFORMED;
+  }
+  bool anyKind = m_iNamespace == 0 && m_iMessageId == 0;
+  if (!anyKind && (parsed.m_iNamespace != m_iNamespace || parsed.m_iMessageId != m_iMessageId)) {
+    FX_LOG(2, "XML message %d:%d where %d:%d was expected", parsed.m_iNamespace,
+           parsed.m_iMessageId, m_iNamespace, m_iMessageId);
+    return CN_PARSE_OTHER_MESSAGE;
+  }
+  m_iNamespace = parsed.m_iNamespace;
+  m_iMessageId = parsed.m_iMessageId;
+  m_pFields.swap(parsed.m_pFields);
+  return CN_PARSE_OK;
+}
+
+namespace {
+
+void SerializeMessage(const CNMessageBase& message, const CNMessageFields& fields,
+                      std::string* out) {
+  *out += "<CNMessage ns=\"" + std::to_string(message.getNamespace()) + "\" id=\"" +
+          std::to_string(message.getMessageId()) + "\">";
+  for (const auto& entry : fields.byPosition) {
+    const CNMessageField& field = entry.second;
+    *out += "<Field position=\"" + std::to_string(entry.first) + "\" field=\"" +
+            std::to_string(field.field) + "\" type=\"" + TypeName(field.type) + "\">";
+    switch (field.type) {
+      case CNMessageField::kInt64:
+        *out += std::to_string(field.number);
+        break;
+      case CNMessageField::kStrings:
+        for (const std::string& s : field.strings) {
+          *out += "<String>";
+          AppendEscaped(s, out);
+          *out += "</String>";
+        }
+        break;
+      case CNMessageField::kObjects:
+        for (const CNMessageBase& object : field.objects) {
+          std::string inner;
+          object.serialize(inner, false);
+          *out += inner;
+        }
+        break;
+    }
+    *out += "</Field>";
+  }
+  *out += "</CNMessage>";
+}
+
+}  // namespace

@@ -1,0 +1,79 @@
+// CNMessageBase: an XML message of the central server, named by a namespace
+// and a message id, whose fields are addressed by number.
+//
+// A field sits at a position (the first number of every accessor) and holds
+// a 64-bit integer, a list of strings or a list of messages. The second
+// number and the two name keys that callers pass with each field are
+// accepted for their sake and not checked. Messages copy by value.
+//
+// Text form (serialize / unserialize), one line:
+//
+//   <CNMessage ns="30" id="373">
+//     <Field position="1" field="1" type="int64">42</Field>
+//     <Field position="2" field="2" type="strings"><String>/A</String></Field>
+//     <Field position="3" field="6" type="objects"><CNMessage ..>..</CNMessage></Field>
+//   </CNMessage>
+//
+// "field" may be left out (it is then the position). Text escapes "&amp;",
+// "&lt;", "&gt;", "&quot;", "&apos;" and "&#N;" / "&#xH;" (one byte,
+// N <= 255); serialize writes every byte below 0x20 and 0x7f as "&#N;", so
+// strings of any bytes come back unchanged. Whitespace between elements is
+// allowed; a string's text is taken exactly.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// unserialize results.
+enum CNParseResult {
+  CN_PARSE_OK = 0,
+  CN_PARSE_MALFORMED = 1,      // not the text form above
+  CN_PARSE_OTHER_MESSAGE = 2,  // a message of another namespace or id
+};
+
+struct CNMessageFields;
+
+class CNMessageBase {
+ public:
+  // (0, 0) makes a message that takes the namespace and id of whatever it
+  // unserializes.
+  explicit CNMessageBase(int nameSpace = 0, int messageId = 0);
+  CNMessageBase(const CNMessageBase& other);
+  CNMessageBase& operator=(const CNMessageBase& other);
+  virtual ~CNMessageBase();
+
+  int getNamespace() const { return m_iNamespace; }
+  int getMessageId() const { return m_iMessageId; }
+
+  // Sets the field at `position` to an integer (replacing what it held).
+  // Returns 0.
+  int setint64(int position, int field, int64_t value, uint32_t tagId = 0, uint32_t nameHash = 0);
+  // The integer at `position`; 0 when it holds none.
+  int64_t getint64(int position, int field = 0, uint32_t tagId = 0, uint32_t nameHash = 0) const;
+  bool isSet(int position) const;
+
+  // The list at `position`, to read or fill. When the position holds no
+  // list of that kind: null, or with `create` a new empty list (replacing
+  // what the position held). The pointer lives until the field changes or
+  // the message goes.
+  std::vector<std::string>* getliststring(int position, int field, uint32_t tagId,
+                                          uint32_t nameHash, bool create);
+  std::vector<CNMessageBase>* getlistobject(int position, int field, uint32_t tagId,
+                                            uint32_t nameHash, bool create);
+
+  // The text form; `withDeclaration` puts "<?xml version="1.0"?>" first.
+  // Returns 0.
+  int serialize(std::string& text, bool withDeclaration) const;
+  // Replaces the fields with those of `text` (a CNParseResult); on failure
+  // the message is unchanged.
+  int unserialize(const std::string& text);
+
+ private:
+  friend class CNMessageParser;
+
+  int m_iNamespace;
+  int m_iMessageId;
+  std::unique_ptr<CNMessageFields> m_pFields;
+};

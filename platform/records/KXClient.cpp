@@ -1,0 +1,41 @@
+#include "KXClient.h"
+
+#include "RecordGetters.h"
+
+KXClient::KXClient(int32_t velliconId, int32_t clientId) : m_iClientId(clientId) {}
+KXClient::~KXClient() {}
+
+int KXClient::getKXDPort(uint64_t& port, std::string* errorText) {
+  RecordValue value;
+  int rc = RecordRegistry::Instance().ClientValue("KXClient::getKXDPort", m_iClientId, "KXDPort",
+                                                  &value);
+  return RecordGetters::Integer(rc, value, port, errorText);
+}
+
+int KXClient::getClientId(uint64_t& clientId, std::string* errorText) {
+  RecordValue value;
+  int rc = RecordRegistry::Instance().ClientValue("KXClient::getClientId", m_iClientId,
+                                                  "ClientId", &value);
+  return RecordGetters::Integer(rc, value, clientId, errorText);
+}
+
+int KXClient::getName(std::string& name, std::string* errorText) {
+  RecordValue value;
+  int rc = RecordRegistry::Instance().ClientValue("KXClient::getName", m_iClientId, "Name", &value);
+  return RecordGetters::String(rc, value, name, errorText);
+}
+
+int KXClient::getOperatingSystemId(int& osId, std::string* errorText) {
+  RecordValue value;
+  int rc = RecordRegistry::Instance().ClientValue("KXClient::getOperatingSystemId", m_iClientId,
+                                                  "OperatingSystemId", &value);
+  return RecordGetters::Integer(rc, value, osId, errorText);
+}
+
+ClientProperties* KXClient::getClientProperties(std::string* errorText) {
+  int rc = RecordRegistry::Instance().ClientHasProperties("KXClient::getClientProperties",
+                                                          m_iClientId);
+  if (RecordGetters::Finish(rc, errorText) != KXR_SUCCESS) return nullptr;
+  if (!m_pProperties) m_pProperties.reset(new ClientProperties(m_iClientId));
+  return m_pProperties.get();
+}

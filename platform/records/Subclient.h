@@ -1,0 +1,50 @@
+// Subclient: the configuration record of one subclient (application) with
+// its IBM i options. Owned by the ApplicationId that gave it. Getters return
+// 0 when they read the value and leave the out-value untouched otherwise;
+// the optional last argument receives the failure's text. Each reads the
+// registry value named after it without "get" / "is".
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class RecordValue;
+
+class Subclient {
+ public:
+  Subclient(int32_t velliconId, int32_t appId);
+  virtual ~Subclient();
+
+  int getSubclientId(int32_t& id, std::string* errorText = nullptr);
+
+  // Content selection: custom-selection flag and the mask of content kinds.
+  int getiSeriesSCCustomFlag(bool& flag, std::string* errorText = nullptr);
+  int getiSeriesSCContentSelection(uint64_t& mask, std::string* errorText = nullptr);
+  // True for a subclient that saves the default content.
+  virtual int isDefaultSubclient(bool& isDefault, std::string* errorText = nullptr);
+
+  // Library data.
+  int getiSeriesBackupLibSAVFDTAFlag(bool& flag, std::string* errorText = nullptr);
+  int getiSeriesBackupLibSPLFDTAFlag(bool& flag, std::string* errorText = nullptr);
+  int getiSeriesBackupLibQDTAFlag(bool& flag, std::string* errorText = nullptr);
+  int getiSeriesBackupLibPVTAUTFlag(bool& flag, std::string* errorText = nullptr);
+  int getiSeriesBackupTargetRelease(std::string& release, std::string* errorText = nullptr);
+
+  // Save while active, sync library.
+  int getiSeriesSaveActiveWaitTime(uint64_t& seconds, std::string* errorText = nullptr);
+  int getiSeriesBackupSyncLibFlag(bool& flag, std::string* errorText = nullptr);
+  int getiSeriesBackupSyncQueue(std::string& queue, std::string* errorText = nullptr);
+  int getiSeriesLibSyncCheckpoint(std::string& checkpoint, std::string* errorText = nullptr);
+
+  // Data streams of the job.
+  virtual int getNumberOfStreams(int& streams, std::string* errorText = nullptr);
+  int getIbmiCompression(std::string& compression, std::string* errorText = nullptr);
+  // Start of the last backup, seconds since 1970.
+  int getLastBackupStartTime(int& time, std::string* errorText = nullptr);
+
+ private:
+  int Read(const char* getter, const char* name, RecordValue* value) const;
+
+  int32_t m_iVelliconId;
+  int32_t m_iAppId;
+};

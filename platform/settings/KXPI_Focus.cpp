@@ -1,0 +1,3 @@
+#include "KXPI_Focus.h"
+
+std::string KXPI_Focus::getFocus() { return "Instance001"; }

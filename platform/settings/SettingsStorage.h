@@ -1,0 +1,33 @@
+// SettingsStorage: the settings store's files under its root folder.
+//
+// One file per section, "<escaped section>.values", the section name escaped
+// so that any name (with "/" in it) is one safe file name: letters, digits,
+// "_" and "-" stay, every other byte becomes "%XX". A change takes an
+// exclusive lock on "<root>/.lock" (flock), reads the section, writes the new
+// content to a temporary file, syncs it and renames it over the old one, so
+// that several processes and threads may change the store at once without
+// losing a value, and a reader (who takes no lock) sees either the old or the
+// new content, never a mix. A section left without values loses its file.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "SettingsSection.h"
+
+namespace SettingsStorage {
+
+// The section's file; empty when the name is too long to be a file name.
+std::string SectionPath(const std::string& root, const std::string& section);
+
+// Fills `out` with the section (empty when it has no file). 0, or an errno
+// value when the file exists but cannot be read.
+int Read(const std::string& root, const std::string& section, SettingsSection* out);
+
+// Creates the root when needed, then runs `change` on the section under the
+// store's lock; when it returns true the section is written back (or its
+// file removed when it is empty). 0, or an errno value.
+int Update(const std::string& root, const std::string& section,
+           const std::function<bool(SettingsSection&)>& change);
+
+}  // namespace SettingsStorage

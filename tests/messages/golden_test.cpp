@@ -1,0 +1,113 @@
+// Golden bytes: the wire form of one message of each shape, written out by
+// hand. The same expectations hold on a little-endian and a big-endian host,
+// which is what makes the wire host-independent.
+#include <gtest/gtest.h>
+
+#include "ClProxyMessages.h"
+#include "msg_test_util.h"
+
+namespace {
+
+TEST(GoldenBytesTest, EmptyMessageIsTheHeaderAlone) {
+  ClEmptyMsg msg(JOB_COMPLETE_MSG);
+  EXPECT_EQ(BYTES("PXM1" "\x80\x06" "\x00\x00" "\x00\x00\x00\x00"), EncodeFrame(msg));
+}
+
+TEST(GoldenBytesTest, BlobMessageIsHeaderAndBytes) {
+  ClBlobMsg msg(FILE_DATA_MSG, "abc", 3);
+  EXPECT_EQ(BYTES("PXM1" "\x40\x0A" "\x00\x00" "\x00\x00\x00\x03" "abc"), EncodeFrame(msg));
+}
+
+TEST(GoldenBytesTest, LaunchServiceRequest) {
+  ClLaunchCmdMsg msg(0, "SERVICE");
+  EXPECT_EQ(BYTES("PXM1" "\x01\x01" "\x00\x00" "\x00\x00\x00\x0D"
+                  "\x00\x00" "\x00\x00\x00\x07" "SERVICE"),
+            EncodeFrame(msg));
+}
+
+TEST(GoldenBytesTest, FailedFile) {
+  ClFailedFileMsg msg("f", -2, "no");
+  EXPECT_EQ(BYTES("\x00\x00\x00\x01" "f" "\xFF\xFF\xFF\xFE" "\x00\x00\x00\x02" "no"),
+            EncodePayload(msg));
+}
+
+// Options keep the order of their first setting; a second setting of a name
+// replaces the value in place.
+TEST(GoldenBytesTest, JobStartWithOptionsAndPath) {
+  ClJobStartMsg msg(2, 7, 1, -1, 0x0102030405060708ull);
+  msg.setOptionValue("isMLBMode", false);
+  msg.setOptionValue("nmStreams", 4);
+  msg.setOptionValue("VTLStreams", static_cast<uint32_t>(3));
+  msg.setOptionValue("Backup_Save_ActiveWait_Time", static_cast<uint64_t>(600));
+  msg.setOptionValue("JO_ClientName", "c1");
+  msg.addPath("/a", "/b");
+  msg.setOptionValue("nmStreams", -2);
+  EXPECT_EQ(BYTES("\x00\x00\x00\x02"                    // Vellicon id
+                  "\x00\x00\x00\x07"                    // application id
+                  "\x00\x00\x00\x01"                    // backup level
+                  "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF"    // job start value -1
+                  "\x01\x02\x03\x04\x05\x06\x07\x08"    // job id
+                  "\x00\x00\x00\x06"                    // entries
+                  "\x00\x01" "\x00\x00\x00\x09" "isMLBMode" "\x00\x00"
+                  "\x00\x02" "\x00\x00\x00\x09" "nmStreams" "\xFF\xFF\xFF\xFE"
+                  "\x00\x03" "\x00\x00\x00\x0A" "VTLStreams" "\x00\x00\x00\x03"
+                  "\x00\x04" "\x00\x00\x00\x1B" "Backup_Save_ActiveWait_Time"
+                  "\x00\x00\x00\x00\x00\x00\x02\x58"
+                  "\x00\x05" "\x00\x00\x00\x0D" "JO_ClientName" "\x00\x00\x00\x02" "c1"
+                  "\x00\x06" "\x00\x00\x00\x02" "/a" "\x00\x00\x00\x02" "/b"),
+            EncodePayload(msg));
+}
+
+TEST(GoldenBytesTest, ScanConfig) {
+  ClScanConfigMsg msg({"/a"}, {}, {"x", "y"}, {}, {"/n"}, {{"isCommandFileJob", "0"}});
+  EXPECT_EQ(BYTES("\x00\x00\x00\x01" "\x00\x00\x00\x02" "/a"
+                  "\x00\x00\x00\x00"
+                  "\x00\x00\x00\x02" "\x00\x00\x00\x01" "x" "\x00\x00\x00\x01" "y"
+                  "\x00\x00\x00\x00"
+                  "\x00\x00\x00\x01" "\x00\x00\x00\x02" "/n"
+                  "\x00\x00\x00\x01" "\x00\x00\x00\x10" "isCommandFileJob"
+                  "\x00\x00\x00\x01" "0"),
+            EncodePayload(msg));
+}
+
+// Arguments travel sorted by name.
+TEST(GoldenBytesTest, TapeInfoWithArguments) {
+  ClTapeInfoMsg msg("T1", "D1");
+  msg.setArgument(ClTapeInfoMsg::keyMSGQName, "Q");
+  msg.setArgument(ClTapeInfoMsg::keyInitTape, "1");
+  EXPECT_EQ(BYTES("\x00\x00\x00\x02" "T1" "\x00\x00\x00\x02" "D1"
+                  "\x00\x00\x00\x02"
+                  "\x00\x00\x00\x08" "InitTape" "\x00\x00\x00\x01" "1"
+                  "\x00\x00\x00\x08" "MSGQName" "\x00\x00\x00\x01" "Q"),
+            EncodePayload(msg));
+}
+
+// A record's numbers go big-endian field by field: the new configuration's
+// 0x400000 at offset 48 and a query port at 44.
+TEST(GoldenBytesTest, PrePipelineConfigRecord) {
+  _PrePipelineDedupe_Config config;
+  config.uQueryPort = 0x1234;
+  config.ullFlags = 1;
+  COBPrePipelineDedupeInfoRespMsg msg(config);
+  std::vector<uint8_t> expected(80, 0);
+  expected[39] = 0x01;
+  expected[46] = 0x12;
+  expected[47] = 0x34;
+  expected[49] = 0x40;
+  EXPECT_EQ(expected, EncodePayload(msg));
+}
+
+TEST(GoldenBytesTest, SignatureRecordKeepsCarriedBytesAsTheyAre) {
+  _PrePipelineDedupe_Signature signature;
+  signature.carried0[0] = 0xAB;
+  signature.uUniqueId = 0x01020304;
+  signature.carried72[63] = 0xCD;
+  ClPipelineSignatureMsg msg(signature);
+  std::vector<uint8_t> bytes = EncodePayload(msg);
+  ASSERT_EQ(136u, bytes.size());
+  EXPECT_EQ(0xAB, bytes[0]);
+  EXPECT_EQ(BYTES("\x01\x02\x03\x04"), std::vector<uint8_t>(bytes.begin() + 68, bytes.begin() + 72));
+  EXPECT_EQ(0xCD, bytes[135]);
+}
+
+}  // namespace

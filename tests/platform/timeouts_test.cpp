@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+
+#include "ClProxyTimeouts.h"
+#include "KXPlatformInfo.h"
+#include "ScopedSettingsRoot.h"
+
+namespace {
+
+struct KindCase {
+  TimeOut_enum kind;
+  int value;
+  const char* name;
+  int defaultValue;
+};
+
+const KindCase kCases[] = {
+    {TIMEOUT_UPDATE_ACK, 0, "TIMEOUT_UPDATE_ACK", 600},
+    {TIMEOUT_VERSION_REPLY, 1, "TIMEOUT_VERSION_REPLY", 60},
+    {TIMEOUT_NEXT_FILE, 2, "TIMEOUT_NEXT_FILE", 1800},
+    {TIMEOUT_FILE_DATA, 4, "TIMEOUT_FILE_DATA", 300},
+    {TIMEOUT_FILE_DATA_RETRIES, 5, "TIMEOUT_FILE_DATA_RETRIES", 3},
+    {TIMEOUT_COLLECT_FILE_REQUEST, 11, "TIMEOUT_COLLECT_FILE_REQUEST", 600},
+    {TIMEOUT_DAEMON_REPLY, 12, "TIMEOUT_DAEMON_REPLY", 120},
+    {TIMEOUT_PROCESS_STATUS, 13, "TIMEOUT_PROCESS_STATUS", 60},
+    {TIMEOUT_JOB_START_REPLY, 14, "TIMEOUT_JOB_START_REPLY", 300},
+    {TIMEOUT_RESTORE_COMPLETE, 15, "TIMEOUT_RESTORE_COMPLETE", 600},
+    {TIMEOUT_BROWSE_REPLY, 16, "TIMEOUT_BROWSE_REPLY", 300},
+    {TIMEOUT_DOWNLOAD, 17, "TIMEOUT_DOWNLOAD", 300},
+    {TIMEOUT_CREATE_FOLDER_REPLY, 18, "TIMEOUT_CREATE_FOLDER_REPLY", 120},
+    {TIMEOUT_CLIENT_CONNECT, 19, "TIMEOUT_CLIENT_CONNECT", 300},
+    {TIMEOUT_CONTROL_PORT, 20, "TIMEOUT_CONTROL_PORT", 300},
+    {TIMEOUT_UPDATE_SERVICES_STOP, 23, "TIMEOUT_UPDATE_SERVICES_STOP", 600},
+    {TIMEOUT_UPDATE_RECONNECT, 24, "TIMEOUT_UPDATE_RECONNECT", 30},
+};
+
+TEST(TimeoutsTest, EveryKindHasItsValueNameAndDefault) {
+  ScopedSettingsRoot root;
+  for (const KindCase& c : kCases) {
+    EXPECT_EQ(c.value, static_cast<int>(c.kind)) << c.name;
+    EXPECT_STREQ(c.name, getTimeOutName(c.kind));
+    EXPECT_EQ(c.defaultValue, getTimeOutValue(c.kind)) << c.name;
+  }
+}
+
+TEST(TimeoutsTest, SettingsOverrideEachKindAndAreReadAtEveryCall) {
+  ScopedSettingsRoot root;
+  KXPlatformInfo settings;
+  for (const KindCase& c : kCases)
+    ASSERT_EQ(0, settings.setNumber(kTimeOutSettingsSection, c.name, c.value + 1));
+  for (const KindCase& c : kCases) EXPECT_EQ(c.value + 1, getTimeOutValue(c.kind)) << c.name;
+
+  ASSERT_EQ(0, settings.setNumber(kTimeOutSettingsSection, "TIMEOUT_DAEMON_REPLY", 0));
+  EXPECT_EQ(0, getTimeOutValue(TIMEOUT_DAEMON_REPLY));
+  ASSERT_EQ(0, settings.deleteField(kTimeOutSettingsSection, "TIMEOUT_DAEMON_REPLY"));
+  EXPECT_EQ(120, getTimeOutValue(TIMEOUT_DAEMON_REPLY));
+}
+
+TEST(TimeoutsTest, StoredValuesAreClampedToInt) {
+  ScopedSettingsRoot root;
+  KXPlatformInfo settings;
+  ASSERT_EQ(0, settings.setNumber(kTimeOutSettingsSection, "TIMEOUT_FILE_DATA_RETRIES",
+                                  static_cast<unsigned long>(-1L)));
+  EXPECT_EQ(-1, getTimeOutValue(TIMEOUT_FILE_DATA_RETRIES));
+  ASSERT_EQ(0, settings.setNumber(kTimeOutSettingsSection, "TIMEOUT_NEXT_FILE",
+                                  static_cast<unsigned long>(INT_MAX) + 10));
+  EXPECT_EQ(INT_MAX, getTimeOutValue(TIMEOUT_NEXT_FILE));
+}
+
+TEST(TimeoutsTest, UnknownKindGetsAFixedValue) {
+  ScopedSettingsRoot root;
+  EXPECT_EQ(nullptr, getTimeOutName(static_cast<TimeOut_enum>(3)));
+  EXPECT_EQ(60, getTimeOutValue(static_cast<TimeOut_enum>(3)));
+}
+
+}  // namespace
