@@ -15,12 +15,31 @@
 #include "FXLogWriter.h"
 #include "SimPeer.h"
 
-SimDaemon::SimDaemon() : m_uPort(0), m_bStopped(false) {}
+SimDaemon::SimDaemon() : m_uPort(0), m_bReserved(false), m_bStopped(false) {}
 
 SimDaemon::~SimDaemon() { Stop(); }
 
-CWqError SimDaemon::Start() {
+CWqError SimDaemon::Reserve() {
   if (m_listener.IsValid() || m_acceptThread.joinable())
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EBUSY, "Simulated daemon already reserved or started");
+  CWqIPAddr address;
+  CWqError result = CWqIPAddr::GetByName("127.0.0.1", address, AF_INET);
+  if (!result.IsError()) result = m_listener.Create(AF_INET);
+  if (!result.IsError()) result = m_listener.Bind(address);
+  CWqIPAddr bound;
+  if (!result.IsError()) result = m_listener.GetLocalAddress(bound);
+  if (result.IsError()) {
+    m_listener.Clear();
+    result.Push(FX_HERE, "Simulated daemon cannot bind");
+    return result;
+  }
+  m_uPort = bound.GetPortNumber();
+  m_bReserved = true;
+  return CWqError::Success();
+}
+
+CWqError SimDaemon::Start() {
+  if ((m_listener.IsValid() && !m_bReserved) || m_acceptThread.joinable())
     return FXErrorUtil::ErrorErrNo(FX_HERE, EBUSY, "Simulated daemon already started");
   {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -29,19 +48,15 @@ CWqError SimDaemon::Start() {
   CWqError result = m_stop.Status();
   if (result.IsError()) return result;
 
-  CWqIPAddr address;
-  result = CWqIPAddr::GetByName("127.0.0.1", address, AF_INET);
-  if (!result.IsError()) result = m_listener.Create(AF_INET);
-  if (!result.IsError()) result = m_listener.Bind(address);
+  if (!m_bReserved) result = Reserve();
   if (!result.IsError()) result = m_listener.Listen(16);
-  CWqIPAddr bound;
-  if (!result.IsError()) result = m_listener.GetLocalAddress(bound);
   if (result.IsError()) {
     m_listener.Clear();
+    m_bReserved = false;
     result.Push(FX_HERE, "Simulated daemon cannot listen");
     return result;
   }
-  m_uPort = bound.GetPortNumber();
+  m_bReserved = false;
   m_acceptThread = std::thread(&SimDaemon::AcceptLoop, this);
   return CWqError::Success();
 }

@@ -10,6 +10,9 @@
 // Stop (also run by the destructor) closes the listener, interrupts every
 // wait and send of the peers and joins all threads; it never waits for a
 // script to run out.
+//
+// Reserve binds the port without listening: until Start, a connect to it is
+// refused, as when the daemon on a client machine is down.
 #pragma once
 
 #include <condition_variable>
@@ -35,7 +38,11 @@ class SimDaemon {
   SimDaemon(const SimDaemon&) = delete;
   SimDaemon& operator=(const SimDaemon&) = delete;
 
-  // Binds, listens and starts accepting. EBUSY when already started.
+  // Binds 127.0.0.1 on a port the system chooses, without listening.
+  // EBUSY when already reserved or started.
+  CWqError Reserve();
+  // Binds (unless reserved), listens and starts accepting. EBUSY when
+  // already started.
   CWqError Start();
   uint16_t GetPort() const { return m_uPort; }
 
@@ -73,6 +80,7 @@ class SimDaemon {
   SimStopSignal m_stop;
   CWqSocket m_listener;
   uint16_t m_uPort;
+  bool m_bReserved;
   std::thread m_acceptThread;
 
   mutable std::mutex m_mutex;

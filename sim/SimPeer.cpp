@@ -161,6 +161,15 @@ CWqError SimPeer::RunStep(const SimStep& step) {
   return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "Unknown step kind %d", static_cast<int>(step.kind));
 }
 
+CWqError SimPeer::RunSteps(const SimScript& script) {
+  for (const SimStep& step : script.Steps()) {
+    CWqError result = RunStep(step);
+    if (result.IsError()) return result;
+    if (step.kind == SimStep::kClose || step.kind == SimStep::kReset) break;
+  }
+  return CWqError::Success();
+}
+
 void SimPeer::Run(const SimScript& script) {
   bool ended = false;
   const std::vector<SimStep>& steps = script.Steps();

@@ -30,6 +30,11 @@ class SimPeer {
   // or the daemon stops; the connection is closed when it returns.
   void Run(const SimScript& script);
 
+  // Runs the steps of `script` in order, up to the first that fails, and
+  // returns that failure; nothing is recorded about the steps themselves.
+  // For Call steps that answer each request with a script of its own.
+  CWqError RunSteps(const SimScript& script);
+
   // For Call steps.
   ClProxyConnection& Connection() { return *m_connection; }
   SimRecorder& Recorder() { return m_recorder; }

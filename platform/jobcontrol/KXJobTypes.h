@@ -4,6 +4,9 @@
 // A job id of the job manager.
 typedef long long KXJobID;
 
+// Backup level of a job as the job manager gives it (1: a full backup).
+typedef int KXBkpLevel;
+
 // Platform type a job client announces itself with; the proxy uses 4.
 typedef int KXS_PLATFORMTYPE;
 

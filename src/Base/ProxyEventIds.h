@@ -1,0 +1,10 @@
+// Event ids of the platform's message catalogue that the proxy raises or
+// returns. An error made from one carries the id (FXErrorUtil).
+#pragma once
+
+#include <cstdint>
+
+// The client daemon could not be reached, or cannot be started from here.
+const uint32_t EV_CLIENT_CONNECT_FAILED = 0x060003c5;
+// The client daemon did not launch the client program.
+const uint32_t EV_CLIENT_PROCESS_FAILED = 0x060000AF;
