@@ -75,17 +75,6 @@ const char* KindName(FXErrorKind kind) {
   }
 }
 
-std::string ParameterText(const boost::any& value) {
-  if (const std::string* s = boost::any_cast<std::string>(&value)) return *s;
-  if (const int* i = boost::any_cast<int>(&value)) return std::to_string(*i);
-  if (const unsigned* u = boost::any_cast<unsigned>(&value)) return std::to_string(*u);
-  if (const long* l = boost::any_cast<long>(&value)) return std::to_string(*l);
-  if (const long long* ll = boost::any_cast<long long>(&value)) return std::to_string(*ll);
-  if (const unsigned long* ul = boost::any_cast<unsigned long>(&value)) return std::to_string(*ul);
-  if (const char* const* c = boost::any_cast<const char*>(&value)) return *c ? *c : "";
-  return "?";
-}
-
 }  // namespace
 
 std::string CWqError::AsString() const {
@@ -110,7 +99,7 @@ std::string CWqError::AsString() const {
       out << " [";
       for (size_t i = 0; i < p->parameters.size(); ++i) {
         if (i) out << ", ";
-        out << ParameterText(p->parameters[i]);
+        out << FXAnyText(p->parameters[i]);
       }
       out << "]";
     }

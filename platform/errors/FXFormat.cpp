@@ -26,3 +26,17 @@ std::string FXFormat(const char* format, ...) {
   va_end(args);
   return out;
 }
+
+std::string FXAnyText(const boost::any& value) {
+  if (const std::string* s = boost::any_cast<std::string>(&value)) return *s;
+  if (const char* const* p = boost::any_cast<const char*>(&value)) return *p ? *p : "";
+  if (char* const* p = boost::any_cast<char*>(&value)) return *p ? *p : "";
+  if (const int* i = boost::any_cast<int>(&value)) return std::to_string(*i);
+  if (const unsigned* u = boost::any_cast<unsigned>(&value)) return std::to_string(*u);
+  if (const long* l = boost::any_cast<long>(&value)) return std::to_string(*l);
+  if (const unsigned long* ul = boost::any_cast<unsigned long>(&value)) return std::to_string(*ul);
+  if (const long long* ll = boost::any_cast<long long>(&value)) return std::to_string(*ll);
+  if (const unsigned long long* ull = boost::any_cast<unsigned long long>(&value))
+    return std::to_string(*ull);
+  return "?";
+}

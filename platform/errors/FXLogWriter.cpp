@@ -88,7 +88,8 @@ uint32_t FXLogWriter::GetCategoryMask() const {
 bool FXLogWriter::SetDestination(const std::string& path) {
   FILE* file = nullptr;
   if (!path.empty()) {
-    file = std::fopen(path.c_str(), "a");
+    // "e": close-on-exec, so programs the host launches do not inherit it.
+    file = std::fopen(path.c_str(), "ae");
     if (!file) return false;
   }
   std::lock_guard<std::mutex> lock(m_mutex);

@@ -3,24 +3,10 @@
 #include <cstdint>
 
 #include "FXErrorUtil.h"
+#include "FXFormat.h"
 #include "FXLogWriter.h"
 
 namespace {
-
-// The text of an argument or error parameter; "?" for a type it cannot show.
-std::string AnyText(const boost::any& value) {
-  if (const std::string* s = boost::any_cast<std::string>(&value)) return *s;
-  if (const char* const* p = boost::any_cast<const char*>(&value)) return *p ? *p : "";
-  if (char* const* p = boost::any_cast<char*>(&value)) return *p ? *p : "";
-  if (const int* i = boost::any_cast<int>(&value)) return std::to_string(*i);
-  if (const unsigned* u = boost::any_cast<unsigned>(&value)) return std::to_string(*u);
-  if (const long* l = boost::any_cast<long>(&value)) return std::to_string(*l);
-  if (const unsigned long* ul = boost::any_cast<unsigned long>(&value)) return std::to_string(*ul);
-  if (const long long* ll = boost::any_cast<long long>(&value)) return std::to_string(*ll);
-  if (const unsigned long long* ull = boost::any_cast<unsigned long long>(&value))
-    return std::to_string(*ull);
-  return "?";
-}
 
 // The message the error was made with: its oldest frame that has a text.
 std::string ErrorText(const CWqError& error) {
@@ -36,7 +22,7 @@ EvEvent::~EvEvent() {}
 
 void EvEvent::addArgument(const boost::any& value, int type) {
   (void)type;  // every type is kept as its text
-  m_arguments.push_back(AnyText(value));
+  m_arguments.push_back(FXAnyText(value));
 }
 
 EventJournalEntry EvEvent::TakeEntry(EvJournalKind kind, const char* operation,
@@ -48,7 +34,7 @@ EventJournalEntry EvEvent::TakeEntry(EvJournalKind kind, const char* operation,
   entry.eventId = FXErrorUtil::IsEventMessage(error) ? FXErrorUtil::GetEventMessage(error) : 0;
   entry.text = ErrorText(error);
   for (const boost::any& parameter : error.GetParameters())
-    entry.arguments.push_back(AnyText(parameter));
+    entry.arguments.push_back(FXAnyText(parameter));
   entry.arguments.insert(entry.arguments.end(), m_arguments.begin(), m_arguments.end());
   m_arguments.clear();
   return entry;

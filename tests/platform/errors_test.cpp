@@ -1,5 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+
 #include <boost/any.hpp>
 
 #include "FXErrorUtil.h"
@@ -68,6 +75,19 @@ TEST(CWqErrorTest, CopiesShareTheChainAndKeepTheKind) {
   EXPECT_NE(std::string::npos, text.find("first"));
 }
 
+// Error texts and event arguments show a parameter the same way, whatever
+// integer or string type it was given as.
+TEST(CWqErrorTest, ParametersOfEveryStringAndIntegerTypeShowAsText) {
+  char name[] = "lib";
+  CWqError error = FXErrorUtil::ErrorInt(FX_HERE, 1);
+  error << "a" << boost::any(std::string("b")) << boost::any(static_cast<char*>(name))
+        << boost::any(-3) << boost::any(4u) << boost::any(5L) << boost::any(6UL) << boost::any(7LL)
+        << boost::any(18446744073709551615ULL) << boost::any(2.5);
+  EXPECT_NE(std::string::npos,
+            error.AsString().find("[a, b, lib, -3, 4, 5, 6, 7, 18446744073709551615, ?]"))
+      << error.AsString();
+}
+
 TEST(FXLogWriterTest, LevelsAndCategories) {
   FXLogWriter writer;
   writer.SetLevel(2);
@@ -125,4 +145,47 @@ TEST(FXLogWriterTest, LinesCarryLevelFunctionAndLine) {
   std::string text(line);
   EXPECT_NE(std::string::npos, text.find(" -1 int f(int):42 text 1\n")) << text;
   EXPECT_FALSE(writer.SetDestination("/nonexistent-dir/x.log"));
+}
+
+namespace {
+
+// The descriptor flags of this process's open descriptor of `path`; -1 when
+// it has none.
+int DescriptorFlagsOf(const std::string& path) {
+  char wanted[PATH_MAX];
+  if (!realpath(path.c_str(), wanted)) return -1;
+  DIR* dir = opendir("/proc/self/fd");
+  if (!dir) return -1;
+  int flags = -1;
+  while (dirent* entry = readdir(dir)) {
+    std::string link = std::string("/proc/self/fd/") + entry->d_name;
+    char target[PATH_MAX];
+    ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+    if (n <= 0) continue;
+    target[n] = '\0';
+    if (std::string(target) == wanted) {
+      flags = fcntl(std::atoi(entry->d_name), F_GETFD);
+      break;
+    }
+  }
+  closedir(dir);
+  return flags;
+}
+
+}  // namespace
+
+// The host runs local programs (ssh wrapper, copy tool): they must not
+// inherit the log file.
+TEST(FXLogWriterTest, LogFileIsClosedOnExec) {
+  char path[] = "/tmp/proxylogXXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  FXLogWriter writer;
+  ASSERT_TRUE(writer.SetDestination(path));
+  int flags = DescriptorFlagsOf(path);
+  writer.SetDestination("");
+  unlink(path);
+  ASSERT_NE(-1, flags) << "no open descriptor of the log file";
+  EXPECT_TRUE(flags & FD_CLOEXEC);
 }
