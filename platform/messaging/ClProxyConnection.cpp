@@ -223,6 +223,7 @@ CWqError ClProxyConnection::fillFrame(int seconds, bool headerOnly) {
   const bool noWait = seconds < 0;
   const int64_t deadlineMs = seconds > 0 ? FXGetClock().MonotonicMs() + static_cast<int64_t>(seconds) * 1000 : 0;
 
+  bool drained = false;
   for (;;) {
     if (state.bHaveHeader && (headerOnly || state.uPayloadGot == state.frame.length))
       return CWqError::Success();
@@ -236,8 +237,14 @@ CWqError ClProxyConnection::fillFrame(int seconds, bool headerOnly) {
       into = state.payload.get() + state.uPayloadGot;
       want = state.frame.length - state.uPayloadGot;
     }
-    ssize_t n = recv(descriptor, into, want, MSG_DONTWAIT);
+    // After a short read the socket is most likely drained: wait before the
+    // next receive instead of spending a call on EAGAIN.
+    ssize_t n = -1;
+    errno = EAGAIN;
+    if (!drained) n = recv(descriptor, into, want, MSG_DONTWAIT);
+    drained = false;
     if (n > 0) {
+      drained = static_cast<size_t>(n) < want;
       if (!state.bHaveHeader) {
         state.uHeaderGot += static_cast<size_t>(n);
         if (state.uHeaderGot == ClProxyWire::kHeaderSize) {
