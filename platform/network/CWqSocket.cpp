@@ -1,5 +1,8 @@
 #include "CWqSocket.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -40,6 +43,13 @@ int FinishInterruptedConnect(int descriptor) {
 }
 
 }  // namespace
+
+// Messages are written whole, one call each: holding a small one back for
+// the acknowledgement of a large one only adds delay.
+void CWqSocket::DisableNagle(int descriptor) {
+  int on = 1;
+  setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
 
 CWqError CWqSocket::Adopt(int descriptor) {
   m_descriptor = CWqSocketDescriptor(descriptor);
@@ -98,7 +108,10 @@ CWqError CWqSocket::Accept(CWqSocket& connection) {
                                    connection.m_descriptor.AsString().c_str());
   for (;;) {
     int descriptor = accept4(m_descriptor, nullptr, nullptr, SOCK_CLOEXEC);
-    if (descriptor >= 0) return connection.Adopt(descriptor);
+    if (descriptor >= 0) {
+      DisableNagle(descriptor);
+      return connection.Adopt(descriptor);
+    }
     int errNo = errno;
     if (errNo == EINTR || errNo == ECONNABORTED) continue;
     return FXErrorUtil::ErrorErrNo(FX_HERE, errNo, "accept failed: %s", std::strerror(errNo));
@@ -117,6 +130,7 @@ CWqError CWqSocket::Connect(const CWqIPAddr& address) {
     return FXErrorUtil::ErrorErrNo(FX_HERE, errNo, "connect to %s:%u failed: %s",
                                    address.AsString().c_str(), address.GetPortNumber(),
                                    std::strerror(errNo));
+  DisableNagle(m_descriptor);
   return CWqError::Success();
 }
 

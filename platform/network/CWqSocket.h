@@ -58,6 +58,7 @@ class CWqSocket {
 
  private:
   CWqError Adopt(int descriptor);
+  static void DisableNagle(int descriptor);
 
   CWqSocketDescriptor m_descriptor;  // first member, as the platform lays the class out
   uint64_t m_uOpenSerial;
