@@ -8,3 +8,5 @@
 const uint32_t EV_CLIENT_CONNECT_FAILED = 0x060003c5;
 // The client daemon did not launch the client program.
 const uint32_t EV_CLIENT_PROCESS_FAILED = 0x060000AF;
+// An operation on or for the client failed (the text says which).
+const uint32_t EV_CLIENT_OPERATION_FAILED = 0x060000a5;
