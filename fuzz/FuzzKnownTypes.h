@@ -1,0 +1,38 @@
+// Every message type the channel knows, in the order the message-payload
+// fuzz target picks them by its first input byte (the seed generator uses
+// the same order).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "ClProxyMsgType.h"
+
+const uint16_t kFuzzKnownTypes[] = {
+    LAUNCH_RESPONSE_MSG, PROCESS_STATUS_RESPONSE_MSG, BAD_EOF_MSG, BACKUP_STATS_MSG,
+    FAILED_FILE_MSG, SCAN_RESULT_MSG, STREAM_STOP_MSG, EVENT_MSG,
+    PREPIPELINE_DEDUPE_QUERY_MSG, PREPIPELINE_DEDUPE_RESULT_REQ_MSG,
+    PROXY_PREPIPELINEDEDUPE_SIGNATURE, PROXY_PREPIPELINE_DATA_MSG, PREPIPELINE_CONFIG_MSG,
+    TAPE_INFO_MSG, TAPE_FULL_MSG,
+    FILE_HEADER_MSG, FILE_DATA_MSG, CLIENT_BASE_DIR_MSG, CLIENT_VERSION_MSG,
+    EXECUTE_COMMAND_MSG, PREHEADER_MSG, REFOPTHDR2_MSG, ITEM_STATUS_MSG,
+    BACKUP_CONTROL_PORT_MSG, FILE_DATA_NOT_NEEDED_MSG, UNMODIFIED_PREHEADER_MSG,
+    SOURCE_FILTERS_MSG, CLIENT_VOLUME_LIST,
+    JOB_COMPLETE_MSG, DISCONNECT_MSG, GOOD_EOF_MSG, COLLECT_FILE_REQUEST_MSG,
+    BAD_COLLECT_FILE_MSG, SERVICE_CHECK_MSG, CLIENT_ERROR_MSG, SC_COLLECT_FILE_MSG,
+    VERSION_REQUEST_MSG, CLIENT_UPDATE_MSG, EXECUTE_SUCCESS_MSG, EXECUTE_FAILURE_MSG,
+    DISABLE_SYNCLIB_MSG, DISK_FULL_MSG, PREPIPELINE_DEDUPE_CONFIG_REQ_MSG, TAPE_CLOSE_MSG,
+    NEW_LIBRARY_MSG,
+    LAUNCH_CMD_MSG, LAUNCH_CMD_DIP_MSG, GET_PROCESS_STATUS_MSG, JOB_START_MSG,
+    SCAN_CONFIG_MSG, COLLECT_FILE_MSG, SYNTHETIC_FULL_COLLECT_FILE_MSG,
+    IBM_DR_BACKUP_CLEAN_MSG, PREPIPELINE_DEDUPE_INFO_RESP_MSG,
+    PREPIPELINE_DEDUPE_RESULT_RESP_MSG,
+};
+constexpr size_t kFuzzKnownCount = sizeof kFuzzKnownTypes / sizeof kFuzzKnownTypes[0];
+
+// The input byte that picks `type`; kFuzzKnownCount when it is not listed.
+inline uint8_t FuzzTypePick(uint16_t type) {
+  for (size_t i = 0; i < kFuzzKnownCount; ++i)
+    if (kFuzzKnownTypes[i] == type) return static_cast<uint8_t>(i);
+  return static_cast<uint8_t>(kFuzzKnownCount);
+}

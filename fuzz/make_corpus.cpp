@@ -1,0 +1,201 @@
+// Writes the fuzz targets' seed corpus: small, valid inputs made with the
+// real encoders, so the fuzzers start from well-formed frames, payloads and
+// record streams.
+//
+//   fuzz_make_corpus <corpus dir>    writes <corpus dir>/<target>/seed_*
+//
+// The files in fuzz/corpus/ were made this way; run it again after a wire
+// format change and commit the result.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ClProxyFileHeader.h"
+#include "ClProxyMessages.h"
+#include "ClProxyWire.h"
+#include "FuzzKnownTypes.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+bool g_failed = false;
+
+void Write(const std::string& dir, const std::string& name, const Bytes& bytes) {
+  std::string path = dir + "/" + name;
+  FILE* out = std::fopen(path.c_str(), "wb");
+  if (!out || (bytes.size() && std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size())) {
+    std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+    g_failed = true;
+  }
+  if (out) std::fclose(out);
+}
+
+bool MakeDir(const std::string& path) {
+  if (mkdir(path.c_str(), 0755) == 0 || errno == EEXIST) return true;
+  std::fprintf(stderr, "cannot make %s: %s\n", path.c_str(), std::strerror(errno));
+  return false;
+}
+
+Bytes Payload(const ClProxyMsg& msg) {
+  std::vector<uint8_t> scratch;
+  ClProxyPayloadView view;
+  if (msg.encodePayload(scratch, view).IsError()) {
+    std::fprintf(stderr, "cannot encode message type 0x%04x\n", static_cast<unsigned>(msg.getMsgType()));
+    g_failed = true;
+    return Bytes();
+  }
+  return view.size ? Bytes(view.data, view.data + view.size) : Bytes();
+}
+
+Bytes Frame(uint16_t type, const Bytes& payload) {
+  Bytes frame(ClProxyWire::kHeaderSize);
+  ClProxyWire::EncodeHeader(type, static_cast<uint32_t>(payload.size()), frame.data());
+  frame.insert(frame.end(), payload.begin(), payload.end());
+  return frame;
+}
+
+Bytes Frame(const ClProxyMsg& msg) { return Frame(msg.getMsgType(), Payload(msg)); }
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+// Frame-decoder input: the control byte, then `stream` in chunks of `chunk`.
+Bytes Chunked(uint8_t control, const Bytes& stream, size_t chunk) {
+  Bytes out = {control};
+  for (size_t pos = 0; pos < stream.size(); pos += chunk) {
+    size_t n = stream.size() - pos < chunk ? stream.size() - pos : chunk;
+    out.push_back(static_cast<uint8_t>(n));
+    out.insert(out.end(), stream.begin() + pos, stream.begin() + pos + n);
+  }
+  return out;
+}
+
+// Message-payload input: the byte that picks the type, then the payload.
+Bytes Picked(const ClProxyMsg& msg) {
+  Bytes out = {FuzzTypePick(msg.getMsgType())};
+  Bytes payload = Payload(msg);
+  out.insert(out.end(), payload.begin(), payload.end());
+  return out;
+}
+
+Bytes Record(const std::string& data) {
+  Bytes out = {0xBE, 0xEF, 0xBE, 0xAD, static_cast<uint8_t>(data.size() >> 8),
+               static_cast<uint8_t>(data.size())};
+  out.insert(out.end(), data.begin(), data.end());
+  return out;
+}
+
+// File-records input: attributes, the large-record byte, cut points
+// (position, flags), stream.
+Bytes Records(uint16_t attributes, const std::vector<std::pair<uint16_t, uint8_t>>& cuts,
+              const Bytes& stream, uint8_t big = 0) {
+  Bytes out = {static_cast<uint8_t>(attributes >> 8), static_cast<uint8_t>(attributes), big,
+               static_cast<uint8_t>(cuts.size())};
+  for (const auto& cut : cuts) {
+    out.push_back(static_cast<uint8_t>(cut.first >> 8));
+    out.push_back(static_cast<uint8_t>(cut.first));
+    out.push_back(cut.second);
+  }
+  out.insert(out.end(), stream.begin(), stream.end());
+  return out;
+}
+
+void FrameDecoder(const std::string& dir) {
+  ClEventMsg event(0x060000a5, 2, 7, {"BackedUpFiles.kxf", "read"});
+  ClBlobMsg data(FILE_DATA_MSG, "some file data", 14);
+  ClEmptyMsg complete(JOB_COMPLETE_MSG);
+  ClLaunchCmdMsg launch(4711, "PST.EXE");
+  Bytes badPayload = Frame(SCAN_RESULT_MSG, Bytes{0, 0, 0, 3});  // too short to decode
+
+  Write(dir, "seed_one_event", Chunked(0x00, Frame(event), 5));
+  Write(dir, "seed_peek_blob_and_empty", Chunked(0x08, Join({Frame(data), Frame(complete)}), 7));
+  Write(dir, "seed_accept_some", Chunked(0x10, Join({Frame(launch), Frame(ClBadEofMsg("x")), badPayload,
+                                                     Frame(complete)}), 16));
+  Bytes badMarker = Frame(complete);
+  badMarker[3] ^= 0x01;
+  Write(dir, "seed_bad_marker_after_frame", Chunked(0x06, Join({Frame(launch), badMarker}), 64));
+  Write(dir, "seed_above_max_payload", Chunked(0x03, Join({Frame(complete), Frame(event)}), 3));
+  Bytes cut = Frame(data);
+  cut.resize(cut.size() - 4);
+  Write(dir, "seed_cut_at_the_end", Chunked(0x20, cut, 9));
+}
+
+void MessagePayload(const std::string& dir) {
+  ClJobStartMsg job(3, 41, 1, 1700000000, 0x0102030405060708ull);
+  job.setOptionValue("Compress", true);
+  job.setOptionValue("Streams", int32_t(-2));
+  job.setOptionValue("Blocks", uint32_t(64));
+  job.setOptionValue("Limit", uint64_t(1) << 40);
+  job.setOptionValue("Library", "QGPL");
+  job.addPath("/QSYS.LIB/A.LIB", "/restore/A.LIB");
+  Write(dir, "seed_job_start", Picked(job));
+
+  ClScanOptionList options = {{"Depth", "3"}, {"Follow", "no"}};
+  Write(dir, "seed_scan_config",
+        Picked(ClScanConfigMsg({"/home"}, {}, {"x"}, {}, {"/home/new"}, options)));
+  Write(dir, "seed_scan_result", Picked(ClScanResultMsg(3, 99, {"/a", "/b"}, 1, 2)));
+  Write(dir, "seed_event", Picked(ClEventMsg(0x060000a5, 2, 0, {"one", ""})));
+
+  ClTapeInfoMsg tape("BAR001", "SER9");
+  tape.setArgument(ClTapeInfoMsg::keyInitTape, "1");
+  tape.setArgument(ClTapeInfoMsg::keyMSGQName, "QSYSOPR");
+  Write(dir, "seed_tape_info", Picked(tape));
+  Write(dir, "seed_launch_dip", Picked(ClLaunchCmdDIPMsg("10.0.0.1", 8400, "SCAN.EXE")));
+  Write(dir, "seed_failed_file", Picked(ClFailedFileMsg("/a/b", -5, "gone")));
+  Write(dir, "seed_dr_clean", Picked(ClIBMDRBackupCleanMsg(1, 2, 3)));
+
+  _PipelineDataHdr header;
+  header.uDataSize = 4;
+  Write(dir, "seed_pipeline_data", Picked(ClPipelineBlobMsg(header, "DATA", 4)));
+  std::vector<_PrePipelineDedupe_Query> queries(1);
+  queries[0].uUniqueId = 7;
+  Write(dir, "seed_dedupe_query", Picked(COBPrePipelineDedupeQueryMsg(queries)));
+  std::vector<_PrePipelineDedupe_Result_Resp> results(2);
+  results[1].uIsNew = 1;
+  Write(dir, "seed_dedupe_results", Picked(COBPrePipelineDedupeResultRespMsg(results)));
+
+  ClProxyFileHeaderSerializer file;
+  file.name = "/QSYS.LIB/A.LIB/F.FILE";
+  file.size = 1234;
+  Bytes fileBytes(file.getBufSize());
+  uint32_t used = 0;
+  file.serialize(fileBytes.data(), static_cast<uint32_t>(fileBytes.size()), used);
+  Write(dir, "seed_file_header", Picked(ClBlobMsg(FILE_HEADER_MSG, fileBytes.data(),
+                                                 static_cast<uint32_t>(fileBytes.size()))));
+}
+
+void FileRecords(const std::string& dir) {
+  Bytes three = Join({Record("line one"), Record(""), Record("odd")});
+  Write(dir, "seed_whole_crlf", Records(1, {}, three));
+  Write(dir, "seed_cut_in_head_prefix", Records(6, {{3, 0}, {10, 1}}, three));
+  Write(dir, "seed_cut_in_data_cr", Records(2, {{9, 2}, {20, 0x80}}, three));
+  Write(dir, "seed_ends_in_newline_lf", Records(4, {{15, 0}}, Join({Record("a\n"), Record("b")})));
+  Write(dir, "seed_large_record_length_prefix", Records(6, {{40000, 0}}, Record("after"), 0x81));
+  Write(dir, "seed_bad_magic", Records(5, {{6, 0}}, Join({Record("ok"), Bytes{0xDE, 0xAD, 0, 0, 0, 0}})));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s <corpus dir>\n", argv[0]);
+    return 2;
+  }
+  const std::string root = argv[1];
+  const std::string frames = root + "/fuzz_frame_decoder";
+  const std::string payloads = root + "/fuzz_message_payload";
+  const std::string records = root + "/fuzz_file_records";
+  if (!MakeDir(root) || !MakeDir(frames) || !MakeDir(payloads) || !MakeDir(records)) return 1;
+  FrameDecoder(frames);
+  MessagePayload(payloads);
+  FileRecords(records);
+  return g_failed ? 1 : 0;
+}
