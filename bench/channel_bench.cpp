@@ -134,7 +134,7 @@ double RunChannel(size_t blockSize, size_t count, double& allocationsPerMessage)
   ClProxyConnection sending, receiving;
   if (!MakePair(sending.getConnectionSocket(), receiving.getConnectionSocket())) return -1;
   std::vector<uint8_t> bytes(blockSize, 0x5a);
-  ClBlobMsg blob(FILE_DATA_MSG, bytes.data(), static_cast<uint32_t>(blockSize));
+  ClBlobMsg blob(FILE_DATA_MSG, ClBlobMsg::Copy, bytes.data(), static_cast<uint32_t>(blockSize));
 
   uint64_t allocationsBefore = g_allocations.load();
   int64_t start = FXGetClock().MonotonicMs();

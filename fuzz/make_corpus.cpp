@@ -110,7 +110,7 @@ Bytes Records(uint16_t attributes, const std::vector<std::pair<uint16_t, uint8_t
 
 void FrameDecoder(const std::string& dir) {
   ClEventMsg event(0x060000a5, 2, 7, {"BackedUpFiles.kxf", "read"});
-  ClBlobMsg data(FILE_DATA_MSG, "some file data", 14);
+  ClBlobMsg data(FILE_DATA_MSG, ClBlobMsg::Copy, "some file data", 14);
   ClEmptyMsg complete(JOB_COMPLETE_MSG);
   ClLaunchCmdMsg launch(4711, "PST.EXE");
   Bytes badPayload = Frame(SCAN_RESULT_MSG, Bytes{0, 0, 0, 3});  // too short to decode
@@ -168,7 +168,7 @@ void MessagePayload(const std::string& dir) {
   Bytes fileBytes(file.getBufSize());
   uint32_t used = 0;
   file.serialize(fileBytes.data(), static_cast<uint32_t>(fileBytes.size()), used);
-  Write(dir, "seed_file_header", Picked(ClBlobMsg(FILE_HEADER_MSG, fileBytes.data(),
+  Write(dir, "seed_file_header", Picked(ClBlobMsg(FILE_HEADER_MSG, ClBlobMsg::Copy, fileBytes.data(),
                                                  static_cast<uint32_t>(fileBytes.size()))));
 }
 

@@ -6,7 +6,10 @@ set -euo pipefail
 
 PACKAGES=(
   cmake make g++ libc6-dev binutils          # host build
-  libboost-dev nlohmann-json3-dev            # header-only libraries
+  libboost-dev nlohmann-json3-dev libcli11-dev  # header-only libraries
+  ccache                                     # compiler cache shared by every build step
+  openssh-server openssh-client sshpass      # the real ssh hop of the deployment tests
+  zlib1g-dev                                 # reference for the project's own crc32
   googletest                                 # GoogleTest sources, built with each compiler
   g++-powerpc64-linux-gnu libc6-dev-ppc64-cross  # cross build for big-endian ppc64
   qemu-user                                  # runs the ppc64 tests (qemu-ppc64)

@@ -65,7 +65,7 @@ CWqError SimPostOpsProgram::Run(SimPeer& peer) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_result.jobStart = start;
   }
-  ClBlobMsg baseDir(CLIENT_BASE_DIR_MSG, m_sBaseDir.data(), static_cast<uint32_t>(m_sBaseDir.size()));
+  ClBlobMsg baseDir(CLIENT_BASE_DIR_MSG, ClBlobMsg::Copy, m_sBaseDir.data(), static_cast<uint32_t>(m_sBaseDir.size()));
   result = peer.Send(baseDir);
   if (result.IsError()) return LinkEnded(result) ? CWqError::Success() : result;
 

@@ -18,7 +18,7 @@ const char kBaseDir[] = "/QOpenSys/scanclient/";
 namespace {
 
 std::shared_ptr<ClProxyMsg> Blob(ClProxyMsgType type, const std::string& bytes) {
-  return std::make_shared<ClBlobMsg>(type, bytes.data(), static_cast<uint32_t>(bytes.size()));
+  return std::make_shared<ClBlobMsg>(type, ClBlobMsg::Copy, bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
 // Job start, base directory, scan configuration.

@@ -15,25 +15,42 @@ class ClEmptyMsg : public ClProxyMsg {
   CWqError encodePayload(std::vector<uint8_t>& scratch, ClProxyPayloadView& view) const override;
 };
 
+// Ownership of the byte block is always chosen by name, never by overload:
+//   ClBlobMsg(type, ClBlobMsg::Copy, p, n)    copies n bytes; the caller keeps p.
+//   ClBlobMsg(type, ClBlobMsg::Borrow, p, n)  keeps only the pointer; the caller
+//                                             keeps p alive until the message is
+//                                             sent and destroyed, and frees it.
+//   ClBlobMsg(type, std::move(owned), n)      takes over a new[] block, which the
+//                                             message frees.
+//   ClBlobMsg::Adopt(type, p, n)              takes over a raw new[] block (char*
+//                                             or uint8_t*), which the message frees.
+// A null pointer with length 0 makes an empty blob.
 class ClBlobMsg : public ClProxyMsg {
  public:
-  // Copies `length` bytes (a null pointer with length 0 makes an empty blob).
-  ClBlobMsg(uint16_t type, const void* bytes, uint32_t length);
-  // Takes a buffer without copying it (used by the receive path).
+  enum CopyTag { Copy };
+  enum BorrowTag { Borrow };
+
+  ClBlobMsg(uint16_t type, CopyTag, const void* bytes, uint32_t length);
+  ClBlobMsg(uint16_t type, BorrowTag, const void* bytes, uint32_t length);
   ClBlobMsg(uint16_t type, std::unique_ptr<uint8_t[]> bytes, uint32_t length);
+  // Takes over `bytes`, allocated with new[]; freed with the message.
+  static std::unique_ptr<ClBlobMsg> Adopt(uint16_t type, char* bytes, uint32_t length);
+  static std::unique_ptr<ClBlobMsg> Adopt(uint16_t type, uint8_t* bytes, uint32_t length);
   ~ClBlobMsg() override {}
 
-  const uint8_t* getBlob() const { return m_pBytes.get(); }
+  const uint8_t* getBlob() const { return m_pView; }
   uint32_t getBlobSize() const { return m_uLength; }
-  // Points `bytes` at the blob, which stays owned by the message.
+  // Points `bytes` at the blob, which stays owned by the message (or by the
+  // lender of a borrowed block).
   void get(const uint8_t*& bytes, uint32_t& length) const {
-    bytes = m_pBytes.get();
+    bytes = m_pView;
     length = m_uLength;
   }
 
   CWqError encodePayload(std::vector<uint8_t>& scratch, ClProxyPayloadView& view) const override;
 
  private:
-  std::unique_ptr<uint8_t[]> m_pBytes;
+  std::unique_ptr<uint8_t[]> m_pBytes;  // null for a borrowed block
+  const uint8_t* m_pView;
   uint32_t m_uLength;
 };

@@ -125,7 +125,7 @@ CWqError ProxyPostOps::sendVMSBackedUpFilesList(const std::string& dir) {
 
   // The client takes the proxy-side path with its terminating NUL.
   CWqError result = send(std::unique_ptr<ClProxyMsg>(
-      new ClBlobMsg(FILE_HEADER_MSG, path.c_str(), static_cast<uint32_t>(path.size() + 1))));
+      new ClBlobMsg(FILE_HEADER_MSG, ClBlobMsg::Copy, path.c_str(), static_cast<uint32_t>(path.size() + 1))));
   if (result.IsError()) return result;
 
   bool atEnd = false;
@@ -140,7 +140,7 @@ CWqError ProxyPostOps::sendVMSBackedUpFilesList(const std::string& dir) {
       readErrNo = errno;
       break;
     }
-    result = send(std::unique_ptr<ClProxyMsg>(new ClBlobMsg(FILE_DATA_MSG, buffer.get(), static_cast<uint32_t>(got))));
+    result = send(std::unique_ptr<ClProxyMsg>(new ClBlobMsg(FILE_DATA_MSG, ClBlobMsg::Borrow, buffer.get(), static_cast<uint32_t>(got))));
     if (result.IsError()) return result;
   }
 

@@ -36,7 +36,7 @@ inline std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
 }
 
 inline std::shared_ptr<ClProxyMsg> Blob(ClProxyMsgType type, const std::vector<uint8_t>& bytes) {
-  return std::make_shared<ClBlobMsg>(type, bytes.data(), static_cast<uint32_t>(bytes.size()));
+  return std::make_shared<ClBlobMsg>(type, ClBlobMsg::Copy, bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
 inline std::vector<uint8_t> BlobBytes(const ClProxyMsg* message) {

@@ -302,7 +302,7 @@ TEST_F(ChannelTest, ConcurrentSendersNeverInterleaveFrames) {
     senders.emplace_back([&, sender] {
       for (int n = 0; n < kPerSender && !failures[sender].IsError(); ++n) {
         std::vector<uint8_t> bytes = Pattern(size(sender, n), static_cast<uint32_t>(sender * 1000 + n));
-        ClBlobMsg message(types[sender], bytes.data(), static_cast<uint32_t>(bytes.size()));
+        ClBlobMsg message(types[sender], ClBlobMsg::Copy, bytes.data(), static_cast<uint32_t>(bytes.size()));
         failures[sender] = connection->sendMessage(&message);
       }
     });
@@ -337,7 +337,7 @@ TEST_F(ChannelTest, SendToAClosedPeerFailsWithoutSigpipe) {
   // The first write after the peer's close may still be taken by the kernel;
   // the peer answers it with a reset, and a later one fails.
   std::vector<uint8_t> bytes = Pattern(64 * 1024, 8);
-  ClBlobMsg blob(FILE_DATA_MSG, bytes.data(), static_cast<uint32_t>(bytes.size()));
+  ClBlobMsg blob(FILE_DATA_MSG, ClBlobMsg::Copy, bytes.data(), static_cast<uint32_t>(bytes.size()));
   result = CWqError();
   for (int attempt = 0; attempt < 1000 && !result.IsError(); ++attempt) result = connection->sendMessage(&blob);
   ASSERT_TRUE(result.IsError());
@@ -347,11 +347,11 @@ TEST_F(ChannelTest, SendToAClosedPeerFailsWithoutSigpipe) {
 TEST_F(ChannelTest, PayloadAboveTheMaximumIsNotSentAndTheLinkGoesOn) {
   std::unique_ptr<ClProxyConnection> connection = Connect();
   connection->setMaxPayload(100);
-  ClBlobMsg tooBig(FILE_DATA_MSG, Pattern(101, 1).data(), 101);
+  ClBlobMsg tooBig(FILE_DATA_MSG, ClBlobMsg::Copy, Pattern(101, 1).data(), 101);
   CWqError result = connection->sendMessage(&tooBig);
   EXPECT_TRUE(FXErrorUtil::IsErrNo(result, EMSGSIZE)) << result.AsString();
   const std::vector<uint8_t> payload = Pattern(100, 2);
-  ClBlobMsg fits(FILE_DATA_MSG, payload.data(), 100);
+  ClBlobMsg fits(FILE_DATA_MSG, ClBlobMsg::Copy, payload.data(), 100);
   result = connection->sendMessage(&fits);
   ASSERT_FALSE(result.IsError()) << result.AsString();
   connection.reset();

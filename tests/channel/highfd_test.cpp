@@ -68,7 +68,7 @@ TEST(HighDescriptorTest, ChannelAndDaemonWorkAboveDescriptor1023) {
   ASSERT_FALSE(result.IsError()) << result.AsString();
   ASSERT_GE(static_cast<int>(connection.getConnectionSocket().GetSocketDescriptor()), 1024);
 
-  ClBlobMsg request(FILE_DATA_MSG, payload.data(), static_cast<uint32_t>(payload.size()));
+  ClBlobMsg request(FILE_DATA_MSG, ClBlobMsg::Copy, payload.data(), static_cast<uint32_t>(payload.size()));
   result = connection.sendMessage(&request);
   ASSERT_FALSE(result.IsError()) << result.AsString();
   ClProxyMsg* raw = nullptr;

@@ -24,7 +24,7 @@ using namespace coretest;
 namespace {
 
 std::shared_ptr<ClProxyMsg> Blob(ClProxyMsgType type, const std::string& bytes) {
-  return std::make_shared<ClBlobMsg>(type, bytes.data(), static_cast<uint32_t>(bytes.size()));
+  return std::make_shared<ClBlobMsg>(type, ClBlobMsg::Copy, bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
 // The test program: takes the job start, reports its base directory, waits

@@ -14,7 +14,7 @@ TEST(GoldenBytesTest, EmptyMessageIsTheHeaderAlone) {
 }
 
 TEST(GoldenBytesTest, BlobMessageIsHeaderAndBytes) {
-  ClBlobMsg msg(FILE_DATA_MSG, "abc", 3);
+  ClBlobMsg msg(FILE_DATA_MSG, ClBlobMsg::Copy, "abc", 3);
   EXPECT_EQ(BYTES("PXM1" "\x40\x0A" "\x00\x00" "\x00\x00\x00\x03" "abc"), EncodeFrame(msg));
 }
 
