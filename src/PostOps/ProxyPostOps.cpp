@@ -14,55 +14,19 @@
 #include "FXErrorUtil.h"
 #include "FXLogWriter.h"
 #include "ProxyEventIds.h"
+#include "ProxyFileUtil.h"
 #include "ProxyJobOptions.h"
+
+using ProxyFileUtil::AppendPath;
+using ProxyFileUtil::OpenForReading;
+using ProxyFileUtil::ReadSome;
+using ProxyFileUtil::ScopedDescriptor;
 
 namespace {
 
 const char kClientProgram[] = "PST.EXE";
 const char kListFileName[] = "BackedUpFiles.kxf";
 const size_t kBlockSize = 65536;
-
-// The file as the host names it: `name` as the last component of `dir`.
-std::string AppendPath(const std::string& dir, const char* name) {
-  if (dir.empty()) return name;
-  if (dir.back() == '/') return dir + name;
-  return dir + "/" + name;
-}
-
-// Owns an open descriptor; closes it at the end of the scope.
-class ScopedDescriptor {
- public:
-  explicit ScopedDescriptor(int descriptor) : m_iDescriptor(descriptor) {}
-  ~ScopedDescriptor() { Close(); }
-  ScopedDescriptor(const ScopedDescriptor&) = delete;
-  ScopedDescriptor& operator=(const ScopedDescriptor&) = delete;
-
-  int Get() const { return m_iDescriptor; }
-  bool IsOpen() const { return m_iDescriptor >= 0; }
-  void Close() {
-    if (m_iDescriptor >= 0) ::close(m_iDescriptor);
-    m_iDescriptor = -1;
-  }
-
- private:
-  int m_iDescriptor;
-};
-
-int OpenForReading(const std::string& path) {
-  int descriptor;
-  do {
-    descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (descriptor < 0 && errno == EINTR);
-  return descriptor;
-}
-
-ssize_t ReadSome(int descriptor, uint8_t* buffer, size_t size) {
-  ssize_t got;
-  do {
-    got = ::read(descriptor, buffer, size);
-  } while (got < 0 && errno == EINTR);
-  return got;
-}
 
 }  // namespace
 
