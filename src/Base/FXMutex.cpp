@@ -12,10 +12,10 @@ FXMutex::FXMutex() : m_iLockCount(0) { Init(); }
 FXMutex::~FXMutex() {
   // Unlock makes no progress for a thread that does not hold the mutex, so
   // stop there instead of looping.
-  while (m_iLockCount > 0) {
-    int32_t before = m_iLockCount;
+  while (GetLockCount() > 0) {
+    const int32_t before = GetLockCount();
     Unlock();
-    if (m_iLockCount == before) break;
+    if (GetLockCount() == before) break;
   }
 }
 
@@ -30,7 +30,7 @@ void FXMutex::Init() {
 
 bool FXMutex::TryLock() {
   if (pthread_mutex_trylock(&m_mutex) != 0) return false;
-  ++m_iLockCount;
+  m_iLockCount.fetch_add(1, std::memory_order_relaxed);
   SetLockOwner();
   return true;
 }
@@ -39,7 +39,7 @@ bool FXMutex::TryLock(CTimeInterval interval) { return FXLockableResource::TryLo
 
 void FXMutex::Lock() {
   if (pthread_mutex_lock(&m_mutex) != 0) return;
-  ++m_iLockCount;
+  m_iLockCount.fetch_add(1, std::memory_order_relaxed);
   SetLockOwner();
 }
 
@@ -47,14 +47,17 @@ void FXMutex::Unlock() {
   // Only the holder may touch the count and the owner. A recursive mutex
   // lets its holder (or anyone, when it is free) take it once more at once,
   // and refuses everybody else: that tells a holder from a stranger exactly.
-  if (pthread_mutex_trylock(&m_mutex) == 0) {
+  // The count and the owner change only while that extra hold keeps the
+  // holder's own hold in place, so no other thread can have locked between.
+  if (pthread_mutex_trylock(&m_mutex) != 0) return;  // held by another thread
+  const int32_t count = m_iLockCount.load(std::memory_order_relaxed);
+  if (count > 0) {
+    // This thread is the holder: give back one of its holds.
+    m_iLockCount.store(count - 1, std::memory_order_relaxed);
+    if (count == 1) ClearLockOwner();
     pthread_mutex_unlock(&m_mutex);
-    if (m_iLockCount != 0) {
-      --m_iLockCount;
-      if (m_iLockCount <= 0) ClearLockOwner();
-    }
   }
-  // Fails harmlessly (EPERM) when this thread holds nothing.
+  // The extra hold; when the mutex was free, the only one.
   pthread_mutex_unlock(&m_mutex);
 }
 

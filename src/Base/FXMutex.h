@@ -9,6 +9,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "CTimeInterval.h"
@@ -26,14 +27,15 @@ class FXLockableResource {
   virtual void Lock() = 0;
   virtual void Unlock() = 0;
 
-  uint32_t GetOwnerThreadId() const { return m_uOwnerThreadId; }
+  // Any thread may ask; only the holder changes it.
+  uint32_t GetOwnerThreadId() const { return m_uOwnerThreadId.load(std::memory_order_relaxed); }
 
  protected:
-  void SetLockOwner() { m_uOwnerThreadId = GetCurrentThreadId(); }
-  void ClearLockOwner() { m_uOwnerThreadId = 0; }
+  void SetLockOwner() { m_uOwnerThreadId.store(GetCurrentThreadId(), std::memory_order_relaxed); }
+  void ClearLockOwner() { m_uOwnerThreadId.store(0, std::memory_order_relaxed); }
 
  private:
-  uint32_t m_uOwnerThreadId;
+  std::atomic<uint32_t> m_uOwnerThreadId;
 };
 
 class FXMutex : public FXLockableResource {
@@ -48,14 +50,15 @@ class FXMutex : public FXLockableResource {
   void Unlock() override;
   virtual void Init();
 
-  int32_t GetLockCount() const { return m_iLockCount; }
+  // Meaningful to the holder; other threads may read it at any time.
+  int32_t GetLockCount() const { return m_iLockCount.load(std::memory_order_relaxed); }
 
  private:
   FXMutex(const FXMutex&) = delete;
   FXMutex& operator=(const FXMutex&) = delete;
 
   pthread_mutex_t m_mutex;
-  int32_t m_iLockCount;
+  std::atomic<int32_t> m_iLockCount;  // changed only under the holder's own hold
 };
 
 class auto_lock {

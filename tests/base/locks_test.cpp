@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -35,9 +36,16 @@ TEST(FXMutexTest, UnlockByAnotherThreadChangesNothing) {
   EXPECT_EQ(owner, mutex.GetOwnerThreadId());
   // The holder still holds it: another thread cannot take it.
   bool taken = true;
-  std::thread other([&] { taken = mutex.TryLock(CTimeInterval(1000)); });
+  std::chrono::steady_clock::duration waited{};
+  std::thread other([&] {
+    const auto start = std::chrono::steady_clock::now();
+    taken = mutex.TryLock(CTimeInterval(1000));
+    waited = std::chrono::steady_clock::now() - start;
+  });
   other.join();
   EXPECT_FALSE(taken);
+  // The interval is not waited: the answer comes at once.
+  EXPECT_LT(waited, std::chrono::milliseconds(500));
   mutex.Unlock();
   mutex.Unlock();
   std::thread later([&] {
@@ -46,6 +54,28 @@ TEST(FXMutexTest, UnlockByAnotherThreadChangesNothing) {
   });
   later.join();
   EXPECT_TRUE(taken);
+}
+
+TEST(FXMutexTest, StrangerUnlocksNeverDisturbTheHolder) {
+  // A stranger's Unlock that lands while the mutex is free must not lower
+  // the count of a thread that locks right after it.
+  FXMutex mutex;
+  std::atomic<bool> done(false);
+  std::thread stranger([&] {
+    while (!done.load()) mutex.Unlock();
+  });
+  const uint32_t self = GetCurrentThreadId();
+  int wrong = 0;
+  for (int round = 0; round < 200000; ++round) {
+    mutex.Lock();
+    if (mutex.GetLockCount() != 1 || mutex.GetOwnerThreadId() != self) ++wrong;
+    mutex.Unlock();
+  }
+  done = true;
+  stranger.join();
+  EXPECT_EQ(0, wrong);
+  EXPECT_EQ(0, mutex.GetLockCount());
+  EXPECT_EQ(0u, mutex.GetOwnerThreadId());
 }
 
 TEST(FXMutexTest, DestructorReleasesTheHoldsOfTheDestroyingThread) {
