@@ -38,6 +38,8 @@ int KXJobClient::setPendingCause(const CWqError& error, const std::vector<KXJobI
   EventJournalEntry entry =
       TakeEntry(EV_JOURNAL_PENDING_CAUSE, "KXJobClient::setPendingCause", error, m_jobId);
   entry.messageType = messageType;
+  // An empty job list must not hide a client that was never initialised.
+  if (!m_bInitialized) return Record(entry);
   int result = KXJC_SUCCESS;
   for (KXJobID jobId : jobIds) {
     entry.jobId = jobId;

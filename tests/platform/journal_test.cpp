@@ -78,7 +78,10 @@ TEST_F(JournalTest, JobClientRecordsInitAndPendingCauses) {
   EXPECT_EQ(KXJC_NOT_INITIALIZED,
             client.setPendingCauseAndCriticalEvent(error, 0, false, PENDING_CAUSE_MESSAGE_TYPE,
                                                    false, 0, 0, 0, 0));
-  ASSERT_TRUE(client.init("commserve01", 4, 77));
+  // An empty job list does not hide the missing init.
+  EXPECT_EQ(KXJC_NOT_INITIALIZED, client.setPendingCause(error, {}, false, PENDING_CAUSE_MESSAGE_TYPE, 0, 0, 0,
+                                                         false, 0, 0, 0, 0));
+  ASSERT_TRUE(client.init("central01", 4, 77));
   client << "QSYS/LIB";
   EXPECT_EQ(0, client.setPendingCause(error, {77, 78}, false, PENDING_CAUSE_MESSAGE_TYPE, 0, 0, 0,
                                       false, 0, 0, 0, 0));
@@ -88,10 +91,12 @@ TEST_F(JournalTest, JobClientRecordsInitAndPendingCauses) {
                                                       false, 0, 0, 0, 0));
 
   std::vector<EventJournalEntry> e = journal().Entries();
-  ASSERT_EQ(6u, e.size());
+  ASSERT_EQ(7u, e.size());
   EXPECT_EQ(KXJC_NOT_INITIALIZED, e[0].result);
+  EXPECT_EQ(KXJC_NOT_INITIALIZED, e[1].result);
+  e.erase(e.begin());
   EXPECT_EQ(EV_JOURNAL_JOB_CLIENT_INIT, e[1].kind);
-  EXPECT_EQ("commserve01", e[1].text);
+  EXPECT_EQ("central01", e[1].text);
   EXPECT_EQ(4, e[1].platformType);
   EXPECT_EQ(77, e[1].jobId);
   // One entry per listed job, each with the argument added before the call.
@@ -114,13 +119,13 @@ TEST_F(JournalTest, JobClientRecordsInitAndPendingCauses) {
 TEST_F(JournalTest, FailedInitLeavesTheClientUnusable) {
   journal().FailOperation("KXJobClient::init", 3);
   KXJobClient client;
-  EXPECT_FALSE(client.init("commserve01", 4, 77));
+  EXPECT_FALSE(client.init("central01", 4, 77));
   EXPECT_EQ(KXJC_NOT_INITIALIZED,
             client.setPendingCause(FXErrorUtil::ErrorInt(FX_HERE, 1), {77}, false, 300, 0, 0, 0,
                                    false, 0, 0, 0, 0));
   journal().FailOperation("KXJobClient::setPendingCause", 9);
   journal().ClearFailure("KXJobClient::init");
-  ASSERT_TRUE(client.init("commserve01", 4, 77));
+  ASSERT_TRUE(client.init("central01", 4, 77));
   EXPECT_EQ(9, client.setPendingCause(FXErrorUtil::ErrorInt(FX_HERE, 1), {77}, false, 300, 0, 0,
                                       0, false, 0, 0, 0, 0));
 }
