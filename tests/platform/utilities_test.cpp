@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "CTimeStamp.h"
 #include "CWqString.h"
 #include "FXClock.h"
@@ -11,6 +13,13 @@ TEST(CTimeStampTest, FromUnixTime) {
   EXPECT_EQ(116444736010000000LL, CTimeStamp::FromUnixTime(1));
   EXPECT_EQ(116444736000000000LL - 10000000LL, CTimeStamp::FromUnixTime(-1));
   EXPECT_EQ(42, CTimeStamp(42).Ticks());
+  // Beyond the tick range the result saturates instead of wrapping.
+  const int64_t kMax = std::numeric_limits<int64_t>::max();
+  const int64_t kMin = std::numeric_limits<int64_t>::min();
+  const int64_t kLast = (kMax - CTimeStamp::kUnixEpochTicks) / 10000000LL;
+  EXPECT_EQ(kLast * 10000000LL + CTimeStamp::kUnixEpochTicks, CTimeStamp::FromUnixTime(kLast));
+  for (int64_t t : {int64_t(kLast + 1), int64_t(1e12), kMax}) EXPECT_EQ(kMax, CTimeStamp::FromUnixTime(t)) << t;
+  for (int64_t t : {int64_t(kMin / 10000000LL - 1), int64_t(-1e12), kMin}) EXPECT_EQ(kMin, CTimeStamp::FromUnixTime(t)) << t;
 }
 
 TEST(AutoPtrArrayTest, ResetFreesOnlyWhatItReplaces) {
