@@ -124,7 +124,14 @@ CWqError Proxy::readClientRecords(int32_t clientId, uint16_t& daemonPort, int32_
   KXClient client(m_iVelliconId, clientId);
   uint64_t port = 0;
   daemonPort = kDefaultDaemonPort;
-  if (client.getKXDPort(port) == 0 && port != 0) daemonPort = static_cast<uint16_t>(port);
+  if (client.getKXDPort(port) == 0 && port != 0) {
+    // A value that does not fit a port would otherwise reach some other port.
+    if (port > 65535)
+      FX_LOG(-1, "Port set to %llu. Using default value %d", static_cast<unsigned long long>(port),
+             static_cast<int>(kDefaultDaemonPort));
+    else
+      daemonPort = static_cast<uint16_t>(port);
+  }
   m_sClientName.clear();
   client.getName(m_sClientName);
 

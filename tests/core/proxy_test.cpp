@@ -382,6 +382,8 @@ TEST_F(ProxyTest, DaemonPortFallsBackTo9401) {
     std::function<void()> arrange;
   } cases[] = {
       {"port 0", [&] { records.SetClientValue(kClient, "KXDPort", 0); }},
+      // Not cut to 16 bits (70000 would be 4464).
+      {"port above 65535", [&] { records.SetClientValue(kClient, "KXDPort", 70000); }},
       {"port unreadable", [&] { records.FailGetter("KXClient::getKXDPort", 5); }},
       {"port absent",
        [&] {
@@ -401,6 +403,8 @@ TEST_F(ProxyTest, DaemonPortFallsBackTo9401) {
     std::vector<ManagerHooks::Built> built = managers.hooks->Managers();
     ASSERT_EQ(1u, built.size());
     EXPECT_EQ(9401, built[0].port);
+    EXPECT_EQ(std::string(c.name) == "port above 65535", log.Has("Port set to 70000. Using default value 9401"));
+    log.Clear();
   }
 }
 
