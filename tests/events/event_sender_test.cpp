@@ -22,7 +22,7 @@ namespace {
 const long long kJob = 77;
 const long long kIgnoredJob = 12345;
 const uint32_t kEventId = 0x060000a0;
-const char kServer[] = "commserve01";
+const char kServer[] = "central01";
 const char kNoNameLine[] = "getZentraverClientName return NULL";
 
 // A fresh settings store, an empty journal, no installed sender, and a log
@@ -222,7 +222,7 @@ TEST_F(EventSenderTest, JobClientWhoseInitFailsIsKeptAndNotMadeAgain) {
   EXPECT_EQ(kJob, e[1].jobId);
   EXPECT_EQ(EV_JOURNAL_PENDING_CAUSE_AND_EVENT, e[2].kind);
   EXPECT_EQ(KXJC_NOT_INITIALIZED, e[2].result);
-  EXPECT_EQ(1, CountLines("could not attach to [commserve01]"));
+  EXPECT_EQ(1, CountLines("could not attach to [central01]"));
 }
 
 TEST_F(EventSenderTest, ConcurrentFirstUseMakesExactlyOneJobClient) {

@@ -234,12 +234,12 @@ TEST_F(SettingsTest, CentralServerClientName) {
   char buffer[8] = "garbage";
   EXPECT_EQ(0, settings_.getZentraverClientName(buffer, sizeof buffer));
   EXPECT_EQ('\0', buffer[0]);
-  ASSERT_EQ(0, settings_.setString("Zentraver", "sClientName", "commserve01", 11));
+  ASSERT_EQ(0, settings_.setString("Zentraver", "sClientName", "central01", 9));
   EXPECT_EQ(7, settings_.getZentraverClientName(buffer, sizeof buffer));
-  EXPECT_STREQ("commser", buffer);
+  EXPECT_STREQ("central", buffer);
   char big[256];
-  EXPECT_EQ(11, settings_.getZentraverClientName(big, sizeof big));
-  EXPECT_STREQ("commserve01", big);
+  EXPECT_EQ(9, settings_.getZentraverClientName(big, sizeof big));
+  EXPECT_STREQ("central01", big);
 }
 
 TEST(SettingsRootTest, DefaultsFollowTheEnvironment) {
