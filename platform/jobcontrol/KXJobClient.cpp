@@ -39,7 +39,7 @@ int KXJobClient::setPendingCause(const CWqError& error, const std::vector<KXJobI
       TakeEntry(EV_JOURNAL_PENDING_CAUSE, "KXJobClient::setPendingCause", error, m_jobId);
   entry.messageType = messageType;
   // An empty job list must not hide a client that was never initialised.
-  if (!m_bInitialized) return Record(entry);
+  if (!m_bInitialized && jobIds.empty()) return Record(entry);
   int result = KXJC_SUCCESS;
   for (KXJobID jobId : jobIds) {
     entry.jobId = jobId;
