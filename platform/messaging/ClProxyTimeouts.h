@@ -1,12 +1,16 @@
 // Timeout kinds and getTimeOutValue: every wait, time limit or retry count
 // of the proxy exchanges that is not a fixed number is looked up by kind.
 //
-// getTimeOutValue reads the number named after the kind (for example
-// "TIMEOUT_DAEMON_REPLY") in the settings section "ProxyTimeouts" on every
-// call, so a test or an administrator can change it at any time; an absent
-// value gives the built-in default below. The stored number is taken as a
-// signed 64-bit value and clamped to the int range, so a value stored as
-// (unsigned long)-1 reads as -1.
+// getTimeOutValue gives the number named after the kind (for example
+// "TIMEOUT_DAEMON_REPLY") in the settings section "ProxyTimeouts"; an absent
+// value gives the built-in default below. The data paths ask per block, so
+// the values are read once and kept for the process; they are read again
+// when this process changes the settings store or points it at another
+// folder (KXPlatformInfo, ScopedSettingsRoot), and within about a second
+// when another process changes the section's file. The stored number is
+// taken as a signed 64-bit value and clamped to the int range; a negative
+// value (one stored as (unsigned long)-1 too) is refused with a level -1
+// line and the default is used.
 //
 //   kind                          value  default  unit
 //   TIMEOUT_UPDATE_ACK                0      600  seconds
@@ -54,6 +58,9 @@ enum TimeOut_enum {
 constexpr const char* kTimeOutSettingsSection = "ProxyTimeouts";
 
 int getTimeOutValue(TimeOut_enum kind);
+
+// Drops the kept values: the next getTimeOutValue reads the settings again.
+void resetTimeOutValues();
 
 // The kind's name (the settings value's name); null for an unknown kind.
 const char* getTimeOutName(TimeOut_enum kind);

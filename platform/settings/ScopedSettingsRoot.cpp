@@ -1,5 +1,7 @@
 #include "ScopedSettingsRoot.h"
 
+#include "SettingsStorage.h"
+
 #include <ftw.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -36,6 +38,7 @@ ScopedSettingsRoot::ScopedSettingsRoot() : m_bHadPrevious(false) {
   }
   m_sPath = name.data();
   ::setenv("PROXY_SETTINGS_ROOT", m_sPath.c_str(), 1);
+  SettingsStorage::NoteChange();
 }
 
 ScopedSettingsRoot::~ScopedSettingsRoot() {
@@ -45,4 +48,6 @@ ScopedSettingsRoot::~ScopedSettingsRoot() {
     ::setenv("PROXY_SETTINGS_ROOT", m_sPrevious.c_str(), 1);
   else
     ::unsetenv("PROXY_SETTINGS_ROOT");
+  // A later folder may get the same name: values kept from this one go.
+  SettingsStorage::NoteChange();
 }

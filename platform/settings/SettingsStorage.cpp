@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 namespace {
@@ -162,8 +163,17 @@ int Update(const std::string& root, const std::string& section,
   rc = Read(root, section, &current);
   if (rc != 0) return rc;
   if (!change(current)) return 0;
-  if (current.IsEmpty()) return RemoveFile(root, path);
-  return ReplaceFile(root, path, current.Serialize());
+  rc = current.IsEmpty() ? RemoveFile(root, path) : ReplaceFile(root, path, current.Serialize());
+  NoteChange();  // after the file has changed, so a reader never keeps the old values
+  return rc;
 }
+
+namespace {
+std::atomic<uint64_t> g_changeCount(0);
+}  // namespace
+
+uint64_t ChangeCount() { return g_changeCount.load(std::memory_order_acquire); }
+
+void NoteChange() { g_changeCount.fetch_add(1, std::memory_order_acq_rel); }
 
 }  // namespace SettingsStorage

@@ -10,6 +10,7 @@
 // new content, never a mix. A section left without values loses its file.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -29,5 +30,11 @@ int Read(const std::string& root, const std::string& section, SettingsSection* o
 // file removed when it is empty). 0, or an errno value.
 int Update(const std::string& root, const std::string& section,
            const std::function<bool(SettingsSection&)>& change);
+
+// A number that grows with every change this process makes to the store (a
+// section written or removed, a new root folder): readers that keep values
+// compare it to know when to read them again.
+uint64_t ChangeCount();
+void NoteChange();
 
 }  // namespace SettingsStorage

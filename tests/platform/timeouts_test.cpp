@@ -1,11 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <climits>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "ClProxyTimeouts.h"
+#include "FXClock.h"
+#include "FXLogWriter.h"
 #include "KXPlatformInfo.h"
 #include "ScopedSettingsRoot.h"
+#include "SettingsStorage.h"
 
 namespace {
 
@@ -45,7 +51,7 @@ TEST(TimeoutsTest, EveryKindHasItsValueNameAndDefault) {
   }
 }
 
-TEST(TimeoutsTest, SettingsOverrideEachKindAndAreReadAtEveryCall) {
+TEST(TimeoutsTest, SettingsOverrideEachKindAndAreSeenAtOnce) {
   ScopedSettingsRoot root;
   KXPlatformInfo settings;
   for (const KindCase& c : kCases)
@@ -58,15 +64,62 @@ TEST(TimeoutsTest, SettingsOverrideEachKindAndAreReadAtEveryCall) {
   EXPECT_EQ(120, getTimeOutValue(TIMEOUT_DAEMON_REPLY));
 }
 
-TEST(TimeoutsTest, StoredValuesAreClampedToInt) {
+TEST(TimeoutsTest, StoredValuesAreClampedAndNegativeOnesRefused) {
   ScopedSettingsRoot root;
+  boost::shared_ptr<FXLogWriter> saved = g_ptrLogWriter;
+  boost::shared_ptr<FXLogWriter> log(new FXLogWriter);
+  log->SetQuiet(true);
+  log->SetCapture(true);
+  g_ptrLogWriter = log;
   KXPlatformInfo settings;
-  ASSERT_EQ(0, settings.setNumber(kTimeOutSettingsSection, "TIMEOUT_FILE_DATA_RETRIES",
+  // A negative wait would make an endless wait spin: the default stands.
+  ASSERT_EQ(0, settings.setNumber(kTimeOutSettingsSection, "TIMEOUT_PROCESS_STATUS",
                                   static_cast<unsigned long>(-1L)));
-  EXPECT_EQ(-1, getTimeOutValue(TIMEOUT_FILE_DATA_RETRIES));
+  EXPECT_EQ(60, getTimeOutValue(TIMEOUT_PROCESS_STATUS));
+  EXPECT_TRUE(log->HasCapturedLine("Timeout TIMEOUT_PROCESS_STATUS set to -1, which is negative: using the default 60"));
   ASSERT_EQ(0, settings.setNumber(kTimeOutSettingsSection, "TIMEOUT_NEXT_FILE",
                                   static_cast<unsigned long>(INT_MAX) + 10));
   EXPECT_EQ(INT_MAX, getTimeOutValue(TIMEOUT_NEXT_FILE));
+  g_ptrLogWriter = saved;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+TEST(TimeoutsTest, ValuesAreKeptUntilTheSettingsChange) {
+  FXScopedVirtualClock clock;
+  ScopedSettingsRoot root;
+  KXPlatformInfo settings;
+  const std::string path = SettingsStorage::SectionPath(root.path(), kTimeOutSettingsSection);
+  ASSERT_EQ(0, settings.setNumber(kTimeOutSettingsSection, "TIMEOUT_DAEMON_REPLY", 7));
+  const std::string seven = ReadAll(path);
+  ASSERT_EQ(0, settings.setNumber(kTimeOutSettingsSection, "TIMEOUT_DAEMON_REPLY", 8));
+  EXPECT_EQ(8, getTimeOutValue(TIMEOUT_DAEMON_REPLY));
+
+  // Another process puts the older file back: kept values serve until the
+  // file is looked at again, about a second later.
+  const std::string temporary = path + ".other";
+  {
+    std::ofstream out(temporary, std::ios::binary);
+    out << seven;
+  }
+  ASSERT_EQ(0, std::rename(temporary.c_str(), path.c_str()));
+  EXPECT_EQ(8, getTimeOutValue(TIMEOUT_DAEMON_REPLY));
+  clock.clock().Advance(1000);
+  EXPECT_EQ(7, getTimeOutValue(TIMEOUT_DAEMON_REPLY));
+
+  // Another folder has its own values, and the first one's come back with it.
+  {
+    ScopedSettingsRoot other;
+    EXPECT_EQ(120, getTimeOutValue(TIMEOUT_DAEMON_REPLY));
+  }
+  EXPECT_EQ(7, getTimeOutValue(TIMEOUT_DAEMON_REPLY));
+  resetTimeOutValues();
+  EXPECT_EQ(7, getTimeOutValue(TIMEOUT_DAEMON_REPLY));
 }
 
 TEST(TimeoutsTest, UnknownKindGetsAFixedValue) {
