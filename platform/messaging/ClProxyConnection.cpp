@@ -297,8 +297,9 @@ CWqError ClProxyConnection::fillFrame(int seconds, bool headerOnly) {
 }
 
 CWqError ClProxyConnection::recvAccepted(ClProxyMsg*& msg, const ClProxyMsgType* types, size_t count,
-                                         int seconds) {
+                                         int seconds, bool* dropped, ClProxyMsgHeader* droppedHeader) {
   msg = nullptr;
+  if (dropped) *dropped = false;
   std::lock_guard<std::mutex> lock(m_recvMutex);
   CWqError result = fillFrame(seconds, false);
   if (result.IsError()) return result;
@@ -312,6 +313,8 @@ CWqError ClProxyConnection::recvAccepted(ClProxyMsg*& msg, const ClProxyMsgType*
   m_recv.uSocketSerial = serial;
 
   if (!Accepts(types, count, type)) {
+    if (dropped) *dropped = true;
+    if (droppedHeader) *droppedHeader = ClProxyMsgHeader(type, length);
     FX_LOG_CAT(1, FX_LOG_CATEGORY_CONNECTION, "Unexpected message type 0x%04x (expected %s) dropped",
                static_cast<unsigned>(type), TypeList(types, count).c_str());
     return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "Unexpected message type 0x%04x (%u bytes), expected %s",
@@ -321,6 +324,8 @@ CWqError ClProxyConnection::recvAccepted(ClProxyMsg*& msg, const ClProxyMsgType*
   result = ClProxyMsgFactory::Create(type, std::move(payload), length, built);
   if (result.IsError()) {
     delete built;
+    if (dropped) *dropped = true;
+    if (droppedHeader) *droppedHeader = ClProxyMsgHeader(type, length);
     result.Push(FX_HERE, "Received message type 0x%04x (%u bytes) dropped", static_cast<unsigned>(type), length);
     return result;
   }
@@ -342,6 +347,10 @@ CWqError ClProxyConnection::recvMessage(ClProxyMsg*& msg, const std::vector<ClPr
 
 CWqError ClProxyConnection::recvMessage(ClProxyMsg*& msg, int seconds) {
   return recvAccepted(msg, nullptr, 0, seconds);
+}
+
+CWqError ClProxyConnection::recvAnyMessage(ClProxyMsg*& msg, int seconds, bool& dropped, ClProxyMsgHeader& header) {
+  return recvAccepted(msg, nullptr, 0, seconds, &dropped, &header);
 }
 
 CWqError ClProxyConnection::peekMessageHeader(ClProxyMsgHeader& header, int seconds) {

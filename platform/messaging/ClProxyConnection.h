@@ -112,6 +112,12 @@ class ClProxyConnection : public iClProxyPipeCallback {
   virtual CWqError recvMessage(ClProxyMsg*& msg, ClProxyMsgType type, int seconds);
   virtual CWqError recvMessage(ClProxyMsg*& msg, const std::vector<ClProxyMsgType>& types, int seconds);
   virtual CWqError recvMessage(ClProxyMsg*& msg, int seconds);
+  // As recvMessage(msg, seconds) (every type accepted); when the call
+  // consumed a whole frame that it could not make into a message (a type the
+  // library does not know, a payload that does not decode: EPROTO, link
+  // still usable), `dropped` is set and `header` is that frame's header;
+  // after any other result `dropped` is false.
+  CWqError recvAnyMessage(ClProxyMsg*& msg, int seconds, bool& dropped, ClProxyMsgHeader& header);
   // The header of the next message, which stays to be received.
   virtual CWqError peekMessageHeader(ClProxyMsgHeader& header, int seconds);
 
@@ -136,7 +142,8 @@ class ClProxyConnection : public iClProxyPipeCallback {
     uint32_t uPayloadGot = 0;
   };
 
-  CWqError recvAccepted(ClProxyMsg*& msg, const ClProxyMsgType* types, size_t count, int seconds);
+  CWqError recvAccepted(ClProxyMsg*& msg, const ClProxyMsgType* types, size_t count, int seconds,
+                        bool* dropped = nullptr, ClProxyMsgHeader* droppedHeader = nullptr);
   // Reads until the header (headerOnly) or the whole frame is in.
   CWqError fillFrame(int seconds, bool headerOnly);
   CWqError takeHeader();

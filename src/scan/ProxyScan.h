@@ -71,13 +71,17 @@ class ProxyScan : public Proxy {
   //   success, neither       a stream ended that brought a directory-change file
   //   EV_CLIENT_SCAN_FAILED, `failed`   the link failed
   //   "Client didn't sent dir change file...", `failed`   a stream without one
+  //                            (GOOD_EOF_MSG or BAD_EOF_MSG)
   //   Win32 1627, `completed`  the client raised an event (passed on as a
   //                            pending cause and event)
   //   EV_OPERATION_ABORTED   the abort check fired; the suspend was sent
-  //   other errors, neither flag: BAD_EOF_MSG (the client failed the
-  //     transfer; the directory-change file is deleted), a failed write (the
-  //     directory-change file is deleted), an unknown tag, a file that
-  //     cannot be created, a message of another type
+  //   other errors, neither flag: BAD_EOF_MSG after a directory-change file
+  //     (the client failed the transfer; the file is deleted), a failed
+  //     write (the directory-change file is deleted), an unknown tag, a file
+  //     that cannot be created, "Unexpected message from client [type]" for
+  //     a message of another type or a frame that is no message (unknown
+  //     type, payload that does not decode; an open file's directory-change
+  //     file is deleted)
   //
   // The status values are those of the call's last SCAN_RESULT_MSG;
   // `failures` is replaced by its list. Without one they stay untouched.

@@ -75,6 +75,17 @@ CWqError WriteAll(int fd, const uint8_t* bytes, uint32_t length, const std::stri
   return CWqError::Success();
 }
 
+// The "any other type" ending: a file left open may be a partial
+// directory-change file, which must not pass for a whole one.
+CWqError UnexpectedMessage(ClProxyMsgType type, auto_handle& file, const std::string& dirChangeFile) {
+  if (file.is_valid()) {
+    file.reset();
+    ::unlink(dirChangeFile.c_str());
+  }
+  return FXErrorUtil::ErrorEventMessage(FX_HERE, EV_TEXT_ONLY, "Unexpected message from client [%d]",
+                                        static_cast<int>(type));
+}
+
 }  // namespace
 
 CWqError ProxyScan::recvScanResult(const std::string& dirChangeFile, bool& failed, bool& completed, time_t& scanTime,
@@ -96,9 +107,17 @@ CWqError ProxyScan::recvScanResult(const std::string& dirChangeFile, bool& faile
   while (!failed && !completed && !streamEnded) {
     ClProxyMsg* raw = nullptr;
     // Every type is taken, so that one outside the accepted list is reported
-    // as an unexpected message rather than as a broken link.
-    CWqError result = m_pSrvConnection->recvMessage(raw, kQuietSeconds);
+    // as an unexpected message rather than as a broken link; so is a frame
+    // that is no message (unknown type, payload that does not decode): the
+    // link is sound, the sender is not.
+    bool dropped = false;
+    ClProxyMsgHeader droppedHeader;
+    CWqError result = m_pSrvConnection->recvAnyMessage(raw, kQuietSeconds, dropped, droppedHeader);
     std::unique_ptr<ClProxyMsg> message(raw);
+    if (dropped) {
+      FX_LOG(1, "Message from client dropped:%s", result.AsString().c_str());
+      return UnexpectedMessage(droppedHeader.getMsgType(), file, dirChangeFile);
+    }
     if (result.IsError()) {
       if (FXErrorUtil::IsErrNo(result, ETIME)) {
         if (!abortCheck || !abortCheck->isAbortRequested()) continue;
@@ -114,14 +133,7 @@ CWqError ProxyScan::recvScanResult(const std::string& dirChangeFile, bool& faile
     }
 
     const ClProxyMsgType type = message->getMsgType();
-    if (!IsAccepted(type)) {
-      if (file.is_valid()) {
-        file.reset();
-        ::unlink(dirChangeFile.c_str());
-      }
-      return FXErrorUtil::ErrorEventMessage(FX_HERE, EV_TEXT_ONLY, "Unexpected message from client [%d]",
-                                            static_cast<int>(type));
-    }
+    if (!IsAccepted(type)) return UnexpectedMessage(type, file, dirChangeFile);
 
     switch (type) {
       case EVENT_MSG: {
@@ -202,6 +214,11 @@ CWqError ProxyScan::recvScanResult(const std::string& dirChangeFile, bool& faile
         if (file.is_valid()) {
           file.reset();
           ::unlink(dirChangeFile.c_str());
+        }
+        // Without a directory-change file this ends like any stream without one.
+        if (!dirChangeOpened) {
+          streamEnded = true;
+          break;
         }
         // The client failed the transfer: that is no scan result to go on with.
         return FXErrorUtil::ErrorEventMessage(FX_HERE, EV_TEXT_ONLY, "Client reported a failed transfer of [%s]: %s",

@@ -14,6 +14,7 @@
 #include "ClFileStreamMsgs.h"
 #include "FXErrorUtil.h"
 #include "ScanTestUtil.h"
+#include "SimFrames.h"
 #include "scan/ScanEventIds.h"
 #include "scan/ScanText.h"
 
@@ -198,6 +199,41 @@ const StreamCase kStreamCases[] = {
      false,
      false,
      {},
+     {"DC.kxf"},
+     {}},
+    // Frames that are no message: the sender is at fault, not the link.
+    {"UnknownTypeDeletesDirChangeFile",
+     [](const ScopedTempFolder&) {
+       return FileStream({{"DC", "dc"}}).SendRaw(SimFrames::Frame(0x7777, {1, 2, 3}));
+     },
+     kText,
+     0,
+     "Unexpected message from client [30583]",
+     false,
+     false,
+     {},
+     {"DC.kxf"},
+     {}},
+    {"UndecodablePayloadDeletesDirChangeFile",
+     [](const ScopedTempFolder&) {
+       return FileStream({{"DC", "dc"}}).SendRaw(SimFrames::Frame(SCAN_RESULT_MSG, {0, 0}));
+     },
+     kText,
+     0,
+     "Unexpected message from client [17]",
+     false,
+     false,
+     {},
+     {"DC.kxf"},
+     {}},
+    {"BadEofWithoutDirChangeFile",
+     [](const ScopedTempFolder&) { return FileStream({{"SPLIT", "split"}}).Reply(BadEof("disk gone")); },
+     kText,
+     0,
+     "Client didn't sent dir change file. Failing scan phase.",
+     true,
+     false,
+     {{"split_config", "split"}},
      {"DC.kxf"},
      {}},
     {"LinkDroppedMidFile",
