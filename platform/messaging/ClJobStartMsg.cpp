@@ -22,23 +22,33 @@ ClJobStartMsg::Entry& ClJobStartMsg::optionSlot(const std::string& name, EntryKi
 }
 
 void ClJobStartMsg::setOptionValue(const std::string& name, bool value) {
-  optionSlot(name, kBool).bValue = value;
+  Entry& entry = optionSlot(name, kBool);
+  entry.bValue = value;
+  m_setCalls.push_back(entry);
 }
 
 void ClJobStartMsg::setOptionValue(const std::string& name, int32_t value) {
-  optionSlot(name, kInt32).iValue = value;
+  Entry& entry = optionSlot(name, kInt32);
+  entry.iValue = value;
+  m_setCalls.push_back(entry);
 }
 
 void ClJobStartMsg::setOptionValue(const std::string& name, uint32_t value) {
-  optionSlot(name, kUInt32).uValue = value;
+  Entry& entry = optionSlot(name, kUInt32);
+  entry.uValue = value;
+  m_setCalls.push_back(entry);
 }
 
 void ClJobStartMsg::setOptionValue(const std::string& name, uint64_t value) {
-  optionSlot(name, kUInt64).ullValue = value;
+  Entry& entry = optionSlot(name, kUInt64);
+  entry.ullValue = value;
+  m_setCalls.push_back(entry);
 }
 
 void ClJobStartMsg::setOptionValue(const std::string& name, const std::string& value) {
-  optionSlot(name, kString).text = value;
+  Entry& entry = optionSlot(name, kString);
+  entry.text = value;
+  m_setCalls.push_back(entry);
 }
 
 void ClJobStartMsg::addPath(const std::string& source, const std::string& destination) {

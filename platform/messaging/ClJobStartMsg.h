@@ -75,6 +75,9 @@ class ClJobStartMsg : public ClProxyMsg {
   int64_t getJobStartValue() const { return m_llJobStartValue; }
   uint64_t getJobId() const { return m_ullJobId; }
   const std::vector<Entry>& getEntries() const { return m_entries; }
+  // Every setOptionValue call in order, a repeated name each time (the
+  // entries keep one per name): what a builder set, and how often.
+  const std::vector<Entry>& getSetCalls() const { return m_setCalls; }
 
   // The option of that name, or null (paths are not options).
   const Entry* findOption(const std::string& name) const;
@@ -96,4 +99,5 @@ class ClJobStartMsg : public ClProxyMsg {
   int64_t m_llJobStartValue;
   uint64_t m_ullJobId;
   std::vector<Entry> m_entries;
+  std::vector<Entry> m_setCalls;  // not sent
 };

@@ -95,6 +95,14 @@ inline std::vector<std::string> Describe(const ClJobStartMsg& start) {
   return options;
 }
 
+// The calls that set option `name`, in order, each as Describe gives it.
+inline std::vector<std::string> DescribeSetCalls(const ClJobStartMsg& start, const std::string& name) {
+  std::vector<std::string> calls;
+  for (const ClJobStartMsg::Entry& entry : start.getSetCalls())
+    if (entry.name == name) calls.push_back(Describe(entry));
+  return calls;
+}
+
 class ScanTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -53,9 +53,17 @@ TEST_F(JobOptionBlocksTest, BackupFormSyncLibForcesShortWaitTime) {
     int64_t wait;  // -1: none configured
     std::string expected;
     bool forced;
-  } cases[] = {{10, "Backup_Save_ActiveWait_Time=600u", true},
-               {11, "Backup_Save_ActiveWait_Time=11u", false},
-               {-1, "Backup_Save_ActiveWait_Time=600u", true}};
+    std::vector<std::string> calls;
+  } cases[] = {{10,
+                "Backup_Save_ActiveWait_Time=600u",
+                true,
+                {"Backup_Save_ActiveWait_Time=10u", "Backup_Save_ActiveWait_Time=10u",
+                 "Backup_Save_ActiveWait_Time=600u"}},
+               {11,
+                "Backup_Save_ActiveWait_Time=11u",
+                false,
+                {"Backup_Save_ActiveWait_Time=11u", "Backup_Save_ActiveWait_Time=11u"}},
+               {-1, "Backup_Save_ActiveWait_Time=600u", true, {"Backup_Save_ActiveWait_Time=600u"}}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.wait);
     SetUp();
@@ -71,8 +79,23 @@ TEST_F(JobOptionBlocksTest, BackupFormSyncLibForcesShortWaitTime) {
     const ClJobStartMsg::Entry* wait = start.findOption("Backup_Save_ActiveWait_Time");
     ASSERT_NE(nullptr, wait);
     EXPECT_EQ(c.expected, Describe(*wait));
+    EXPECT_EQ(c.calls, DescribeSetCalls(start, "Backup_Save_ActiveWait_Time"));
     EXPECT_EQ(c.forced, log.Has("Forcing SaveAct wait time to 600 from " + std::to_string(c.wait < 0 ? 0 : c.wait)));
   }
+}
+
+// A default subclient's content overrides a custom selection: the flag is
+// set true, then false, and every content kind follows.
+TEST_F(JobOptionBlocksTest, DefaultSubclientSetsTheCustomFlagTrueThenFalse) {
+  Set("iSeriesSCCustomFlag", true);
+  Set("DefaultSubclient", true);
+  bool custom = false;
+  CWqError result =
+      ProxyJobOptions::SetContentSelectionOptions(subclient, msg, ProxyJobOptions::kScanForm, FX_HERE, custom);
+  ASSERT_FALSE(result.IsError()) << result.AsString();
+  EXPECT_TRUE(custom);
+  EXPECT_EQ((std::vector<std::string>{"Iseries_Custome_SC_Flag=true", "Iseries_Custome_SC_Flag=false"}),
+            DescribeSetCalls(msg, "Iseries_Custome_SC_Flag"));
 }
 
 TEST_F(JobOptionBlocksTest, BackupFormDisabledSyncLibIsNotEvenRead) {

@@ -93,8 +93,9 @@ const OptionCase kCases[] = {
      false,
      {"JobLog option [2]"},
      {}},
-    // The flag is set twice; the job start keeps one value per name, the
-    // last, in the place of the first.
+    // The flag is set twice (the order of the calls is checked in
+    // job_option_blocks_test.cpp); the job start keeps one value per name,
+    // the last, in the place of the first.
     {"DefaultContentOverridesCustomFlagAndMask",
      [](ProxyScan&) {
        Subclient("iSeriesSCCustomFlag", true);
