@@ -3,14 +3,19 @@
 // fixed ports, binding without listening, and the accept wait.
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <pthread.h>
+#include <signal.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <set>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -242,6 +247,34 @@ TEST_F(ListenerTest, AcceptWithoutAPeerEndsWithError62) {
   EXPECT_TRUE(FXErrorUtil::IsErrNo(result, 62)) << result.AsString();
   EXPECT_NE(std::string::npos, Texts(result).find("no connection request received from the client"));
   EXPECT_FALSE(listener.getConnectionSocket().IsValid());
+}
+
+std::atomic<int> g_signals(0);
+void CountSignal(int) { ++g_signals; }
+
+TEST_F(ListenerTest, SignalDuringTheAcceptWaitRestartsItWithTheFullTime) {
+  // No SA_RESTART: the wait itself sees the interruption.
+  struct sigaction action = {}, previous = {};
+  action.sa_handler = CountSignal;
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(0, ::sigaction(SIGUSR1, &action, &previous));
+  g_signals = 0;
+  ClProxySrvConnection listener;
+  ASSERT_FALSE(listener.initServer("127.0.0.1", 0).IsError());
+  const pthread_t waiter = ::pthread_self();
+  const auto start = std::chrono::steady_clock::now();
+  std::thread alarm([waiter] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    ::pthread_kill(waiter, SIGUSR1);
+  });
+  CWqError result = listener.acceptClient(1);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  alarm.join();
+  ::sigaction(SIGUSR1, &previous, nullptr);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(result, 62)) << result.AsString();
+  EXPECT_EQ(1, g_signals.load());
+  // The signal came after 0.4 s; a full second more was waited after it.
+  EXPECT_GE(waited, std::chrono::milliseconds(1400));
 }
 
 TEST_F(ListenerTest, AcceptWithoutListeningSocketLogsTheAssumptionAndFails) {

@@ -7,6 +7,7 @@
 
 #include "ClProxyMessages.h"
 #include "FXErrorUtil.h"
+#include "FXLogWriter.h"
 #include "ISendEventInterface.h"
 #include "msg_test_util.h"
 
@@ -539,11 +540,20 @@ TEST(EventMsgTest, RaisesThroughTheInstalledSender) {
   EXPECT_EQ(9, sender->lastValue);
 }
 
-TEST(EventMsgTest, WithoutSenderTheEventIsDroppedQuietly) {
+TEST(EventMsgTest, WithoutSenderTheEventIsDroppedWithALine) {
   ISendEventInterface::SetInstance(boost::shared_ptr<ISendEventInterface>());
+  boost::shared_ptr<FXLogWriter> saved = g_ptrLogWriter;
+  boost::shared_ptr<FXLogWriter> log(new FXLogWriter);
+  log->SetQuiet(true);
+  log->SetCapture(true);
+  log->SetLevel(-1);  // only the lines that are always written
+  g_ptrLogWriter = log;
   ClEventMsg msg(1, 0, 0, {});
   msg.sendEvent();
   msg.sendPendingCauseAndEvent();
+  g_ptrLogWriter = saved;
+  EXPECT_TRUE(log->HasCapturedLine("No event sender installed, client event 0x1 dropped"));
+  EXPECT_TRUE(log->HasCapturedLine("No event sender installed, client pending event 0x1 dropped"));
 }
 
 }  // namespace
