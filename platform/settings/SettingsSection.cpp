@@ -82,20 +82,24 @@ SettingsValue SettingsValue::Boolean(bool value) {
   return v;
 }
 
-std::string SettingsSection::Escape(const std::string& raw) {
+std::string SettingsSection::EscapeExcept(const std::string& raw, bool (*plain)(unsigned char)) {
   std::string out;
   out.reserve(raw.size());
   for (char c : raw) {
     unsigned char b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b >= 0x7f || c == '%' || c == '=') {
+    if (plain(b)) {
+      out += c;
+    } else {
       out += '%';
       out += kHexDigits[b >> 4];
       out += kHexDigits[b & 0x0f];
-    } else {
-      out += c;
     }
   }
   return out;
+}
+
+std::string SettingsSection::Escape(const std::string& raw) {
+  return EscapeExcept(raw, [](unsigned char b) { return b >= 0x20 && b < 0x7f && b != '%' && b != '='; });
 }
 
 bool SettingsSection::Unescape(const std::string& escaped, std::string* raw) {

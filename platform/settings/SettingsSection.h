@@ -45,8 +45,12 @@ class SettingsSection {
   // No value and no kept line: the section's file can go.
   bool IsEmpty() const { return m_values.empty() && m_unparsed.empty(); }
 
-  // "%XX" escaping of the file form; Unescape fails on a bad "%" sequence.
+  // "%XX" escaping of the file form (control bytes, bytes above 0x7e, "%"
+  // and "="); Unescape fails on a bad "%" sequence.
   static std::string Escape(const std::string& raw);
+  // "%XX" (upper-case hex) for every byte that `plain` refuses; "%" itself
+  // must be refused for Unescape to give the bytes back.
+  static std::string EscapeExcept(const std::string& raw, bool (*plain)(unsigned char));
   static bool Unescape(const std::string& escaped, std::string* raw);
 
  private:

@@ -11,7 +11,6 @@
 namespace {
 
 const size_t kMaxEscapedName = 200;  // leaves room for the suffixes in 255 bytes
-const char kHexDigits[] = "0123456789ABCDEF";
 
 // A descriptor closed at scope end.
 class FileDescriptor {
@@ -34,21 +33,11 @@ class FileDescriptor {
   int m_fd;
 };
 
+// Any section name becomes one safe file name.
 std::string EscapeFileName(const std::string& section) {
-  std::string out;
-  for (char c : section) {
-    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                 c == '_' || c == '-';
-    if (plain) {
-      out += c;
-    } else {
-      unsigned char b = static_cast<unsigned char>(c);
-      out += '%';
-      out += kHexDigits[b >> 4];
-      out += kHexDigits[b & 0x0f];
-    }
-  }
-  return out;
+  return SettingsSection::EscapeExcept(section, [](unsigned char b) {
+    return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '_' || b == '-';
+  });
 }
 
 int MakeDirectories(const std::string& path) {
