@@ -329,30 +329,33 @@ bool CNMessageBase::isSet(int position) const {
   return m_pFields->byPosition.count(position) != 0;
 }
 
-std::vector<std::string>* CNMessageBase::getliststring(int position, int field, uint32_t,
-                                                       uint32_t, bool create) {
-  auto it = m_pFields->byPosition.find(position);
-  if (it != m_pFields->byPosition.end() && it->second.type == CNMessageField::kStrings)
-    return &it->second.strings;
+namespace {
+
+// The list field at `position` when it has `type`; made anew (replacing a
+// field of another type) when `create`; null otherwise.
+CNMessageField* ListField(CNMessageFields& fields, int position, int field, CNMessageField::Type type, bool create) {
+  auto it = fields.byPosition.find(position);
+  if (it != fields.byPosition.end() && it->second.type == type) return &it->second;
   if (!create) return nullptr;
-  CNMessageField& entry = m_pFields->byPosition[position];
+  CNMessageField& entry = fields.byPosition[position];
   entry = CNMessageField();
   entry.field = field;
-  entry.type = CNMessageField::kStrings;
-  return &entry.strings;
+  entry.type = type;
+  return &entry;
+}
+
+}  // namespace
+
+std::vector<std::string>* CNMessageBase::getliststring(int position, int field, uint32_t,
+                                                       uint32_t, bool create) {
+  CNMessageField* entry = ListField(*m_pFields, position, field, CNMessageField::kStrings, create);
+  return entry ? &entry->strings : nullptr;
 }
 
 std::vector<CNMessageBase>* CNMessageBase::getlistobject(int position, int field, uint32_t,
                                                          uint32_t, bool create) {
-  auto it = m_pFields->byPosition.find(position);
-  if (it != m_pFields->byPosition.end() && it->second.type == CNMessageField::kObjects)
-    return &it->second.objects;
-  if (!create) return nullptr;
-  CNMessageField& entry = m_pFields->byPosition[position];
-  entry = CNMessageField();
-  entry.field = field;
-  entry.type = CNMessageField::kObjects;
-  return &entry.objects;
+  CNMessageField* entry = ListField(*m_pFields, position, field, CNMessageField::kObjects, create);
+  return entry ? &entry->objects : nullptr;
 }
 
 int CNMessageBase::serialize(std::string& text, bool withDeclaration) const {
