@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "FXFormat.h"
-#include "KXPlatformInfo.h"
 
 FXLogWriter::FXLogWriter()
     : m_iLevel(0), m_uCategoryMask(0), m_pFile(nullptr), m_bQuiet(false), m_bCapture(false) {}
@@ -16,23 +15,16 @@ FXLogWriter::~FXLogWriter() {
   if (m_pFile) std::fclose(m_pFile);
 }
 
-boost::shared_ptr<FXLogWriter> FXLogWriter::FromConfiguration() {
+boost::shared_ptr<FXLogWriter> FXLogWriter::FromEnvironment() {
   boost::shared_ptr<FXLogWriter> writer(new FXLogWriter);
-  unsigned long level = 0, mask = 0;
-  std::string file;
-  {
-    KXPlatformInfo settings;
-    if (settings.getNumber("FileSystemAgent", "ProxyLogLevel", &level))
-      writer->SetLevel(static_cast<int>(level));
-    if (settings.getNumber("FileSystemAgent", "ProxyLogMask", &mask))
-      writer->SetCategoryMask(static_cast<uint32_t>(mask));
-    if (settings.getString("FileSystemAgent", "ProxyLogFile", &file)) writer->SetDestination(file);
-  }
-  if (const char* v = std::getenv("PROXY_LOG_LEVEL")) writer->SetLevel(std::atoi(v));
-  if (const char* v = std::getenv("PROXY_LOG_MASK"))
-    writer->SetCategoryMask(static_cast<uint32_t>(std::strtoul(v, nullptr, 0)));
-  if (const char* v = std::getenv("PROXY_LOG_FILE")) writer->SetDestination(v);
+  writer->ApplyEnvironment();
   return writer;
+}
+
+void FXLogWriter::ApplyEnvironment() {
+  if (const char* v = std::getenv("PROXY_LOG_LEVEL")) SetLevel(std::atoi(v));
+  if (const char* v = std::getenv("PROXY_LOG_MASK")) SetCategoryMask(static_cast<uint32_t>(std::strtoul(v, nullptr, 0)));
+  if (const char* v = std::getenv("PROXY_LOG_FILE")) SetDestination(v);
 }
 
 bool FXLogWriter::IsEnabled(int level, uint32_t category) const {
@@ -125,4 +117,5 @@ void FXLogWriter::ClearCapture() {
   m_captured.clear();
 }
 
-boost::shared_ptr<FXLogWriter> g_ptrLogWriter = FXLogWriter::FromConfiguration();
+// First of the library's objects, so the start-up that replaces it finds it built.
+boost::shared_ptr<FXLogWriter> g_ptrLogWriter __attribute__((init_priority(101))) = FXLogWriter::FromEnvironment();

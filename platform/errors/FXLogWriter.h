@@ -30,10 +30,13 @@ class FXLogWriter {
   FXLogWriter();
   ~FXLogWriter();
 
-  // Level, mask and destination from the environment ("PROXY_LOG_LEVEL",
-  // "PROXY_LOG_MASK", "PROXY_LOG_FILE"), each overriding the settings store
-  // values "FileSystemAgent" / "ProxyLogLevel", "ProxyLogMask", "ProxyLogFile".
-  static boost::shared_ptr<FXLogWriter> FromConfiguration();
+  // A writer configured by the environment alone (ApplyEnvironment). The
+  // settings store's values are applied at start-up by the settings layer
+  // (FXLogStartup.h): this layer reads nothing but the environment.
+  static boost::shared_ptr<FXLogWriter> FromEnvironment();
+  // Level, mask and destination from "PROXY_LOG_LEVEL", "PROXY_LOG_MASK" and
+  // "PROXY_LOG_FILE", each only when set.
+  void ApplyEnvironment();
 
   bool IsEnabled(int level, uint32_t category = FX_LOG_CATEGORY_NONE) const;
 
@@ -68,7 +71,9 @@ class FXLogWriter {
   std::vector<std::string> m_captured;
 };
 
-// Installed at load time from FromConfiguration(); a test may replace it.
+// Installed at load time from the environment, before any other object of
+// the library is built, then replaced by the settings layer's start-up
+// (FXLogStartup.h); a test may replace it.
 extern boost::shared_ptr<FXLogWriter> g_ptrLogWriter;
 
 #define FX_LOG(level, ...)                                                         \

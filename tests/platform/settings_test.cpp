@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "FXLogStartup.h"
 #include "KXPlatformInfo.h"
 #include "ScopedSettingsRoot.h"
 #include "SettingsStorage.h"
@@ -290,3 +291,22 @@ TEST(ScopedSettingsRootTest, RemovesItsFolderAndRestoresTheVariable) {
 }
 
 }  // namespace
+
+TEST(LogStartupTest, SettingsConfigureTheWriterAndTheEnvironmentOverrides) {
+  ScopedSettingsRoot root;
+  KXPlatformInfo settings;
+  ASSERT_EQ(0, settings.setNumber("FileSystemAgent", "ProxyLogLevel", 3));
+  ASSERT_EQ(0, settings.setNumber("FileSystemAgent", "ProxyLogMask", 8));
+  boost::shared_ptr<FXLogWriter> writer = FXLogWriterFromSettings();
+  EXPECT_EQ(3, writer->GetLevel());
+  EXPECT_EQ(8u, writer->GetCategoryMask());
+
+  const char* saved = std::getenv("PROXY_LOG_LEVEL");
+  const std::string previous = saved ? saved : "";
+  ::setenv("PROXY_LOG_LEVEL", "5", 1);
+  writer = FXLogWriterFromSettings();
+  if (saved) ::setenv("PROXY_LOG_LEVEL", previous.c_str(), 1);
+  else ::unsetenv("PROXY_LOG_LEVEL");
+  EXPECT_EQ(5, writer->GetLevel());
+  EXPECT_EQ(8u, writer->GetCategoryMask());
+}
