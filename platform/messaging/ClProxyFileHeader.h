@@ -35,7 +35,8 @@ struct ClProxyFileHeaderVersion2 : ClProxyFileHeader {};
 //
 // `used` is a running offset, as with ClProxySerializer: serialize writes at
 // `buf + used` and deserialize reads from there, and both advance `used` past
-// the header (pass 0 to start at the beginning of the buffer). Results: 0
+// the header. `used` is read as well as written: a caller that wants only
+// the size written must set it to 0 before the call. Results: 0
 // success, 6 not enough bytes (no room to write, or a truncated or
 // inconsistent input). A failure leaves `used` and the held header unchanged
 // and never touches bytes at or past `bufSize`.
