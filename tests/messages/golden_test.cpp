@@ -18,6 +18,31 @@ TEST(GoldenBytesTest, BlobMessageIsHeaderAndBytes) {
   EXPECT_EQ(BYTES("PXM1" "\x40\x0A" "\x00\x00" "\x00\x00\x00\x03" "abc"), EncodeFrame(msg));
 }
 
+// Every ownership form gives the same bytes; a borrowed block is read where
+// it lies, an adopted one is freed once with the message (ASan's leak and
+// double-free checks watch it).
+TEST(GoldenBytesTest, BlobOwnershipFormsGiveTheSameBytes) {
+  const std::vector<uint8_t> golden = BYTES("PXM1" "\x40\x0A" "\x00\x00" "\x00\x00\x00\x03" "abc");
+  char lent[] = "abc";
+  {
+    ClBlobMsg borrowed(FILE_DATA_MSG, ClBlobMsg::Borrow, lent, 3);
+    EXPECT_EQ(reinterpret_cast<const uint8_t*>(lent), borrowed.getBlob());
+    EXPECT_EQ(golden, EncodeFrame(borrowed));
+    lent[0] = 'x';  // still the lender's block
+    EXPECT_EQ('x', borrowed.getBlob()[0]);
+  }
+  EXPECT_STREQ("xbc", lent);  // not freed, not changed by the message
+
+  char* block = new char[3]{'a', 'b', 'c'};
+  std::unique_ptr<ClBlobMsg> adopted = ClBlobMsg::Adopt(FILE_DATA_MSG, block, 3);
+  EXPECT_EQ(reinterpret_cast<const uint8_t*>(block), adopted->getBlob());  // taken over, not copied
+  EXPECT_EQ(golden, EncodeFrame(*adopted));
+  adopted.reset();
+
+  std::unique_ptr<ClBlobMsg> empty = ClBlobMsg::Adopt(FILE_DATA_MSG, static_cast<uint8_t*>(nullptr), 0);
+  EXPECT_EQ(0u, empty->getBlobSize());
+}
+
 TEST(GoldenBytesTest, LaunchServiceRequest) {
   ClLaunchCmdMsg msg(0, "SERVICE");
   EXPECT_EQ(BYTES("PXM1" "\x01\x01" "\x00\x00" "\x00\x00\x00\x0D"
