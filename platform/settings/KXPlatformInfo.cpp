@@ -143,6 +143,17 @@ int KXPlatformInfo::getZentraverClientName(char* buffer, int size) {
   return static_cast<int>(n);
 }
 
+int KXPlatformInfo::findZentraverHostName(char* buffer, int size) {
+  if (!buffer || size <= 0) return 0;
+  buffer[0] = '\0';
+  std::string name;
+  if (!getString("Zentraver", "sHostName", &name)) return 0;
+  size_t n = std::min(std::strlen(name.c_str()), static_cast<size_t>(size - 1));
+  std::memcpy(buffer, name.data(), n);
+  buffer[n] = '\0';
+  return static_cast<int>(n);
+}
+
 std::string KXPlatformInfo::RootDirectory() {
   const char* root = std::getenv("PROXY_SETTINGS_ROOT");
   if (root && *root) return root;

@@ -53,6 +53,9 @@ class KXPlatformInfo {
   // into `buffer`. Non-zero (the length copied) when a non-empty name is set;
   // 0 otherwise, with buffer[0] set to NUL when there is room.
   int getZentraverClientName(char* buffer, int size);
+  // The same for the central server's host name, the string value
+  // "sHostName" of the section "Zentraver".
+  int findZentraverHostName(char* buffer, int size);
 
   // The root folder in force (for tests and tools).
   static std::string RootDirectory();

@@ -30,14 +30,49 @@ int64_t FXVirtualClock::UnixTime() {
 }
 
 void FXVirtualClock::SleepMs(int64_t milliseconds) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_sleeps.push_back(milliseconds);
-  if (milliseconds > 0) m_iNowMs += milliseconds;
+  int64_t target;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_sleeps.push_back(milliseconds);
+    target = m_iNowMs + (milliseconds > 0 ? milliseconds : 0);
+  }
+  MoveTo(target);
 }
 
 void FXVirtualClock::Advance(int64_t milliseconds) {
+  int64_t target;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (milliseconds < 0) {  // going back runs nothing
+      m_iNowMs += milliseconds;
+      return;
+    }
+    target = m_iNowMs + milliseconds;
+  }
+  MoveTo(target);
+}
+
+void FXVirtualClock::At(int64_t atMs, std::function<void()> action) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  m_iNowMs += milliseconds;
+  m_actions.emplace(atMs, std::move(action));
+}
+
+void FXVirtualClock::MoveTo(int64_t targetMs) {
+  for (;;) {
+    std::function<void()> action;
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      auto due = m_actions.begin();
+      if (due == m_actions.end() || due->first > targetMs) {
+        if (targetMs > m_iNowMs) m_iNowMs = targetMs;
+        return;
+      }
+      if (due->first > m_iNowMs) m_iNowMs = due->first;
+      action = std::move(due->second);
+      m_actions.erase(due);
+    }
+    action();
+  }
 }
 
 std::vector<int64_t> FXVirtualClock::Sleeps() const {

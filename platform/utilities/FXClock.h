@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -37,6 +39,11 @@ class FXVirtualClock : public FXClock {
   void SleepMs(int64_t milliseconds) override;
 
   void Advance(int64_t milliseconds);
+  // Runs `action` when a sleep or Advance passes `atMs` on MonotonicMs (at
+  // once from the next sleep or Advance when already passed). Due actions run
+  // in time order on the thread that moves time, with the clock set to their
+  // time, outside the clock's lock (they may read or schedule).
+  void At(int64_t atMs, std::function<void()> action);
   std::vector<int64_t> Sleeps() const;
   void ClearSleeps();
 
@@ -45,6 +52,10 @@ class FXVirtualClock : public FXClock {
   int64_t m_iNowMs;
   int64_t m_iUnixStartMs;
   std::vector<int64_t> m_sleeps;
+  std::multimap<int64_t, std::function<void()>> m_actions;
+
+  // Moves time forward to `targetMs`, running the actions due on the way.
+  void MoveTo(int64_t targetMs);
 };
 
 // The clock in force; the real one until a test installs another.
