@@ -1,11 +1,9 @@
-// example_host: runs one whole scan job with no configuration. It starts the
-// simulated client daemon on 127.0.0.1 over a folder that stands for an IBM
-// i client's content, seeds a temporary settings store and the job's
-// records file, drives the scan phase through its road and prints each
-// step, the events and pending causes raised, and the files written.
-//
-// Exit status: 0 when the scan completed, 1 when the job failed (the error
-// chain is printed), 2 for a bad command line.
+// The scan mode of the example host: one whole scan job with no
+// configuration. It starts the simulated client daemon on 127.0.0.1 over a
+// folder that stands for an IBM i client's content, seeds a temporary
+// settings store and the job's records file, drives the scan phase through
+// its road and prints each step, the events and pending causes raised, and
+// the files written.
 #include <cstdio>
 #include <list>
 #include <string>
@@ -16,9 +14,8 @@
 #include "EventJournal.h"
 #include "ExampleFiles.h"
 #include "ExampleJob.h"
-#include "ExampleOptions.h"
+#include "ExampleModes.h"
 #include "FXErrorUtil.h"
-#include "FXLogWriter.h"
 #include "ISendEventInterface.h"
 #include "RecordRegistry.h"
 #include "ScanRoad.h"
@@ -30,14 +27,6 @@
 namespace {
 
 const char kRecordsName[] = "job-records.json";
-
-// The library's log lines on stderr at the user's level. The writer made at
-// load time read the user's own settings store; this run's is another.
-void InstallLogWriter(int level) {
-  boost::shared_ptr<FXLogWriter> writer(new FXLogWriter);
-  writer->SetLevel(level);
-  g_ptrLogWriter = writer;
-}
 
 CWqError PrepareOutput(const ExampleOptions& options, std::string& outputDir) {
   if (options.outputDir.empty()) {
@@ -127,28 +116,18 @@ CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
   return result;
 }
 
-}  // namespace
+void AddScanOptions(CLI::App& command, ExampleOptions& options) {
+  command
+      .add_option("--content", options.contentDir,
+                  "Folder that stands for the client's file system; the whole of it (\"/\") is scanned. "
+                  "Default: a small sample tree made for the run and removed afterwards.")
+      ->type_name("DIR")
+      ->check(NonEmptyValue());
+}
 
-int main(int argc, char** argv) {
-  // Line by line, so that the steps and the log lines on stderr interleave
-  // in the order they happen.
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);
-
-  ExampleOptions options;
-  CWqError result = ParseExampleOptions(argc, argv, options);
-  if (result.IsError()) {
-    std::fprintf(stderr, "example_host: %s\n", result.AsString().c_str());
-    std::fprintf(stderr, "Usage: example_host [--content DIR] [--output DIR] [--log-level N] [--help]\n");
-    return 2;
-  }
-  if (options.help) {
-    PrintExampleUsage(stdout);
-    return 0;
-  }
-  InstallLogWriter(options.logLevel);
-
+int RunScan(const ExampleOptions& options) {
   std::string outputDir;
-  result = RunJob(options, outputDir);
+  CWqError result = RunJob(options, outputDir);
   if (result.IsError()) {
     std::fflush(stdout);
     std::fprintf(stderr, "example_host: the scan job FAILED:\n%s\n", result.AsString().c_str());
@@ -156,4 +135,10 @@ int main(int argc, char** argv) {
   }
   std::printf("example_host: the scan job completed; its files are in %s\n", outputDir.c_str());
   return 0;
+}
+
+}  // namespace
+
+ExampleMode ScanMode() {
+  return ExampleMode{"scan", "One whole scan job against a simulated IBM i client.", AddScanOptions, RunScan};
 }
