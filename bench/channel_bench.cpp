@@ -1,14 +1,24 @@
 // channel_bench: throughput of the message channel against plain sockets.
 //
-// For each blob size, moves the same bytes over loopback twice in the same
-// run: as FILE_DATA_MSG blobs through ClProxyConnection::sendMessage and
-// recvMessage, and as blocks of the same size through send()/recv() on a
-// raw socket pair. Prints MB/s of both, their ratio, and the heap
-// allocations per channel message (counted by the operator new below).
+// For each blob size, moves the same bytes over loopback in several short
+// rounds, each round once as FILE_DATA_MSG blobs through
+// ClProxyConnection::sendMessage and recvMessage (the subject) and once as
+// blocks of the same size through send()/recv() on a raw socket pair (the
+// baseline), in alternating order, so that both see the same machine state.
+// The sending and the receiving thread are pinned to two distinct CPUs when
+// the process may use two, so that a run does not land on one core by
+// chance. Prints the median MB/s of each, the median of the rounds' ratios,
+// CPU seconds per GiB of each (both threads; it moves far less than wall
+// time on a shared machine), and the heap allocations per channel message
+// (counted by the operator new below).
 //
-//   channel_bench [megabytes per run, default 512]
+//   channel_bench [megabytes per round, default 128] [rounds, default 9]
+#include <pthread.h>
+#include <sched.h>
 #include <sys/socket.h>
+#include <time.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -78,9 +88,90 @@ bool MakePair(CWqSocket& client, CWqSocket& server) {
   return true;
 }
 
-double Seconds(int64_t startMs) {
-  int64_t ms = FXGetClock().MonotonicMs() - startMs;
-  return (ms > 0 ? ms : 1) / 1000.0;
+// ------------------------------------------------------- pinning and clocks
+
+// The two CPUs the threads are pinned to; -1 when the process may use only
+// one (then nothing is pinned).
+struct CpuPair {
+  int sender = -1;
+  int receiver = -1;
+};
+
+CpuPair ChooseCpus() {
+  CpuPair pair;
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return pair;
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (!CPU_ISSET(cpu, &allowed)) continue;
+    if (pair.sender < 0) {
+      pair.sender = cpu;
+    } else {
+      pair.receiver = cpu;
+      return pair;
+    }
+  }
+  return CpuPair();
+}
+
+void PinTo(int cpu) {
+  if (cpu < 0) return;
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(cpu, &one);
+  pthread_setaffinity_np(pthread_self(), sizeof one, &one);
+}
+
+// Keeps the calling thread's CPU set and gives it back at the end.
+class ScopedPin {
+ public:
+  explicit ScopedPin(int cpu) : m_bSaved(cpu >= 0 && pthread_getaffinity_np(pthread_self(), sizeof m_saved, &m_saved) == 0) {
+    PinTo(cpu);
+  }
+  ~ScopedPin() {
+    if (m_bSaved) pthread_setaffinity_np(pthread_self(), sizeof m_saved, &m_saved);
+  }
+
+ private:
+  cpu_set_t m_saved;
+  bool m_bSaved;
+};
+
+double Now(clockid_t clock) {
+  timespec t;
+  clock_gettime(clock, &t);
+  return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+// One run: its wall time and the CPU time of both threads.
+struct Sample {
+  double seconds = -1;  // negative: the run failed
+  double cpuSeconds = 0;
+};
+
+// Runs `send` on a new thread pinned to the sender's CPU and `receive` on
+// this thread pinned to the receiver's; each returns false on failure.
+template <typename Send, typename Receive>
+Sample Measure(const CpuPair& cpus, Send send, Receive receive) {
+  ScopedPin pin(cpus.receiver);
+  std::atomic<double> senderCpu(0);
+  bool sent = false;
+  const double start = Now(CLOCK_MONOTONIC);
+  const double receiverStart = Now(CLOCK_THREAD_CPUTIME_ID);
+  std::thread sender([&] {
+    PinTo(cpus.sender);
+    const double cpuStart = Now(CLOCK_THREAD_CPUTIME_ID);
+    sent = send();
+    senderCpu = Now(CLOCK_THREAD_CPUTIME_ID) - cpuStart;
+  });
+  const bool received = receive();
+  Sample sample;
+  sample.seconds = Now(CLOCK_MONOTONIC) - start;
+  sample.cpuSeconds = Now(CLOCK_THREAD_CPUTIME_ID) - receiverStart;
+  sender.join();
+  sample.cpuSeconds += senderCpu.load();
+  if (!sent || !received) sample.seconds = -1;
+  return sample;
 }
 
 // --------------------------------------------------------------- raw run
@@ -107,90 +198,121 @@ bool RecvAll(int fd, uint8_t* data, size_t size) {
   return true;
 }
 
-// MB/s, or a negative value on failure.
-double RunRaw(size_t blockSize, size_t count) {
+Sample RunRaw(const CpuPair& cpus, size_t blockSize, size_t count) {
   CWqSocket client, server;
-  if (!MakePair(client, server)) return -1;
+  if (!MakePair(client, server)) return Sample();
   std::vector<uint8_t> out(blockSize, 0x5a), in(blockSize);
   const int sendFd = client.GetSocketDescriptor(), recvFd = server.GetSocketDescriptor();
-  int64_t start = FXGetClock().MonotonicMs();
-  bool sentAll = true;
-  std::thread sender([&] {
-    for (size_t i = 0; i < count && sentAll; ++i) sentAll = SendAll(sendFd, out.data(), blockSize);
-  });
-  bool receivedAll = true;
-  for (size_t i = 0; i < count && receivedAll; ++i) receivedAll = RecvAll(recvFd, in.data(), blockSize);
-  double seconds = Seconds(start);
-  sender.join();
+  Sample sample = Measure(
+      cpus,
+      [&] {
+        for (size_t i = 0; i < count; ++i)
+          if (!SendAll(sendFd, out.data(), blockSize)) return false;
+        return true;
+      },
+      [&] {
+        for (size_t i = 0; i < count; ++i)
+          if (!RecvAll(recvFd, in.data(), blockSize)) return false;
+        return true;
+      });
   client.Clear();
   server.Clear();
-  if (!sentAll || !receivedAll) return -1;
-  return static_cast<double>(blockSize) * count / seconds / 1e6;
+  return sample;
 }
 
 // ----------------------------------------------------------- channel run
 
-double RunChannel(size_t blockSize, size_t count, double& allocationsPerMessage) {
+Sample RunChannel(const CpuPair& cpus, size_t blockSize, size_t count, double& allocationsPerMessage) {
   ClProxyConnection sending, receiving;
-  if (!MakePair(sending.getConnectionSocket(), receiving.getConnectionSocket())) return -1;
+  if (!MakePair(sending.getConnectionSocket(), receiving.getConnectionSocket())) return Sample();
   std::vector<uint8_t> bytes(blockSize, 0x5a);
-  ClBlobMsg blob(FILE_DATA_MSG, ClBlobMsg::Copy, bytes.data(), static_cast<uint32_t>(blockSize));
+  ClBlobMsg blob(FILE_DATA_MSG, ClBlobMsg::Borrow, bytes.data(), static_cast<uint32_t>(blockSize));
 
-  uint64_t allocationsBefore = g_allocations.load();
-  int64_t start = FXGetClock().MonotonicMs();
-  CWqError sendResult;
-  std::thread sender([&] {
-    for (size_t i = 0; i < count && !sendResult.IsError(); ++i) sendResult = sending.sendMessage(&blob);
-  });
-  CWqError recvResult;
-  for (size_t i = 0; i < count; ++i) {
-    ClProxyMsg* raw = nullptr;
-    recvResult = receiving.recvMessage(raw, FILE_DATA_MSG, 30);
-    std::unique_ptr<ClProxyMsg> message(raw);
-    if (recvResult.IsError()) break;
-    if (static_cast<ClBlobMsg*>(message.get())->getBlobSize() != blockSize) {
-      std::fprintf(stderr, "wrong blob size\n");
-      break;
-    }
-  }
-  double seconds = Seconds(start);
-  sender.join();
+  const uint64_t allocationsBefore = g_allocations.load();
+  CWqError sendResult, recvResult;
+  Sample sample = Measure(
+      cpus,
+      [&] {
+        for (size_t i = 0; i < count; ++i) {
+          sendResult = sending.sendMessage(&blob);
+          if (sendResult.IsError()) return false;
+        }
+        return true;
+      },
+      [&] {
+        for (size_t i = 0; i < count; ++i) {
+          ClProxyMsg* raw = nullptr;
+          recvResult = receiving.recvMessage(raw, FILE_DATA_MSG, 30);
+          std::unique_ptr<ClProxyMsg> message(raw);
+          if (recvResult.IsError()) return false;
+          if (static_cast<ClBlobMsg*>(message.get())->getBlobSize() != blockSize) {
+            std::fprintf(stderr, "wrong blob size\n");
+            return false;
+          }
+        }
+        return true;
+      });
   allocationsPerMessage = static_cast<double>(g_allocations.load() - allocationsBefore) / count;
-  if (sendResult.IsError()) return Fail("send", sendResult), -1;
-  if (recvResult.IsError()) return Fail("receive", recvResult), -1;
-  return static_cast<double>(blockSize) * count / seconds / 1e6;
+  if (sendResult.IsError()) Fail("send", sendResult);
+  if (recvResult.IsError()) Fail("receive", recvResult);
+  return sample;
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const size_t middle = values.size() / 2;
+  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 512;
-  if (megabytes == 0) megabytes = 512;
+  size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 128;
+  if (megabytes == 0) megabytes = 128;
+  int rounds = argc > 2 ? std::atoi(argv[2]) : 9;
+  if (rounds <= 0) rounds = 9;
   const size_t sizes[] = {4 * 1024, 64 * 1024, 1024 * 1024};
-  const int kRounds = 5;  // best of, alternating, so that both see the same machine state
+  const CpuPair cpus = ChooseCpus();
+  if (cpus.receiver >= 0)
+    std::printf("threads pinned: sender on CPU %d, receiver on CPU %d; %d rounds of %zu MiB per size\n", cpus.sender,
+                cpus.receiver, rounds, megabytes);
+  else
+    std::printf("one CPU: threads not pinned; %d rounds of %zu MiB per size\n", rounds, megabytes);
 
-  std::printf("%-8s %12s %12s %7s %12s\n", "size", "raw MB/s", "channel MB/s", "ratio", "allocs/msg");
+  std::printf("%-8s %10s %12s %7s %13s %13s %10s\n", "size", "raw MB/s", "channel MB/s", "ratio", "raw cpu s/GiB",
+              "chan cpu s/GiB", "allocs/msg");
   int status = 0;
   for (size_t size : sizes) {
     const size_t count = megabytes * 1024 * 1024 / size;
-    double bestRaw = 0, bestChannel = 0, allocations = 0;
-    for (int round = 0; round < kRounds; ++round) {
-      double raw = RunRaw(size, count);
-      double perMessage = 0;
-      double channel = RunChannel(size, count, perMessage);
-      if (raw < 0 || channel < 0) {
+    const double gib = static_cast<double>(size) * count / (1024.0 * 1024 * 1024);
+    std::vector<double> raw, channel, ratio, rawCpu, channelCpu;
+    double allocations = 0;
+    for (int round = 0; round < rounds && status == 0; ++round) {
+      // Alternate which goes first, so neither always meets a warmer machine.
+      Sample r, c;
+      if (round % 2 == 0) {
+        r = RunRaw(cpus, size, count);
+        c = RunChannel(cpus, size, count, allocations);
+      } else {
+        c = RunChannel(cpus, size, count, allocations);
+        r = RunRaw(cpus, size, count);
+      }
+      if (r.seconds <= 0 || c.seconds <= 0) {
         status = 1;
         break;
       }
-      if (raw > bestRaw) bestRaw = raw;
-      if (channel > bestChannel) bestChannel = channel;
-      allocations = perMessage;
+      raw.push_back(static_cast<double>(size) * count / r.seconds / 1e6);
+      channel.push_back(static_cast<double>(size) * count / c.seconds / 1e6);
+      ratio.push_back(r.seconds / c.seconds);
+      rawCpu.push_back(r.cpuSeconds / gib);
+      channelCpu.push_back(c.cpuSeconds / gib);
     }
     char label[16];
     std::snprintf(label, sizeof label, size >= 1024 * 1024 ? "%zu MiB" : "%zu KiB",
                   size >= 1024 * 1024 ? size / (1024 * 1024) : size / 1024);
-    std::printf("%-8s %12.0f %12.0f %7.2f %12.2f\n", label, bestRaw, bestChannel,
-                bestRaw > 0 ? bestChannel / bestRaw : 0.0, allocations);
+    std::printf("%-8s %10.0f %12.0f %7.2f %13.3f %13.3f %10.2f\n", label, Median(raw), Median(channel), Median(ratio),
+                Median(rawCpu), Median(channelCpu), allocations);
   }
   return status;
 }

@@ -20,7 +20,7 @@ namespace ExampleJob {
 const char kClientName[] = "ibmi1";
 const char kProxyName[] = "proxy1";
 const char kHost[] = "127.0.0.1";
-const char kCentralServerName[] = "zentraver1";
+const char kCentralServerName[] = "central01";
 
 namespace {
 

@@ -1,23 +1,36 @@
 // ExampleOptions: the command line of the example host.
 //
-//   example_host [--content DIR] [--output DIR] [--log-level N] [--help]
+//   example_host [--output DIR] [--log-level N] [MODE] [mode options...]
+//   example_host --help            the modes and the options shared by all
+//   example_host MODE --help       one mode's own options
 //
-// Each option also takes the "--name=value" form. An unknown option, a
-// missing value or a log level that is not a whole number is an error
-// (EINVAL) naming the fault.
+// Without a mode the first mode of the table (ExampleModes.h) runs, and its
+// own options are taken before any mode name too ("example_host --content
+// DIR" is "example_host scan --content DIR"). The shared options may also
+// follow the mode name. Each option also takes the "--name=value" form.
+// A missing or empty value, an unknown option or mode, or a log level that
+// is not a whole number from -1 up is a command-line error.
 #pragma once
 
-#include <cstdio>
 #include <string>
 
-#include "CWqError.h"
+#include <CLI/CLI.hpp>
 
+// Every option of every mode; a mode reads the ones it added.
 struct ExampleOptions {
-  std::string contentDir;  // empty: a sample tree made for the run
-  std::string outputDir;   // empty: a new folder under $TMPDIR (or /tmp)
+  // Shared by every mode.
+  std::string outputDir;  // empty: a new folder under $TMPDIR (or /tmp)
   int logLevel = 0;
-  bool help = false;
+  // The scan mode.
+  std::string contentDir;  // empty: a sample tree made for the run
 };
 
-CWqError ParseExampleOptions(int argc, char** argv, ExampleOptions& options);
-void PrintExampleUsage(std::FILE* out);
+// Refuses an empty value ("--content=" or "--content ''").
+const CLI::Validator& NonEmptyValue();
+
+struct ExampleMode;
+
+// Parses the command line into `options` and picks the mode. Returns -1 to
+// go on and run `mode`; otherwise the exit status: 0 after printing help
+// (stdout), 2 after printing the command-line error (stderr).
+int ParseExampleCommandLine(int argc, char** argv, ExampleOptions& options, const ExampleMode*& mode);

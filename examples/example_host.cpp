@@ -1,35 +1,18 @@
-// example_host: runs one whole scan job with no configuration. It starts the
-// simulated client daemon on 127.0.0.1 over a folder that stands for an IBM
-// i client's content, seeds a temporary settings store and the job's
-// records file, drives the scan phase through its road and prints each
-// step, the events and pending causes raised, and the files written.
+// example_host: runs one job of the library with no configuration, against
+// the simulated client side, and prints every step (ExampleOptions.h gives
+// the command line, ExampleModes.h the modes).
 //
-// Exit status: 0 when the scan completed, 1 when the job failed (the error
-// chain is printed), 2 for a bad command line.
+// Exit status: 0 when the job completed, 1 when it failed (the error chain
+// is printed), 2 for a bad command line.
 #include <cstdio>
-#include <list>
-#include <string>
 
 #include <boost/shared_ptr.hpp>
 
-#include "CProxyFileSystemSendEvents.h"
-#include "EventJournal.h"
-#include "ExampleFiles.h"
-#include "ExampleJob.h"
+#include "ExampleModes.h"
 #include "ExampleOptions.h"
-#include "FXErrorUtil.h"
 #include "FXLogWriter.h"
-#include "ISendEventInterface.h"
-#include "RecordRegistry.h"
-#include "ScanRoad.h"
-#include "ScopedSettingsRoot.h"
-#include "SimClientDaemon.h"
-#include "SampleContent.h"
-#include "SimScanProgram.h"
 
 namespace {
-
-const char kRecordsName[] = "job-records.json";
 
 // The library's log lines on stderr at the user's level. The writer made at
 // load time read the user's own settings store; this run's is another.
@@ -37,94 +20,6 @@ void InstallLogWriter(int level) {
   boost::shared_ptr<FXLogWriter> writer(new FXLogWriter);
   writer->SetLevel(level);
   g_ptrLogWriter = writer;
-}
-
-CWqError PrepareOutput(const ExampleOptions& options, std::string& outputDir) {
-  if (options.outputDir.empty()) {
-    CWqError result = MakeTempFolder("proxy-example-output-", outputDir);
-    if (!result.IsError()) std::printf("output: %s (a new folder; it is kept)\n", outputDir.c_str());
-    return result;
-  }
-  CWqError result = MakeFolders(options.outputDir);
-  if (!result.IsError()) result = AbsoluteFolder(options.outputDir, outputDir);
-  if (!result.IsError()) std::printf("output: %s\n", outputDir.c_str());
-  return result;
-}
-
-// The content folder and the entries to scan in it; a sample made for the
-// run is removed by `removal`.
-CWqError PrepareContent(const ExampleOptions& options, ScopedTreeRemoval& removal, std::string& contentDir,
-                        std::list<std::string>& entries) {
-  if (!options.contentDir.empty()) {
-    CWqError result = AbsoluteFolder(options.contentDir, contentDir);
-    if (result.IsError()) return result;
-    entries = {"/"};
-    std::printf("content: %s stands for the client's \"/\"\n", contentDir.c_str());
-    return result;
-  }
-  CWqError result = MakeTempFolder("proxy-example-content-", contentDir);
-  if (result.IsError()) return result;
-  removal.Reset(contentDir);
-  result = MakeSampleContent(contentDir);
-  if (result.IsError()) return result;
-  entries = SampleContentEntries();
-  std::printf("content: sample IBM i tree made in %s (removed at exit); %s is left out of it on purpose\n",
-              contentDir.c_str(), kSampleMissingEntry);
-  return result;
-}
-
-void PrintJournal() {
-  const std::string journal = EventJournal::Instance().FormatAll();
-  std::printf("events and pending causes raised: %s\n", journal.empty() ? "none" : "");
-  if (!journal.empty()) std::printf("%s", journal.c_str());
-}
-
-// Everything from the settings store to the journal. The objects it makes go
-// in reverse order: the daemon stops before the rest goes.
-CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
-  ScopedSettingsRoot settingsRoot;
-  if (settingsRoot.path().empty())
-    return FXErrorUtil::ErrorErrNo(FX_HERE, EIO, "No temporary settings store could be made");
-  std::printf("settings: temporary store %s (removed at exit)\n", settingsRoot.path().c_str());
-  CWqError result = ExampleJob::SeedSettings();
-  if (result.IsError()) return result;
-
-  ScopedTreeRemoval contentRemoval;
-  std::string contentDir;
-  std::list<std::string> entries;
-  result = PrepareContent(options, contentRemoval, contentDir, entries);
-  if (result.IsError()) return result;
-  result = PrepareOutput(options, outputDir);
-  if (result.IsError()) return result;
-
-  EventJournal::Instance().Reset();
-  ISendEventInterface::SetInstance(boost::shared_ptr<ISendEventInterface>(
-      new CProxyFileSystemSendEvents(static_cast<long long>(ExampleJob::kJobId), nullptr)));
-
-  {
-    SimClientDaemon daemon;
-    daemon.SetProgram(SimScanProgram::kCommand, SimScanProgram::Unscripted(contentDir));
-    result = daemon.Start();
-    if (result.IsError()) {
-      result.Push(FX_HERE, "Starting the simulated client daemon");
-    } else {
-      std::printf("client daemon: simulated daemon of %s on %s:%u, its %s scans %s\n", ExampleJob::kClientName,
-                  ExampleJob::kHost, static_cast<unsigned>(daemon.GetPort()), SimScanProgram::kCommand,
-                  contentDir.c_str());
-      const std::string recordsPath = outputDir + "/" + kRecordsName;
-      result = ExampleJob::WriteAndLoadRecords(recordsPath, daemon.GetPort());
-      if (!result.IsError()) {
-        std::printf("records: %s written and loaded\n", recordsPath.c_str());
-        result = RunScanRoad(daemon, entries, outputDir);
-      }
-    }
-    daemon.Stop();
-  }
-
-  PrintJournal();
-  ISendEventInterface::SetInstance(boost::shared_ptr<ISendEventInterface>());
-  RecordRegistry::Instance().Reset();
-  return result;
 }
 
 }  // namespace
@@ -135,25 +30,9 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
   ExampleOptions options;
-  CWqError result = ParseExampleOptions(argc, argv, options);
-  if (result.IsError()) {
-    std::fprintf(stderr, "example_host: %s\n", result.AsString().c_str());
-    std::fprintf(stderr, "Usage: example_host [--content DIR] [--output DIR] [--log-level N] [--help]\n");
-    return 2;
-  }
-  if (options.help) {
-    PrintExampleUsage(stdout);
-    return 0;
-  }
+  const ExampleMode* mode = nullptr;
+  const int status = ParseExampleCommandLine(argc, argv, options, mode);
+  if (status >= 0) return status;
   InstallLogWriter(options.logLevel);
-
-  std::string outputDir;
-  result = RunJob(options, outputDir);
-  if (result.IsError()) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "example_host: the scan job FAILED:\n%s\n", result.AsString().c_str());
-    return 1;
-  }
-  std::printf("example_host: the scan job completed; its files are in %s\n", outputDir.c_str());
-  return 0;
+  return mode->run(options);
 }

@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (fuzz/) with clang, AddressSanitizer and
-# UndefinedBehaviorSanitizer, and runs each for a bounded time on a scratch
-# copy of its seed corpus (fuzz/corpus/<target>/; the tree's corpus is never
-# grown). Exits non-zero when any target crashes, leaks, trips a sanitizer,
-# hangs on one input, or does not report its final statistics.
+# UndefinedBehaviorSanitizer, and runs them on scratch copies of their seed
+# corpora (fuzz/corpus/<target>/; the tree's corpus is never grown), sharing
+# one time budget evenly, so that a new target adds no minutes. Exits
+# non-zero when any target crashes, leaks, trips a sanitizer, hangs on one
+# input, or does not report its final statistics.
 #
-#   bash scripts/fuzz.sh                  every target, FUZZ_SECONDS each
+#   bash scripts/fuzz.sh                     every target
 #   bash scripts/fuzz.sh fuzz_file_records   only the targets named
 #
-# FUZZ_SECONDS  seconds per target (default 30)
-# PROXY_JOBS    build parallelism (default: the CPUs we may use)
+# The targets are those of PROXY_FUZZ_TARGETS in fuzz/CMakeLists.txt: a
+# target added there is run here without any change to this script.
 #
-# Build directory: build/ci-fuzz. A failing input is kept under
+# FUZZ_BUDGET_SECONDS  seconds for all the targets run together (default
+#                      120), split evenly; each gets at least 1 second
+# PROXY_JOBS           build parallelism (default: the CPUs we may use)
+#
+# Build directory: build/ci-fuzz (compiled through ccache when present, like
+# every build of the project). A failing input is kept under
 # build/ci-fuzz/artifacts/<target>/; replay it with
 #   build/ci-fuzz/fuzz/<target> <that file>
 set -uo pipefail
@@ -19,13 +25,23 @@ set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
 
-ALL_TARGETS=(fuzz_frame_decoder fuzz_message_payload fuzz_file_records)
-SECONDS_EACH=${FUZZ_SECONDS:-30}
+# "name:library" entries between "set(PROXY_FUZZ_TARGETS" and ")".
+ALL_TARGETS=()
+while read -r name; do
+  ALL_TARGETS+=("$name")
+done < <(sed -n '/^set(PROXY_FUZZ_TARGETS/,/)/p' fuzz/CMakeLists.txt |
+           sed -e 's/set(PROXY_FUZZ_TARGETS//' -e 's/)//' -e 's/#.*//' | tr -s ' \t' '\n' |
+           sed -n 's/^\([A-Za-z0-9_]*\):.*/\1/p')
+if [[ ${#ALL_TARGETS[@]} -eq 0 ]]; then
+  echo "fuzz.sh: no targets found in PROXY_FUZZ_TARGETS of fuzz/CMakeLists.txt" >&2
+  exit 2
+fi
+BUDGET=${FUZZ_BUDGET_SECONDS:-120}
 JOBS=${PROXY_JOBS:-$(nproc)}
 DIR=build/ci-fuzz
 
-if ! [[ "$SECONDS_EACH" =~ ^[1-9][0-9]*$ ]]; then
-  echo "fuzz.sh: FUZZ_SECONDS must be a positive number of seconds, not '$SECONDS_EACH'" >&2
+if ! [[ "$BUDGET" =~ ^[1-9][0-9]*$ ]]; then
+  echo "fuzz.sh: FUZZ_BUDGET_SECONDS must be a positive number of seconds, not '$BUDGET'" >&2
   exit 2
 fi
 
@@ -39,11 +55,14 @@ for target in "${targets[@]}"; do
     exit 2
   fi
 done
+SECONDS_EACH=$((BUDGET / ${#targets[@]}))
+[[ $SECONDS_EACH -ge 1 ]] || SECONDS_EACH=1
+echo "fuzz targets: ${targets[*]} (${SECONDS_EACH}s each of a ${BUDGET}s budget)"
 
 # ---------------------------------------------------------------- tools
 # clang and its runtime libraries (libFuzzer, the sanitizers), and what the
 # configure step needs; only missing packages are installed.
-PACKAGES=(clang libclang-rt-14-dev cmake make libboost-dev nlohmann-json3-dev)
+PACKAGES=(clang libclang-rt-14-dev cmake make ccache libboost-dev nlohmann-json3-dev libcli11-dev)
 missing=()
 for pkg in "${PACKAGES[@]}"; do
   if ! dpkg -s "$pkg" 2>/dev/null | grep -q '^Status: install ok installed'; then

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the library and the example host
 # (optimised, in build/release), then runs the example host. Arguments are
-# passed on to it:
-#   bash scripts/run-example.sh [example_host arguments...]
+# passed on to it; without any it runs the scan job:
+#   bash scripts/run-example.sh [MODE] [options...]    (--help lists them)
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)

@@ -3,7 +3,8 @@
 #   release  optimised build of everything (benchmarks too), then the suite
 #   asan     the suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #   ppc64    the suite cross-built for big-endian 64-bit PowerPC, run under qemu
-#   fuzz     each decoder's libFuzzer target for a bounded time (scripts/fuzz.sh)
+#   fuzz     the libFuzzer targets sharing one time budget (scripts/fuzz.sh)
+#   tsan     the threaded suites (tests/tsan_suites.txt) under ThreadSanitizer
 # Every step runs even when an earlier one fails, so one log shows all faults;
 # the script exits non-zero if any step failed.
 #
@@ -17,7 +18,7 @@ set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
 
-ALL_STEPS=(release asan ppc64 fuzz)
+ALL_STEPS=(release asan ppc64 fuzz tsan)
 # Further steps go here: add a step_<name> function below and its name to
 # ALL_STEPS.
 
@@ -58,10 +59,12 @@ run_ctest() {
   timed ctest ctest_in "$dir" "$jobs"
 }
 
+# ctest_in <build dir> <parallel jobs> [more ctest arguments]
 ctest_in() {
   local dir=$1 jobs=$2
+  shift 2
   (cd "$dir" && ctest --output-on-failure --no-tests=error \
-      --timeout "$TEST_TIMEOUT" -j "$jobs") 2>&1 | tee "$dir/ctest.log"
+      --timeout "$TEST_TIMEOUT" -j "$jobs" "$@") 2>&1 | tee "$dir/ctest.log"
 }
 
 step_release() {
@@ -119,8 +122,52 @@ step_ppc64() {
 }
 
 step_fuzz() {
-  # Each decoder's fuzz target for a bounded time (FUZZ_SECONDS, default 30).
+  # Every fuzz target, sharing FUZZ_BUDGET_SECONDS (default 120) evenly.
   bash "$ROOT/scripts/fuzz.sh"
+}
+
+# The areas named in tests/tsan_suites.txt, one per line; blank lines and
+# "#" comments are skipped. Fails on a name without a tests/<area> folder.
+tsan_areas() {
+  local list="$ROOT/tests/tsan_suites.txt" line area
+  [[ -f "$list" ]] || { echo "tsan: $list is missing" >&2; return 1; }
+  while IFS= read -r line || [[ -n "$line" ]]; do
+    area=${line%%#*}
+    area=$(tr -d '[:space:]' <<<"$area")
+    [[ -n "$area" ]] || continue
+    if [[ ! -d "$ROOT/tests/$area" ]]; then
+      echo "tsan: tests/tsan_suites.txt names '$area', but there is no tests/$area" >&2
+      return 1
+    fi
+    echo "$area"
+  done <"$list"
+}
+
+step_tsan() {
+  local dir=build/ci-tsan areas
+  areas=$(tsan_areas) || return 1
+  areas=$(sort -u <<<"$areas")
+  if [[ -z "$areas" ]]; then
+    echo "tsan: tests/tsan_suites.txt names no area" >&2
+    return 1
+  fi
+  echo "tsan areas: $(tr '\n' ' ' <<<"$areas")"
+  local targets=() regex=""
+  local area
+  for area in $areas; do
+    targets+=("${area}_tests")
+    regex+="${regex:+|}$area"
+  done
+  # Debug keeps assertions on; -O1 -g1 as in the asan step.
+  configure "$dir" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" \
+      -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread \
+      -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread -DPROXY_TEST_CXX_FLAGS= -DPROXY_SANITIZE=OFF \
+      -DPROXY_BUILD_TESTS=ON -DPROXY_BUILD_BENCH=OFF || return 1
+  timed build cmake --build "$dir" -j "$JOBS" --target "${targets[@]}" || return 1
+  # The first report ends the test process with a failure; a report in a
+  # thread the test did not wait for still fails it at exit.
+  TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1:history_size=4" \
+      timed ctest ctest_in "$dir" "$JOBS" -L "^($regex)\$"
 }
 
 steps=("$@")

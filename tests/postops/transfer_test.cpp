@@ -99,14 +99,20 @@ TEST_F(PostOpsTest, MissingListFailsAndSendsNothing) {
   EXPECT_EQ((std::vector<ClProxyMsgType>{JOB_START_MSG, JOB_COMPLETE_MSG}), Types(record));
 }
 
-// SIGUSR1 with a handler that does nothing and no restart: a blocked read
-// of the thread it is sent to returns EINTR.
+// What the sender of the signal did before sending it; the handler reads it,
+// so that the receiving thread's later steps (the phase closing the list's
+// descriptor) are ordered after the sender's (looking that descriptor up).
+// Socket data alone does not order threads for ThreadSanitizer.
+std::atomic<int> g_signalSent{0};
+
+// SIGUSR1 with no restart and a handler that only takes what the sender
+// released: a blocked read of the thread it is sent to returns EINTR.
 class ScopedInterruptSignal {
  public:
   ScopedInterruptSignal() {
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
-    action.sa_handler = +[](int) {};
+    action.sa_handler = +[](int) { (void)g_signalSent.load(std::memory_order_acquire); };
     sigemptyset(&action.sa_mask);
     m_bInstalled = sigaction(SIGUSR1, &action, &m_saved) == 0;
   }
@@ -144,6 +150,7 @@ TEST_F(PostOpsTest, ReadFailurePartWaySendsBadEofAndFailsTheCall) {
       return true;
     }
     broken = 1;
+    g_signalSent.store(1, std::memory_order_release);
     pthread_kill(caller, SIGUSR1);
     return true;
   });

@@ -1,0 +1,8 @@
+#include "ExampleModes.h"
+
+const std::vector<ExampleMode>& ExampleModes() {
+  static const std::vector<ExampleMode> modes = {
+      ScanMode(),  // the default
+  };
+  return modes;
+}

@@ -1,0 +1,28 @@
+// ExampleModes: the example host's modes, each a subcommand with its own
+// options and its own run.
+//
+// To add a mode: write ExampleXxxMode.cpp with `ExampleMode XxxMode()`
+// (declared below), put its options' fields into ExampleOptions, and add
+// XxxMode() to the table in ExampleModes.cpp. The table's first mode is the
+// one that runs when the command line names none.
+#pragma once
+
+#include <vector>
+
+#include "ExampleOptions.h"
+
+struct ExampleMode {
+  const char* name;         // the subcommand
+  const char* description;  // one line for --help
+  // Adds the mode's own options to `command`, bound to fields of `options`.
+  void (*addOptions)(CLI::App& command, ExampleOptions& options);
+  // Runs the mode: the process's exit status (0 done, 1 failed, the error
+  // chain printed).
+  int (*run)(const ExampleOptions& options);
+};
+
+// A whole scan job against the simulated IBM i client (ExampleScanMode.cpp).
+ExampleMode ScanMode();
+
+// Every mode, the default first.
+const std::vector<ExampleMode>& ExampleModes();
