@@ -62,7 +62,8 @@ CWqError Start(SimPeer& peer, const Options& options, bool& vtl) {
   result = peer.Send(baseDir);
   if (result.IsError()) return result;
   vtl = OptionTrue(*start, "isVTLBackup");
-  if (!vtl && !OptionTrue(*start, "Backup_SyncLib_Enabled")) return CWqError::Success();
+  if (!options.sendControlPort || (!vtl && !OptionTrue(*start, "Backup_SyncLib_Enabled")))
+    return CWqError::Success();
   for (const std::shared_ptr<ClProxyMsg>& event : options.eventsBeforePort) {
     result = peer.Send(*event);
     if (result.IsError()) return result;

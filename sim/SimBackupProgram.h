@@ -53,6 +53,7 @@ struct Options {
   uint32_t controlPort = 8403;
   std::vector<std::shared_ptr<ClProxyMsg>> eventsBeforePort;
   std::shared_ptr<std::vector<uint8_t>> controlPortBlob;  // raw port payload in place of controlPort
+  bool sendControlPort = true;                            // false: neither events nor port
   bool sendVolumeList = true;                             // unscripted only
 };
 
