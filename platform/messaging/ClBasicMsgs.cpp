@@ -1,6 +1,9 @@
 #include "ClBasicMsgs.h"
 
+#include <cerrno>
 #include <cstring>
+
+#include "FXErrorUtil.h"
 
 CWqError ClEmptyMsg::encodePayload(std::vector<uint8_t>& scratch, ClProxyPayloadView& view) const {
   view.data = nullptr;
@@ -33,6 +36,32 @@ ClBlobMsg::ClBlobMsg(uint16_t type, std::unique_ptr<uint8_t[]> bytes, uint32_t l
     m_uLength = 0;
   }
   m_pView = m_pBytes.get();
+}
+
+ClBlobMsg::ClBlobMsg(uint16_t type, ClMallocBlock bytes, uint32_t length)
+    : ClProxyMsg(type), m_pMalloced(std::move(bytes)), m_pView(m_pMalloced.get()), m_uLength(length) {
+  if (!m_pView) {
+    m_pView = kEmptyBlob;
+    m_uLength = 0;
+  }
+}
+
+CWqError ClBlobMsg::handOut(char*& bytes, uint32_t& length) {
+  bytes = nullptr;
+  length = 0;
+  if (m_uLength == 0) return CWqError::Success();
+  if (!m_pMalloced) {
+    ClMallocBlock copy(static_cast<uint8_t*>(std::malloc(m_uLength)));
+    if (!copy) return FXErrorUtil::ErrorErrNo(FX_HERE, ENOMEM, "No memory for a copy of %u blob bytes", m_uLength);
+    std::memcpy(copy.get(), m_pView, m_uLength);
+    m_pMalloced = std::move(copy);
+  }
+  bytes = reinterpret_cast<char*>(m_pMalloced.release());
+  length = m_uLength;
+  m_pBytes.reset();
+  m_pView = kEmptyBlob;
+  m_uLength = 0;
+  return CWqError::Success();
 }
 
 std::unique_ptr<ClBlobMsg> ClBlobMsg::Adopt(uint16_t type, uint8_t* bytes, uint32_t length) {

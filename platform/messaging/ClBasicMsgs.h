@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "ClMallocBlock.h"
 #include "ClProxyMsg.h"
 
 class ClEmptyMsg : public ClProxyMsg {
@@ -24,6 +25,10 @@ class ClEmptyMsg : public ClProxyMsg {
 //                                             message frees.
 //   ClBlobMsg::Adopt(type, p, n)              takes over a raw new[] block (char*
 //                                             or uint8_t*), which the message frees.
+//   ClBlobMsg(type, std::move(mallocd), n)    takes over a malloc'd block
+//                                             (ClMallocBlock), as the channel
+//                                             receives every blob; handOut gives
+//                                             that very block to the caller.
 // A null pointer with length 0 makes an empty blob.
 class ClBlobMsg : public ClProxyMsg {
  public:
@@ -36,7 +41,16 @@ class ClBlobMsg : public ClProxyMsg {
   // Takes over `bytes`, allocated with new[]; freed with the message.
   static std::unique_ptr<ClBlobMsg> Adopt(uint16_t type, char* bytes, uint32_t length);
   static std::unique_ptr<ClBlobMsg> Adopt(uint16_t type, uint8_t* bytes, uint32_t length);
+  ClBlobMsg(uint16_t type, ClMallocBlock bytes, uint32_t length);
   ~ClBlobMsg() override {}
+
+  // Gives the blob to the caller as a malloc'd block, which the caller frees
+  // with free; the message is left with an empty blob. The block the message
+  // took over is handed out as it is (no copy); a copied, new[] or borrowed
+  // blob is copied into a new malloc'd block. An empty blob gives null and
+  // 0. ENOMEM when the copy cannot be made (the message keeps its blob and
+  // `bytes` is null, `length` 0).
+  CWqError handOut(char*& bytes, uint32_t& length);
 
   const uint8_t* getBlob() const { return m_pView; }
   uint32_t getBlobSize() const { return m_uLength; }
@@ -50,7 +64,8 @@ class ClBlobMsg : public ClProxyMsg {
   CWqError encodePayload(std::vector<uint8_t>& scratch, ClProxyPayloadView& view) const override;
 
  private:
-  std::unique_ptr<uint8_t[]> m_pBytes;  // null for a borrowed block
+  std::unique_ptr<uint8_t[]> m_pBytes;  // null for a borrowed or malloc'd block
+  ClMallocBlock m_pMalloced;            // set only for a taken-over malloc'd block
   const uint8_t* m_pView;
   uint32_t m_uLength;
 };

@@ -65,9 +65,9 @@ ClPipelineBlobMsg::ClPipelineBlobMsg(const _PipelineDataHdr& header, const void*
                                      uint32_t length)
     : ClProxyMsg(PROXY_PREPIPELINE_DATA_MSG),
       m_header(header),
-      m_pBuffer(new uint8_t[length ? length : 1]),
+      m_pBuffer(ClMallocBlockOf(length)),
       m_pData(m_pBuffer.get()),
-      m_uLength(data ? length : 0) {
+      m_uLength(data && m_pBuffer ? length : 0) {
   if (m_uLength) std::memcpy(m_pBuffer.get(), data, m_uLength);
 }
 
@@ -78,8 +78,7 @@ CWqError ClPipelineBlobMsg::encode(std::vector<uint8_t>& out) const {
   return w.result(getMsgType());
 }
 
-std::unique_ptr<ClPipelineBlobMsg> ClPipelineBlobMsg::decode(std::unique_ptr<uint8_t[]> payload,
-                                                             uint32_t length) {
+std::unique_ptr<ClPipelineBlobMsg> ClPipelineBlobMsg::decode(ClMallocBlock payload, uint32_t length) {
   if (!payload && length) return nullptr;
   ClProxyPayloadReader in(payload.get(), length);
   std::unique_ptr<ClPipelineBlobMsg> msg(new ClPipelineBlobMsg());

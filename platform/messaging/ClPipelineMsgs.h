@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "ClMallocBlock.h"
 #include "ClPrePipelineRecords.h"
 #include "ClProxyMsg.h"
 
@@ -64,8 +65,7 @@ class ClPipelineBlobMsg : public ClProxyMsg {
   uint32_t getBlobSize() const { return m_uLength; }
   const _PipelineDataHdr* GetPipelineDataHdr() const { return &m_header; }
 
-  static std::unique_ptr<ClPipelineBlobMsg> decode(std::unique_ptr<uint8_t[]> payload,
-                                                   uint32_t length);
+  static std::unique_ptr<ClPipelineBlobMsg> decode(ClMallocBlock payload, uint32_t length);
 
  protected:
   CWqError encode(std::vector<uint8_t>& out) const override;
@@ -74,7 +74,7 @@ class ClPipelineBlobMsg : public ClProxyMsg {
   ClPipelineBlobMsg() : ClProxyMsg(PROXY_PREPIPELINE_DATA_MSG), m_pData(nullptr), m_uLength(0) {}
 
   _PipelineDataHdr m_header;
-  std::unique_ptr<uint8_t[]> m_pBuffer;  // holds the data (and, when received, the header bytes)
+  ClMallocBlock m_pBuffer;  // holds the data (and, when received, the header bytes)
   const uint8_t* m_pData;
   uint32_t m_uLength;
 };

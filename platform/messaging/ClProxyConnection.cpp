@@ -195,7 +195,7 @@ CWqError ClProxyConnection::takeHeader() {
                                    static_cast<unsigned>(frame.type), frame.length, maxPayload);
   }
   if (state.frame.length > 0) {
-    state.payload.reset(new (std::nothrow) uint8_t[state.frame.length]);
+    state.payload = ClMallocBlockOf(state.frame.length);
     if (!state.payload) {
       ClProxyWire::FrameHeader frame = state.frame;
       breakLink();
@@ -307,7 +307,7 @@ CWqError ClProxyConnection::recvAccepted(ClProxyMsg*& msg, const ClProxyMsgType*
   // The frame is whole: take it out of the receive state.
   const uint16_t type = m_recv.frame.type;
   const uint32_t length = m_recv.frame.length;
-  std::unique_ptr<uint8_t[]> payload = std::move(m_recv.payload);
+  ClMallocBlock payload = std::move(m_recv.payload);
   const uint64_t serial = m_recv.uSocketSerial;
   m_recv = RecvState();
   m_recv.uSocketSerial = serial;

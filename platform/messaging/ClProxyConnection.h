@@ -46,6 +46,7 @@
 
 #include "CWqError.h"
 #include "CWqSocket.h"
+#include "ClMallocBlock.h"
 #include "ClPrePipelineRecords.h"
 #include "ClProxyMsg.h"
 #include "ClProxyMsgType.h"
@@ -138,7 +139,7 @@ class ClProxyConnection : public iClProxyPipeCallback {
     size_t uHeaderGot = 0;
     bool bHaveHeader = false;
     ClProxyWire::FrameHeader frame;
-    std::unique_ptr<uint8_t[]> payload;
+    ClMallocBlock payload;  // handed on to the message as it is
     uint32_t uPayloadGot = 0;
   };
 

@@ -1,6 +1,7 @@
 #include "ClProxyMsgFactory.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include "ClProxyMessages.h"
 #include "FXErrorUtil.h"
@@ -53,6 +54,19 @@ bool IsTypeOnly(uint16_t type) {
 
 CWqError ClProxyMsgFactory::Create(uint16_t type, std::unique_ptr<uint8_t[]> payload,
                                    uint32_t length, ClProxyMsg*& msg) {
+  msg = nullptr;
+  ClMallocBlock block;
+  if (payload) {
+    block = ClMallocBlockOf(length);
+    if (!block)
+      return FXErrorUtil::ErrorErrNo(FX_HERE, ENOMEM, "No memory for %u payload bytes of message type 0x%04x",
+                                     length, type);
+    if (length) std::memcpy(block.get(), payload.get(), length);
+  }
+  return Create(type, std::move(block), length, msg);
+}
+
+CWqError ClProxyMsgFactory::Create(uint16_t type, ClMallocBlock payload, uint32_t length, ClProxyMsg*& msg) {
   msg = nullptr;
   if (ClProxyIsBlobType(type)) {
     msg = new ClBlobMsg(type, std::move(payload), length);

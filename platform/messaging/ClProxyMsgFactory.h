@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "CWqError.h"
+#include "ClMallocBlock.h"
 #include "ClProxyMsg.h"
 
 class ClProxyMsgFactory {
@@ -16,6 +17,8 @@ class ClProxyMsgFactory {
   // not decode (short, trailing bytes, a length or count beyond the bytes
   // left) is an EPROTO (71) error naming the type, as is an unknown type;
   // `msg` is then null. On success `msg` is a new message the caller owns.
+  static CWqError Create(uint16_t type, ClMallocBlock payload, uint32_t length, ClProxyMsg*& msg);
+  // The same from a new[] block, which is copied into a malloc'd one.
   static CWqError Create(uint16_t type, std::unique_ptr<uint8_t[]> payload, uint32_t length,
                          ClProxyMsg*& msg);
 };

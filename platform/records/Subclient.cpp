@@ -34,5 +34,12 @@ SUBCLIENT_GETTER(getiSeriesLibSyncCheckpoint, "iSeriesLibSyncCheckpoint", String
 SUBCLIENT_GETTER(getNumberOfStreams, "NumberOfStreams", Integer, int&)
 SUBCLIENT_GETTER(getIbmiCompression, "IbmiCompression", String, std::string&)
 SUBCLIENT_GETTER(getLastBackupStartTime, "LastBackupStartTime", Integer, int&)
+SUBCLIENT_GETTER(getSaveAccessPath, "SaveAccessPath", String, std::string&)
+SUBCLIENT_GETTER(getUpdateHistory, "UpdateHistory", String, std::string&)
+SUBCLIENT_GETTER(getIBMiSaveWhileActiveFlag, "IBMiSaveWhileActiveFlag", String, std::string&)
+SUBCLIENT_GETTER(getIBMiDVDImageFileFormat, "IBMiDVDImageFileFormat", String, std::string&)
+SUBCLIENT_GETTER(isDRSubclient, "DRSubclient", Boolean, bool&)
+SUBCLIENT_GETTER(getDRDataPath, "DRDataPath", String, std::string&)
+SUBCLIENT_GETTER(isScanlessBackup, "ScanlessBackup", Boolean, bool&)
 
 #undef SUBCLIENT_GETTER

@@ -42,6 +42,16 @@ class Subclient {
   // Start of the last backup, seconds since 1970.
   int getLastBackupStartTime(int& time, std::string* errorText = nullptr);
 
+  // Backup options of an IBM i subclient.
+  int getSaveAccessPath(std::string& value, std::string* errorText = nullptr);
+  int getUpdateHistory(std::string& value, std::string* errorText = nullptr);
+  int getIBMiSaveWhileActiveFlag(std::string& value, std::string* errorText = nullptr);
+  int getIBMiDVDImageFileFormat(std::string& value, std::string* errorText = nullptr);
+  virtual int isDRSubclient(bool& isDR, std::string* errorText = nullptr);
+  // The folder a DR backup stages its data in.
+  virtual int getDRDataPath(std::string& path, std::string* errorText = nullptr);
+  virtual int isScanlessBackup(bool& scanless, std::string* errorText = nullptr);
+
  private:
   int Read(const char* getter, const char* name, RecordValue* value) const;
 

@@ -10,3 +10,5 @@ const uint32_t EV_CLIENT_CONNECT_FAILED = 0x060003c5;
 const uint32_t EV_CLIENT_PROCESS_FAILED = 0x060000AF;
 // An operation on or for the client failed (the text says which).
 const uint32_t EV_CLIENT_OPERATION_FAILED = 0x060000a5;
+// A file header from the client program could not be decoded.
+const uint32_t EV_FILE_HEADER_DECODE_FAILED = 0x060000ad;

@@ -1,0 +1,19 @@
+// FXString: small text helpers of the platform.
+#pragma once
+
+#include <list>
+#include <string>
+
+class FXString {
+ public:
+  // strncasecmp of `text` and `prefix` over the prefix's length: 0 when the
+  // text begins with the prefix in any letter case, else the sign of the
+  // case-insensitive comparison of those characters.
+  static int CompareLeftNoCase(const std::string& text, const std::string& prefix);
+
+  // Splits `text` at each occurrence of `separator` into `pieces` (which is
+  // emptied first), in order. Option 1 drops empty pieces; 0 keeps them. An
+  // empty separator gives the whole text as one piece.
+  static void Split(const std::string& text, const std::string& separator, std::list<std::string>& pieces,
+                    int option);
+};
