@@ -10,3 +10,5 @@ const uint32_t EV_CLIENT_CONNECT_FAILED = 0x060003c5;
 const uint32_t EV_CLIENT_PROCESS_FAILED = 0x060000AF;
 // An operation on or for the client failed (the text says which).
 const uint32_t EV_CLIENT_OPERATION_FAILED = 0x060000a5;
+// A service connection to the client daemon could not be made.
+const uint32_t EV_CLIENT_SERVICES_UNREACHABLE = 0x17000085;
