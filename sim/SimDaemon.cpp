@@ -23,7 +23,8 @@ CWqError SimDaemon::Reserve() {
   if (m_listener.IsValid() || m_acceptThread.joinable())
     return FXErrorUtil::ErrorErrNo(FX_HERE, EBUSY, "Simulated daemon already reserved or started");
   CWqIPAddr address;
-  CWqError result = CWqIPAddr::GetByName("127.0.0.1", address, AF_INET);
+  CWqError result = CWqIPAddr::GetByName(m_sBindAddress, address, AF_INET);
+  if (!result.IsError()) result = address.SetPortNumber(m_uBindPort);
   if (!result.IsError()) result = m_listener.Create(AF_INET);
   if (!result.IsError()) result = m_listener.Bind(address);
   CWqIPAddr bound;

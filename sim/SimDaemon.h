@@ -21,6 +21,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -37,6 +38,13 @@ class SimDaemon {
   ~SimDaemon();
   SimDaemon(const SimDaemon&) = delete;
   SimDaemon& operator=(const SimDaemon&) = delete;
+
+  // The loopback address and port to bind instead of 127.0.0.1 on a port
+  // the system chooses (port 0); before Reserve or Start.
+  void SetBindAddress(const std::string& address, uint16_t port = 0) {
+    m_sBindAddress = address;
+    m_uBindPort = port;
+  }
 
   // Binds 127.0.0.1 on a port the system chooses, without listening.
   // EBUSY when already reserved or started.
@@ -80,6 +88,8 @@ class SimDaemon {
   SimStopSignal m_stop;
   CWqSocket m_listener;
   uint16_t m_uPort;
+  std::string m_sBindAddress = "127.0.0.1";
+  uint16_t m_uBindPort = 0;
   bool m_bReserved;
   std::thread m_acceptThread;
 

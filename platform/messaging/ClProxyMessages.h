@@ -13,4 +13,5 @@
 #include "ClProxyMsgFactory.h"
 #include "ClProxyMsgType.h"
 #include "ClScanMsgs.h"
+#include "ClServiceMsgs.h"
 #include "ClTapeMsgs.h"

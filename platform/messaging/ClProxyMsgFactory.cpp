@@ -40,6 +40,8 @@ Decoder DecoderFor(uint16_t type) {
     case IBM_DR_BACKUP_CLEAN_MSG: return &Decode<ClIBMDRBackupCleanMsg>;
     case PREPIPELINE_DEDUPE_INFO_RESP_MSG: return &Decode<COBPrePipelineDedupeInfoRespMsg>;
     case PREPIPELINE_DEDUPE_RESULT_RESP_MSG: return &Decode<COBPrePipelineDedupeResultRespMsg>;
+    case CREATE_INDEX_FLAG_MSG: return &Decode<ClCreateIndexFlagMsg>;
+    case COMMIT_BACKUP_JOB_MSG: return &Decode<ClCommitBackupJobMsg>;
     default: return nullptr;
   }
 }

@@ -76,6 +76,7 @@ enum ClProxyMsgType : uint16_t {
   IBM_DR_BACKUP_CLEAN_MSG = 0x0108,
   PREPIPELINE_DEDUPE_INFO_RESP_MSG = 0x0109,
   PREPIPELINE_DEDUPE_RESULT_RESP_MSG = 0x010A,
+  COMMIT_BACKUP_JOB_MSG = 0x0118,
 };
 
 // True for the 0x40xx types, which travel as one byte block.

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "CWqString.h"
 #include "FXErrorUtil.h"
@@ -25,42 +26,84 @@ CWqIPAddr::CWqIPAddr() : m_uLength(0) {
   m_address.ss_family = AF_UNSPEC;
 }
 
+namespace {
+
+std::mutex& ResolverMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+CWqIPAddr::Resolver& InstalledResolver() {
+  static CWqIPAddr::Resolver resolver;
+  return resolver;
+}
+
+}  // namespace
+
+void CWqIPAddr::SetResolver(Resolver resolver) {
+  std::lock_guard<std::mutex> lock(ResolverMutex());
+  InstalledResolver() = std::move(resolver);
+}
+
 CWqError CWqIPAddr::GetByName(const std::string& host, CWqIPAddr& address, int family) {
+  std::vector<CWqIPAddr> all;
+  CWqError result = GetAllByName(host, all, family);
+  if (result.IsError()) return result;
+  address = all.front();
+  return CWqError::Success();
+}
+
+CWqError CWqIPAddr::GetAllByName(const std::string& host, std::vector<CWqIPAddr>& addresses, int family) {
   if (host.empty())
     return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "Empty host name");
   if (family != AF_INET && family != AF_INET6)
     return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "Unsupported address family %d", family);
 
-  addrinfo hints;
-  std::memset(&hints, 0, sizeof hints);
-  hints.ai_family = family;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-  if (rc != 0) {
-    int errNo;
-    switch (rc) {
-      case EAI_AGAIN: errNo = EAGAIN; break;
-      case EAI_MEMORY: errNo = ENOMEM; break;
-      case EAI_SYSTEM: errNo = errno ? errno : EIO; break;
-      case EAI_FAMILY: errNo = EINVAL; break;
-      default: errNo = ENOENT; break;
+  Resolver resolver;
+  {
+    std::lock_guard<std::mutex> lock(ResolverMutex());
+    resolver = InstalledResolver();
+  }
+  std::vector<CWqIPAddr> found;
+  if (!resolver || !resolver(host, family, found)) {
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_family = family;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    int rc = getaddrinfo(host.c_str(), nullptr, &hints, &list);
+    if (rc != 0) {
+      int errNo;
+      switch (rc) {
+        case EAI_AGAIN: errNo = EAGAIN; break;
+        case EAI_MEMORY: errNo = ENOMEM; break;
+        case EAI_SYSTEM: errNo = errno ? errno : EIO; break;
+        case EAI_FAMILY: errNo = EINVAL; break;
+        default: errNo = ENOENT; break;
+      }
+      return FXErrorUtil::ErrorErrNo(FX_HERE, errNo, "Cannot resolve host name '%s': %s",
+                                     host.c_str(), gai_strerror(rc));
     }
-    return FXErrorUtil::ErrorErrNo(FX_HERE, errNo, "Cannot resolve host name '%s': %s",
-                                   host.c_str(), gai_strerror(rc));
+    // getaddrinfo frees its list only through freeaddrinfo.
+    std::unique_ptr<addrinfo, void (*)(addrinfo*)> owner(list, freeaddrinfo);
+    for (const addrinfo* entry = list; entry; entry = entry->ai_next) {
+      if (entry->ai_family != family) continue;
+      CWqIPAddr resolved;
+      if (resolved.SetSockAddr(entry->ai_addr, entry->ai_addrlen).IsError()) continue;
+      found.push_back(resolved);
+    }
   }
-  // getaddrinfo frees its list only through freeaddrinfo.
-  std::unique_ptr<addrinfo, void (*)(addrinfo*)> owner(found, freeaddrinfo);
-  for (const addrinfo* entry = found; entry; entry = entry->ai_next) {
-    if (entry->ai_family != family) continue;
-    CWqIPAddr resolved;
-    if (resolved.SetSockAddr(entry->ai_addr, entry->ai_addrlen).IsError()) continue;
-    resolved.SetPortNumber(0);
-    address = resolved;
-    return CWqError::Success();
+  std::vector<CWqIPAddr> kept;
+  for (CWqIPAddr& entry : found) {
+    if (entry.GetAddressFamily() != family) continue;
+    entry.SetPortNumber(0);
+    kept.push_back(entry);
   }
-  return FXErrorUtil::ErrorErrNo(FX_HERE, ENOENT, "Host name '%s' has no address of family %d",
-                                 host.c_str(), family);
+  if (kept.empty())
+    return FXErrorUtil::ErrorErrNo(FX_HERE, ENOENT, "Host name '%s' has no address of family %d",
+                                   host.c_str(), family);
+  addresses.swap(kept);
+  return CWqError::Success();
 }
 
 CWqIPAddr CWqIPAddr::AnyAddress(int family) {

@@ -10,7 +10,9 @@
 #include <sys/socket.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "CWqError.h"
 
@@ -26,6 +28,14 @@ class CWqIPAddr {
   // unsupported family, ENOENT for an unknown name, EAGAIN for a temporary
   // resolver failure, ENOMEM; `address` is left unchanged on failure.
   static CWqError GetByName(const std::string& host, CWqIPAddr& address, int family = AF_INET);
+  // Every address of `family` that `host` resolves to, port 0, in the
+  // resolver's order (which may change between calls); errors as GetByName.
+  static CWqError GetAllByName(const std::string& host, std::vector<CWqIPAddr>& addresses, int family = AF_INET);
+  // Test seam: names a test resolves itself (a host with several addresses,
+  // a host that moves). The resolver fills `addresses` and returns true for a
+  // name it knows; false leaves the name to the system. Null removes it.
+  typedef std::function<bool(const std::string& host, int family, std::vector<CWqIPAddr>& addresses)> Resolver;
+  static void SetResolver(Resolver resolver);
   // The wildcard address of `family` (IPv4 0.0.0.0 or IPv6 ::), port 0.
   static CWqIPAddr AnyAddress(int family = AF_INET);
 

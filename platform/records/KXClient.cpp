@@ -32,6 +32,19 @@ int KXClient::getOperatingSystemId(int& osId, std::string* errorText) {
   return RecordGetters::Integer(rc, value, osId, errorText);
 }
 
+int KXClient::getDisplayName(std::string& name, std::string* errorText) {
+  RecordValue value;
+  int rc = RecordRegistry::Instance().ClientValue("KXClient::getDisplayName", m_iClientId, "DisplayName", &value);
+  return RecordGetters::String(rc, value, name, errorText);
+}
+
+int KXClient::getNetworkHostname(std::string& host, std::string* errorText) {
+  RecordValue value;
+  int rc = RecordRegistry::Instance().ClientValue("KXClient::getNetworkHostname", m_iClientId, "NetworkHostname",
+                                                  &value);
+  return RecordGetters::String(rc, value, host, errorText);
+}
+
 ClientProperties* KXClient::getClientProperties(std::string* errorText) {
   int rc = RecordRegistry::Instance().ClientHasProperties("KXClient::getClientProperties",
                                                           m_iClientId);

@@ -22,6 +22,10 @@ class KXClient {
   int getClientId(uint64_t& clientId, std::string* errorText = nullptr);
   int getName(std::string& name, std::string* errorText = nullptr);
   int getOperatingSystemId(int& osId, std::string* errorText = nullptr);
+  // "DisplayName" and "NetworkHostname": the name people see and the name
+  // the client machine is reached by.
+  int getDisplayName(std::string& name, std::string* errorText = nullptr);
+  int getNetworkHostname(std::string& host, std::string* errorText = nullptr);
 
   // The client's properties, owned by this record; null when the client has
   // none (or the getter was made to fail).

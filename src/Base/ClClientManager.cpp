@@ -52,3 +52,9 @@ CWqError ClClientManager::startClient() {
   // Starting the client daemon from the proxy host is not there yet.
   return FXErrorUtil::ErrorEventMessage(FX_HERE, EV_CLIENT_CONNECT_FAILED, "Start/Stop not supported");
 }
+
+CWqError ClClientManager::stopClient() {
+  if (m_hooks) return m_hooks->stopClient(*this);
+  // Stopping the client daemon from the proxy host is not there yet.
+  return FXErrorUtil::ErrorEventMessage(FX_HERE, 0x060000a6, "Can't stop launch daemon on remote client");
+}

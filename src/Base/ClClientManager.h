@@ -28,6 +28,7 @@ class ClClientManagerHooks {
   virtual void created(const ClClientManager& manager) {}
   virtual CWqError checkAndStart(const ClClientManager& manager, long long jobId) = 0;
   virtual CWqError startClient(const ClClientManager& manager) = 0;
+  virtual CWqError stopClient(const ClClientManager& manager) { return CWqError::Success(); }
 };
 
 class ClClientManager {
@@ -44,6 +45,8 @@ class ClClientManager {
   CWqError checkAndStart(EvEvent* event, long long jobId);
   // Success means a new connect may succeed; a failure ends the connect.
   CWqError startClient();
+  // Stops the client software on the client.
+  CWqError stopClient();
 
   const std::string& getHost() const { return host; }
   uint16_t getPort() const { return port; }

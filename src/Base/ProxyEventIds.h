@@ -12,3 +12,5 @@ const uint32_t EV_CLIENT_PROCESS_FAILED = 0x060000AF;
 const uint32_t EV_CLIENT_OPERATION_FAILED = 0x060000a5;
 // A file header from the client program could not be decoded.
 const uint32_t EV_FILE_HEADER_DECODE_FAILED = 0x060000ad;
+// A service connection to the client daemon could not be made.
+const uint32_t EV_CLIENT_SERVICES_UNREACHABLE = 0x17000085;

@@ -1,0 +1,101 @@
+// SimServiceDaemon: the simulated client daemon as the proxy's services meet
+// it. Each connection is one service link: the daemon takes the launch
+// request "SERVICE" without answering it, then serves and records every
+// request on that link until the proxy closes it or the daemon stops:
+//
+//   SERVICE_CHECK_MSG      a probe: counted, never answered (an answer would
+//                          be read as the next request's acknowledgement)
+//   CREATE_FOLDER_MSG      makes the folder under the client folder:
+//                          GOOD_EOF_MSG, or FAILED_FILE_MSG with errno and text
+//   commit request         recorded, unanswered
+//   PREPARE_VTL_TAPE_MSG   the configured number of SERVICE_CHECK_MSG
+//                          heartbeats, then GOOD_EOF_MSG
+//   CREATE_INDEX_FLAG_MSG  one flag per (Vellicon id, app id): clear and
+//                          complete acknowledged with SERVICE_CHECK_MSG; a
+//                          query answered with command 4 once complete, else 0
+//
+// ScriptNext replaces the usual answer to the next request of a type with a
+// script (any replies, silence, a late reply, close, reset). Every answer
+// can be delayed; a test can send on an idle link (a DISCONNECT_MSG, a
+// flood). Before each answer the daemon counts a request that arrived while
+// the previous one was still unanswered (two requests in flight on a link).
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "CWqError.h"
+#include "ClProxyMsg.h"
+#include "SimDaemon.h"
+#include "SimScript.h"
+
+class SimPeer;
+class ClProxyConnection;
+
+class SimServiceDaemon {
+ public:
+  SimServiceDaemon();
+  ~SimServiceDaemon();
+  SimServiceDaemon(const SimServiceDaemon&) = delete;
+  SimServiceDaemon& operator=(const SimServiceDaemon&) = delete;
+
+  // Another loopback address (and port) to listen on; before Reserve/Start.
+  void SetBindAddress(const std::string& address, uint16_t port = 0) { m_daemon.SetBindAddress(address, port); }
+  // A port that refuses connections until Start.
+  CWqError Reserve() { return m_daemon.Reserve(); }
+  CWqError Start() { return m_daemon.Start(); }
+  uint16_t GetPort() const { return m_daemon.GetPort(); }
+
+  void SetClientFolder(const std::string& folder);
+  void SetTapeHeartbeats(int count);
+  void SetAnswerDelayMs(int64_t milliseconds);
+  void ScriptNext(ClProxyMsgType requestType, SimScript answer);
+
+  // Sends on link `index` (in the order links were opened); EBADF when that
+  // link is closed or does not exist.
+  CWqError SendOnLink(size_t index, const ClProxyMsg& message);
+  // Writes bytes as they are on link `index` (a frame cut short, say).
+  CWqError SendRawOnLink(size_t index, const std::vector<uint8_t>& bytes);
+
+  size_t GetConnectionCount() const { return m_daemon.GetConnectionCount(); }
+  bool WaitForAccepted(size_t count, int seconds) { return m_daemon.WaitForAccepted(count, seconds); }
+  // Waits until link `index` (accept order) has been closed.
+  bool WaitForClosed(size_t index, int seconds) { return m_daemon.WaitForConnection(index, seconds); }
+  SimConnectionRecord GetRecord(size_t index) const { return m_daemon.GetRecord(index); }
+  size_t GetLaunchCount() const { return m_launches.load(); }
+  size_t GetProbeCount() const { return m_probes.load(); }
+  size_t GetInterleavedRequests() const { return m_interleaved.load(); }
+  // Links open now.
+  size_t GetOpenLinks() const;
+  // Types of the requests received on every link, in order of arrival.
+  std::vector<ClProxyMsgType> GetRequests() const;
+
+  void Stop() { m_daemon.Stop(); }
+
+ private:
+  CWqError Serve(SimPeer& peer);
+  CWqError Answer(SimPeer& peer, const ClProxyMsg& request);
+  CWqError Send(SimPeer& peer, const ClProxyMsg& answer);
+  // Before each answer: the delay, and the check for a second request.
+  bool BeforeAnswer(SimPeer& peer);
+
+  SimDaemon m_daemon;
+  mutable std::mutex m_mutex;
+  std::string m_sClientFolder;
+  int m_iTapeHeartbeats = 0;
+  int64_t m_iDelayMs = 0;
+  std::map<uint16_t, std::deque<SimScript>> m_scripts;
+  std::map<std::pair<uint32_t, uint32_t>, bool> m_indexCreated;
+  std::vector<ClProxyConnection*> m_links;  // null once closed
+  std::vector<ClProxyMsgType> m_requests;
+  std::atomic<size_t> m_launches{0};
+  std::atomic<size_t> m_probes{0};
+  std::atomic<size_t> m_interleaved{0};
+};
