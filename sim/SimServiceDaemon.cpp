@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
 
@@ -59,12 +60,25 @@ CWqError SimServiceDaemon::SendRawOnLink(size_t index, const std::vector<uint8_t
   return CWqError::Success();
 }
 
-size_t SimServiceDaemon::GetOpenLinks() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
+namespace {
+
+size_t CountOpen(const std::vector<ClProxyConnection*>& links) {
   size_t open = 0;
-  for (ClProxyConnection* link : m_links)
+  for (ClProxyConnection* link : links)
     if (link) ++open;
   return open;
+}
+
+}  // namespace
+
+size_t SimServiceDaemon::GetOpenLinks() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return CountOpen(m_links);
+}
+
+bool SimServiceDaemon::WaitForOpenLinks(size_t count, int seconds) const {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  return m_linksChanged.wait_for(lock, std::chrono::seconds(seconds), [&] { return CountOpen(m_links) == count; });
 }
 
 std::vector<ClProxyMsgType> SimServiceDaemon::GetRequests() const {
@@ -79,6 +93,7 @@ CWqError SimServiceDaemon::Serve(SimPeer& peer) {
     index = m_links.size();
     m_links.push_back(&peer.Connection());
   }
+  m_linksChanged.notify_all();
   CWqError result;
   for (;;) {
     std::shared_ptr<ClProxyMsg> request;
@@ -92,8 +107,11 @@ CWqError SimServiceDaemon::Serve(SimPeer& peer) {
     result = Answer(peer, *request);
     if (result.IsError() || !peer.Connection().getConnectionSocket().IsValid()) break;
   }
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_links[index] = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_links[index] = nullptr;
+  }
+  m_linksChanged.notify_all();
   return result;
 }
 

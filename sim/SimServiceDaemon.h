@@ -22,6 +22,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -74,6 +75,9 @@ class SimServiceDaemon {
   size_t GetInterleavedRequests() const { return m_interleaved.load(); }
   // Links open now.
   size_t GetOpenLinks() const;
+  // Waits up to `seconds` until exactly `count` links are open: a link the
+  // proxy has connected is counted once the daemon's thread has taken it.
+  bool WaitForOpenLinks(size_t count, int seconds) const;
   // Types of the requests received on every link, in order of arrival.
   std::vector<ClProxyMsgType> GetRequests() const;
 
@@ -88,6 +92,7 @@ class SimServiceDaemon {
 
   SimDaemon m_daemon;
   mutable std::mutex m_mutex;
+  mutable std::condition_variable m_linksChanged;
   std::string m_sClientFolder;
   int m_iTapeHeartbeats = 0;
   int64_t m_iDelayMs = 0;

@@ -20,7 +20,10 @@ void FXConfigureLogWriter() { g_ptrLogWriter = FXLogWriterFromSettings(); }
 
 namespace {
 
-// At load time, after g_ptrLogWriter itself (built first, see FXLogWriter.cpp).
-const bool g_logWriterConfigured = (FXConfigureLogWriter(), true);
+// At load time, right after g_ptrLogWriter itself (priority 101, see
+// FXLogWriter.cpp). A constructor function rather than a global's initialiser:
+// both run in priority order, and only the latter counts as a dynamic
+// initialiser that reads another file's global.
+__attribute__((constructor(102))) void ConfigureLogWriterAtLoad() { FXConfigureLogWriter(); }
 
 }  // namespace

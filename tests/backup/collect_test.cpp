@@ -196,31 +196,12 @@ TEST_F(BackupCollectTest, UnopenableSyntheticFullIsAFailure) {
   EXPECT_EQ((std::vector<ClProxyMsgType>{SYNTHETIC_FULL_COLLECT_FILE_MSG}), AfterStart(Finish(phase)));
 }
 
-class ScopedInterruptSignal {
- public:
-  ScopedInterruptSignal() {
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = +[](int) {};
-    sigemptyset(&action.sa_mask);
-    m_bInstalled = sigaction(SIGUSR1, &action, &m_saved) == 0;
-  }
-  ~ScopedInterruptSignal() {
-    if (m_bInstalled) sigaction(SIGUSR1, &m_saved, nullptr);
-  }
-  bool Installed() const { return m_bInstalled; }
-
- private:
-  struct sigaction m_saved;
-  bool m_bInstalled;
-};
-
 // The collect file is a FIFO: the phase sends what the test fed, then its
 // next read fails for real (EAGAIN: the descriptor was made non-blocking
 // and a read already waiting is interrupted). The client is told the read
 // error's text, and the call fails with it.
 TEST_F(BackupCollectTest, ReadFailurePartWaySendsTheReadErrorInBadEof) {
-  ScopedInterruptSignal interrupt;
+  postopstest::ScopedInterruptSignal interrupt;
   ASSERT_TRUE(interrupt.Installed());
   postopstest::ListFolder folder;
   ASSERT_TRUE(folder.MakeFifo(1 << 19));
@@ -242,7 +223,7 @@ TEST_F(BackupCollectTest, ReadFailurePartWaySendsTheReadErrorInBadEof) {
                              return CWqError::Success();
                            }
                            broken = 1;
-                           pthread_kill(caller, SIGUSR1);
+                           postopstest::ScopedInterruptSignal::Interrupt(caller);
                            return CWqError::Success();
                          });
   std::unique_ptr<TestBackup> phase = Started(SimBackupProgram::Scripted(stream));

@@ -7,12 +7,16 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -104,6 +108,41 @@ class ListFolder {
  private:
   std::string m_sPath;
   int m_iFifo = -1;
+};
+
+// SIGUSR1 with no restart, so that a blocked read of the thread it is sent to
+// returns EINTR. Interrupt() publishes what the sending thread did before
+// (looking up the reader's descriptor, say) and the handler takes it, so the
+// receiving thread's later steps (closing that descriptor) are ordered after
+// them: socket data alone does not order threads for ThreadSanitizer.
+class ScopedInterruptSignal {
+ public:
+  ScopedInterruptSignal() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = +[](int) { (void)Sent().load(std::memory_order_acquire); };
+    sigemptyset(&action.sa_mask);
+    m_bInstalled = sigaction(SIGUSR1, &action, &m_saved) == 0;
+  }
+  ~ScopedInterruptSignal() {
+    if (m_bInstalled) sigaction(SIGUSR1, &m_saved, nullptr);
+  }
+  ScopedInterruptSignal(const ScopedInterruptSignal&) = delete;
+  ScopedInterruptSignal& operator=(const ScopedInterruptSignal&) = delete;
+
+  bool Installed() const { return m_bInstalled; }
+  static void Interrupt(pthread_t thread) {
+    Sent().fetch_add(1, std::memory_order_release);
+    pthread_kill(thread, SIGUSR1);
+  }
+
+ private:
+  static std::atomic<int>& Sent() {
+    static std::atomic<int> sent{0};
+    return sent;
+  }
+  struct sigaction m_saved;
+  bool m_bInstalled;
 };
 
 // Bytes of every value, so that a byte taken for a signed char or a text

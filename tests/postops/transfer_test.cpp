@@ -99,33 +99,6 @@ TEST_F(PostOpsTest, MissingListFailsAndSendsNothing) {
   EXPECT_EQ((std::vector<ClProxyMsgType>{JOB_START_MSG, JOB_COMPLETE_MSG}), Types(record));
 }
 
-// What the sender of the signal did before sending it; the handler reads it,
-// so that the receiving thread's later steps (the phase closing the list's
-// descriptor) are ordered after the sender's (looking that descriptor up).
-// Socket data alone does not order threads for ThreadSanitizer.
-std::atomic<int> g_signalSent{0};
-
-// SIGUSR1 with no restart and a handler that only takes what the sender
-// released: a blocked read of the thread it is sent to returns EINTR.
-class ScopedInterruptSignal {
- public:
-  ScopedInterruptSignal() {
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = +[](int) { (void)g_signalSent.load(std::memory_order_acquire); };
-    sigemptyset(&action.sa_mask);
-    m_bInstalled = sigaction(SIGUSR1, &action, &m_saved) == 0;
-  }
-  ~ScopedInterruptSignal() {
-    if (m_bInstalled) sigaction(SIGUSR1, &m_saved, nullptr);
-  }
-  bool Installed() const { return m_bInstalled; }
-
- private:
-  struct sigaction m_saved;
-  bool m_bInstalled;
-};
-
 // The list is a FIFO: the phase reads what the test fed, then its next read
 // fails for real (EAGAIN: its descriptor was made non-blocking, and a read
 // already waiting is interrupted so that it tries again and fails).
@@ -150,8 +123,7 @@ TEST_F(PostOpsTest, ReadFailurePartWaySendsBadEofAndFailsTheCall) {
       return true;
     }
     broken = 1;
-    g_signalSent.store(1, std::memory_order_release);
-    pthread_kill(caller, SIGUSR1);
+    ScopedInterruptSignal::Interrupt(caller);
     return true;
   });
 

@@ -82,7 +82,7 @@ TEST_F(ReleaseTimerTest, IdleInstanceIsReleasedAfterTwoMinutesAndReusedBefore) {
 
   clock.clock().Advance(119 * 1000);
   EXPECT_EQ(1u, ProxyServicesCache::Size());
-  EXPECT_EQ(1u, daemon.GetOpenLinks());
+  EXPECT_TRUE(daemon.WaitForOpenLinks(1, 5));  // still connected
 
   clock.clock().Advance(1000);
   EXPECT_EQ(240, ParkedWait(4));
