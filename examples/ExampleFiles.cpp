@@ -86,6 +86,22 @@ CWqError WriteWholeFile(const std::string& path, const std::string& text) {
   return CWqError::Success();
 }
 
+CWqError ReadWholeFile(const std::string& path, std::string& text) {
+  text.clear();
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) {
+    const int errNo = errno;
+    return SystemError(FX_HERE, errNo, "Cannot open", path);
+  }
+  char block[65536];
+  size_t got;
+  while ((got = std::fread(block, 1, sizeof block, file)) > 0) text.append(block, got);
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed) return SystemError(FX_HERE, EIO, "Cannot read", path);
+  return CWqError::Success();
+}
+
 bool PathExists(const std::string& path) {
   struct stat info;
   return ::lstat(path.c_str(), &info) == 0;

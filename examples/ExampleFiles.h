@@ -22,6 +22,7 @@ void RemoveTree(const std::string& path);
 CWqError AbsoluteFolder(const std::string& path, std::string& absolute);
 
 CWqError WriteWholeFile(const std::string& path, const std::string& text);
+CWqError ReadWholeFile(const std::string& path, std::string& text);
 
 bool PathExists(const std::string& path);
 bool IsFolder(const std::string& path);

@@ -66,10 +66,12 @@ std::string RecordsText(uint16_t daemonPort) {
       {"dataInterfacePairs",
        {{{"clientName", kClientName}, {"pairs", {{{"first", clientInterface}, {"second", proxyInterface}}}}}}},
       {"modifiedFileList", {{"result", 0}, {"response", NewContentAnswer()}}},
-      // Job log: option 2 (to a file), the file and the member.
+      // Job log: option 2 (to a file), the file and the member. The backup
+      // reads the task's XML options too (none set).
       {"tasks",
        {{{"jobId", kJobId},
-         {"options", {{"0x1722ca9a", 2}, {"0x2a0686b9", "QGPL/JOBLOG"}, {"0x33729206", "SCAN1001"}}}}}},
+         {"options", {{"0x1722ca9a", 2}, {"0x2a0686b9", "QGPL/JOBLOG"}, {"0x33729206", "SCAN1001"}}},
+         {"xmlOptions", "<options/>"}}}},
   };
   return records.dump(2) + "\n";
 }

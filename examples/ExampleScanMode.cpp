@@ -1,15 +1,19 @@
-// The scan mode of the example host: one whole scan job with no
-// configuration. It starts the simulated client daemon on 127.0.0.1 over a
-// folder that stands for an IBM i client's content, seeds a temporary
-// settings store and the job's records file, drives the scan phase through
-// its road and prints each step, the events and pending causes raised, and
-// the files written.
+// The scan mode of the example host: one whole job with no configuration.
+// It starts the simulated client daemon on 127.0.0.1 over a folder that
+// stands for an IBM i client's content, seeds a temporary settings store and
+// the job's records file, drives the scan phase through its road, backs up
+// what the scan listed, sends the list of backed-up files to the
+// post-operations program, and verifies the archive against the content
+// byte for byte. It prints each step, the events and pending causes raised,
+// and the files written.
 #include <cstdio>
 #include <list>
+#include <memory>
 #include <string>
 
 #include <boost/shared_ptr.hpp>
 
+#include "BackupRoad.h"
 #include "CProxyFileSystemSendEvents.h"
 #include "EventJournal.h"
 #include "ExampleFiles.h"
@@ -22,6 +26,8 @@
 #include "ScopedSettingsRoot.h"
 #include "SimClientDaemon.h"
 #include "SampleContent.h"
+#include "SimBackupProgram.h"
+#include "SimPostOpsProgram.h"
 #include "SimScanProgram.h"
 
 namespace {
@@ -62,6 +68,32 @@ CWqError PrepareContent(const ExampleOptions& options, ScopedTreeRemoval& remova
   return result;
 }
 
+// The phases after the scan: the backup of what it listed, the
+// post-operations, and the comparison of the archive with the content.
+CWqError RunBackupAndVerify(SimClientDaemon& daemon, const SimPostOpsProgram& postOps, const std::string& contentDir,
+                            const std::string& outputDir) {
+  std::printf("\n-- backup of what the scan listed --\n");
+  BackupOutcome outcome;
+  CWqError result = RunBackupRoad(daemon, outputDir + "/dirChange.txt", outputDir, outcome);
+  if (result.IsError()) return result;
+  std::printf("\n-- post-operations --\n");
+  result = RunPostOpsRoad(daemon, outputDir);
+  if (result.IsError()) return result;
+  // Programs in launch order: scan, backup, post-operations.
+  for (size_t program = 1; program <= 2; ++program) {
+    if (!daemon.WaitForProgram(program, static_cast<int>(ExampleJob::kTimeoutSeconds)))
+      return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME, "The simulated client program %zu did not end", program);
+    const SimConnectionRecord record = daemon.GetProgramRecord(program);
+    if (record.failure.IsError()) {
+      CWqError error = record.failure;
+      error.Push(FX_HERE, "The simulated client program %zu failed", program);
+      return error;
+    }
+  }
+  std::printf("\n-- verification --\n");
+  return VerifyBackup(contentDir, outputDir, outcome, postOps);
+}
+
 void PrintJournal() {
   const std::string journal = EventJournal::Instance().FormatAll();
   std::printf("events and pending causes raised: %s\n", journal.empty() ? "none" : "");
@@ -93,6 +125,9 @@ CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
   {
     SimClientDaemon daemon;
     daemon.SetProgram(SimScanProgram::kCommand, SimScanProgram::Unscripted(contentDir));
+    daemon.SetProgram(SimBackupProgram::kCommand, SimBackupProgram::Unscripted(contentDir));
+    std::shared_ptr<SimPostOpsProgram> postOps = SimPostOpsProgram::Create();
+    daemon.SetProgram("PST.EXE", postOps->Script());
     result = daemon.Start();
     if (result.IsError()) {
       result.Push(FX_HERE, "Starting the simulated client daemon");
@@ -105,6 +140,7 @@ CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
       if (!result.IsError()) {
         std::printf("records: %s written and loaded\n", recordsPath.c_str());
         result = RunScanRoad(daemon, entries, outputDir);
+        if (!result.IsError()) result = RunBackupAndVerify(daemon, *postOps, contentDir, outputDir);
       }
     }
     daemon.Stop();
@@ -130,15 +166,16 @@ int RunScan(const ExampleOptions& options) {
   CWqError result = RunJob(options, outputDir);
   if (result.IsError()) {
     std::fflush(stdout);
-    std::fprintf(stderr, "example_host: the scan job FAILED:\n%s\n", result.AsString().c_str());
+    std::fprintf(stderr, "example_host: the job FAILED:\n%s\n", result.AsString().c_str());
     return 1;
   }
-  std::printf("example_host: the scan job completed; its files are in %s\n", outputDir.c_str());
+  std::printf("example_host: the job completed (scan, backup, post-operations; verified); its files are in %s\n",
+              outputDir.c_str());
   return 0;
 }
 
 }  // namespace
 
 ExampleMode ScanMode() {
-  return ExampleMode{"scan", "One whole scan job against a simulated IBM i client.", AddScanOptions, RunScan};
+  return ExampleMode{"scan", "One whole job against a simulated IBM i client: scan, backup, post-operations, verified.", AddScanOptions, RunScan};
 }
