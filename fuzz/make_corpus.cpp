@@ -11,11 +11,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <list>
 #include <string>
 #include <vector>
 
 #include "ClProxyFileHeader.h"
 #include "ClProxyMessages.h"
+#include "ClProxySerializer.h"
 #include "ClProxyWire.h"
 #include "FuzzKnownTypes.h"
 
@@ -182,6 +184,62 @@ void FileRecords(const std::string& dir) {
   Write(dir, "seed_bad_magic", Records(5, {{6, 0}}, Join({Record("ok"), Bytes{0xDE, 0xAD, 0, 0, 0, 0}})));
 }
 
+// fuzz_backup_stream: a control byte, then frames as (type index, u16
+// length, payload); the indexes are those of kTypes in fuzz_backup_stream.cpp.
+enum BackupTypeIndex : uint8_t {
+  kHeader = 0, kData = 1, kGoodEof = 2, kBadEof = 3, kFailedFile = 4, kStats = 5, kTapeInfo = 9,
+  kReferences = 13, kVolumes = 14,
+};
+
+Bytes BackupFrame(uint8_t index, const Bytes& payload) {
+  Bytes out{index, static_cast<uint8_t>(payload.size() >> 8), static_cast<uint8_t>(payload.size())};
+  out.insert(out.end(), payload.begin(), payload.end());
+  return out;
+}
+
+Bytes HeaderPayload(const std::string& name, uint32_t mode, uint64_t size) {
+  ClProxyFileHeaderSerializer file;
+  file.name = name;
+  file.mode = mode;
+  file.size = size;
+  Bytes bytes(file.getBufSize());
+  uint32_t used = 0;
+  file.serialize(bytes.data(), static_cast<uint32_t>(bytes.size()), used);
+  bytes.resize(used);
+  return bytes;
+}
+
+Bytes ReferencePayload(const std::list<std::string>& names) {
+  Bytes out(ClProxySerializer::getBufSize(names));
+  uint32_t offset = 0;
+  ClProxySerializer::serialize(names, out.data(), static_cast<uint32_t>(out.size()), offset);
+  return out;
+}
+
+void BackupStream(const std::string& dir) {
+  const Bytes stats = Payload(ClBackupStatsMsg(1, 0, 3));
+  const Bytes oneFile = Join({BackupFrame(kHeader, HeaderPayload("/data/a.txt", 0100644, 3)),
+                              BackupFrame(kData, Bytes{'a', 'b', 'c'}), BackupFrame(kGoodEof, Bytes()),
+                              BackupFrame(kStats, stats)});
+  Write(dir, "seed_one_file", Join({Bytes{0x00}, oneFile}));
+  Write(dir, "seed_one_file_volumes",
+        Join({Bytes{0x04}, BackupFrame(kVolumes, Bytes{'/', 'd', 'a', 't', 'a', ';', '/'}), oneFile}));
+  Write(dir, "seed_vtl_header", Join({Bytes{0x01}, BackupFrame(kHeader, Join({HeaderPayload("/v", 0100644, 0),
+                                                                              Bytes{0, 0, 0, 7}})),
+                                      BackupFrame(kGoodEof, Bytes())}));
+  Write(dir, "seed_failed_and_bad_eof",
+        Join({Bytes{0x02}, BackupFrame(kFailedFile, Payload(ClFailedFileMsg("/gone", 2, "missing"))),
+              BackupFrame(kHeader, HeaderPayload("/b", 0100644, 9)), BackupFrame(kData, Bytes{1, 2}),
+              BackupFrame(kBadEof, Payload(ClBadEofMsg("read error")))}));
+  Write(dir, "seed_references_unsorted",
+        Join({Bytes{0x00}, BackupFrame(kHeader, HeaderPayload("/r", 0100644, 0)),
+              BackupFrame(kReferences, ReferencePayload({"zeta", "alpha", "mid"})), BackupFrame(kGoodEof, Bytes())}));
+  Write(dir, "seed_references_truncated",
+        Join({Bytes{0x00}, BackupFrame(kHeader, HeaderPayload("/r", 0100644, 0)),
+              BackupFrame(kReferences, Bytes{0, 0, 0, 9, 'a'})}));
+  Write(dir, "seed_tape_info", Join({Bytes{0x00}, BackupFrame(kTapeInfo, Payload(ClTapeInfoMsg("BC0001", "SER9")))}));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -193,9 +251,11 @@ int main(int argc, char** argv) {
   const std::string frames = root + "/fuzz_frame_decoder";
   const std::string payloads = root + "/fuzz_message_payload";
   const std::string records = root + "/fuzz_file_records";
-  if (!MakeDir(root) || !MakeDir(frames) || !MakeDir(payloads) || !MakeDir(records)) return 1;
+  const std::string backup = root + "/fuzz_backup_stream";
+  if (!MakeDir(root) || !MakeDir(frames) || !MakeDir(payloads) || !MakeDir(records) || !MakeDir(backup)) return 1;
   FrameDecoder(frames);
   MessagePayload(payloads);
   FileRecords(records);
+  BackupStream(backup);
   return g_failed ? 1 : 0;
 }
