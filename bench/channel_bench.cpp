@@ -10,227 +10,31 @@
 // chance. Prints the median MB/s of each, the median of the rounds' ratios,
 // CPU seconds per GiB of each (both threads; it moves far less than wall
 // time on a shared machine), and the heap allocations per channel message
-// (counted by the operator new below).
+// (counted by the operator new of bench/support).
 //
 //   channel_bench [megabytes per round, default 128] [rounds, default 9]
-#include <pthread.h>
-#include <sched.h>
-#include <sys/socket.h>
-#include <time.h>
-
-#include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
-#include <new>
-#include <thread>
 #include <vector>
 
-#include "CWqIPAddr.h"
-#include "CWqSocket.h"
+#include "BenchSupport.h"
 #include "ClBasicMsgs.h"
 #include "ClProxyConnection.h"
-#include "FXClock.h"
-
-// ------------------------------------------------------- allocation counter
 
 namespace {
-std::atomic<uint64_t> g_allocations(0);
-void* CountedAlloc(size_t size) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  return std::malloc(size ? size : 1);
-}
-}  // namespace
-
-void* operator new(size_t size) {
-  void* p = CountedAlloc(size);
-  if (!p) throw std::bad_alloc();
-  return p;
-}
-void* operator new[](size_t size) {
-  void* p = CountedAlloc(size);
-  if (!p) throw std::bad_alloc();
-  return p;
-}
-void* operator new(size_t size, const std::nothrow_t&) noexcept { return CountedAlloc(size); }
-void* operator new[](size_t size, const std::nothrow_t&) noexcept { return CountedAlloc(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
-
-namespace {
-
-// ------------------------------------------------------------ socket pairs
-
-bool Fail(const char* what, const CWqError& error) {
-  std::fprintf(stderr, "%s: %s\n", what, error.AsString().c_str());
-  return false;
-}
-
-// Connects `client` to a fresh loopback listener and accepts into `server`.
-bool MakePair(CWqSocket& client, CWqSocket& server) {
-  CWqSocket listener;
-  CWqIPAddr address, bound;
-  CWqError result = CWqIPAddr::GetByName("127.0.0.1", address, AF_INET);
-  if (!result.IsError()) result = listener.Create(AF_INET);
-  if (!result.IsError()) result = listener.Bind(address);
-  if (!result.IsError()) result = listener.Listen(1);
-  if (!result.IsError()) result = listener.GetLocalAddress(bound);
-  if (!result.IsError()) result = client.Create(AF_INET);
-  if (!result.IsError()) result = client.Connect(bound);
-  if (!result.IsError()) result = listener.Accept(server);
-  listener.Clear();
-  if (result.IsError()) return Fail("loopback pair", result);
-  return true;
-}
-
-// ------------------------------------------------------- pinning and clocks
-
-// The two CPUs the threads are pinned to; -1 when the process may use only
-// one (then nothing is pinned).
-struct CpuPair {
-  int sender = -1;
-  int receiver = -1;
-};
-
-CpuPair ChooseCpus() {
-  CpuPair pair;
-  cpu_set_t allowed;
-  CPU_ZERO(&allowed);
-  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return pair;
-  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-    if (!CPU_ISSET(cpu, &allowed)) continue;
-    if (pair.sender < 0) {
-      pair.sender = cpu;
-    } else {
-      pair.receiver = cpu;
-      return pair;
-    }
-  }
-  return CpuPair();
-}
-
-void PinTo(int cpu) {
-  if (cpu < 0) return;
-  cpu_set_t one;
-  CPU_ZERO(&one);
-  CPU_SET(cpu, &one);
-  pthread_setaffinity_np(pthread_self(), sizeof one, &one);
-}
-
-// Keeps the calling thread's CPU set and gives it back at the end.
-class ScopedPin {
- public:
-  explicit ScopedPin(int cpu) : m_bSaved(cpu >= 0 && pthread_getaffinity_np(pthread_self(), sizeof m_saved, &m_saved) == 0) {
-    PinTo(cpu);
-  }
-  ~ScopedPin() {
-    if (m_bSaved) pthread_setaffinity_np(pthread_self(), sizeof m_saved, &m_saved);
-  }
-
- private:
-  cpu_set_t m_saved;
-  bool m_bSaved;
-};
-
-double Now(clockid_t clock) {
-  timespec t;
-  clock_gettime(clock, &t);
-  return t.tv_sec + t.tv_nsec / 1e9;
-}
-
-// One run: its wall time and the CPU time of both threads.
-struct Sample {
-  double seconds = -1;  // negative: the run failed
-  double cpuSeconds = 0;
-};
-
-// Runs `send` on a new thread pinned to the sender's CPU and `receive` on
-// this thread pinned to the receiver's; each returns false on failure.
-template <typename Send, typename Receive>
-Sample Measure(const CpuPair& cpus, Send send, Receive receive) {
-  ScopedPin pin(cpus.receiver);
-  std::atomic<double> senderCpu(0);
-  bool sent = false;
-  const double start = Now(CLOCK_MONOTONIC);
-  const double receiverStart = Now(CLOCK_THREAD_CPUTIME_ID);
-  std::thread sender([&] {
-    PinTo(cpus.sender);
-    const double cpuStart = Now(CLOCK_THREAD_CPUTIME_ID);
-    sent = send();
-    senderCpu = Now(CLOCK_THREAD_CPUTIME_ID) - cpuStart;
-  });
-  const bool received = receive();
-  Sample sample;
-  sample.seconds = Now(CLOCK_MONOTONIC) - start;
-  sample.cpuSeconds = Now(CLOCK_THREAD_CPUTIME_ID) - receiverStart;
-  sender.join();
-  sample.cpuSeconds += senderCpu.load();
-  if (!sent || !received) sample.seconds = -1;
-  return sample;
-}
-
-// --------------------------------------------------------------- raw run
-
-bool SendAll(int fd, const uint8_t* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool RecvAll(int fd, uint8_t* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = recv(fd, data, size, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-Sample RunRaw(const CpuPair& cpus, size_t blockSize, size_t count) {
-  CWqSocket client, server;
-  if (!MakePair(client, server)) return Sample();
-  std::vector<uint8_t> out(blockSize, 0x5a), in(blockSize);
-  const int sendFd = client.GetSocketDescriptor(), recvFd = server.GetSocketDescriptor();
-  Sample sample = Measure(
-      cpus,
-      [&] {
-        for (size_t i = 0; i < count; ++i)
-          if (!SendAll(sendFd, out.data(), blockSize)) return false;
-        return true;
-      },
-      [&] {
-        for (size_t i = 0; i < count; ++i)
-          if (!RecvAll(recvFd, in.data(), blockSize)) return false;
-        return true;
-      });
-  client.Clear();
-  server.Clear();
-  return sample;
-}
 
 // ----------------------------------------------------------- channel run
 
-Sample RunChannel(const CpuPair& cpus, size_t blockSize, size_t count, double& allocationsPerMessage) {
+bench::Sample RunChannel(const bench::CpuPair& cpus, size_t blockSize, size_t count, double& allocationsPerMessage) {
   ClProxyConnection sending, receiving;
-  if (!MakePair(sending.getConnectionSocket(), receiving.getConnectionSocket())) return Sample();
+  if (!bench::MakePair(sending.getConnectionSocket(), receiving.getConnectionSocket())) return bench::Sample();
   std::vector<uint8_t> bytes(blockSize, 0x5a);
   ClBlobMsg blob(FILE_DATA_MSG, ClBlobMsg::Borrow, bytes.data(), static_cast<uint32_t>(blockSize));
 
-  const uint64_t allocationsBefore = g_allocations.load();
+  const uint64_t allocationsBefore = bench::AllocationCount();
   CWqError sendResult, recvResult;
-  Sample sample = Measure(
+  bench::Sample sample = bench::Measure(
       cpus,
       [&] {
         for (size_t i = 0; i < count; ++i) {
@@ -252,67 +56,12 @@ Sample RunChannel(const CpuPair& cpus, size_t blockSize, size_t count, double& a
         }
         return true;
       });
-  allocationsPerMessage = static_cast<double>(g_allocations.load() - allocationsBefore) / count;
-  if (sendResult.IsError()) Fail("send", sendResult);
-  if (recvResult.IsError()) Fail("receive", recvResult);
+  allocationsPerMessage = static_cast<double>(bench::AllocationCount() - allocationsBefore) / count;
+  if (sendResult.IsError()) bench::Fail("send", sendResult);
+  if (recvResult.IsError()) bench::Fail("receive", recvResult);
   return sample;
-}
-
-double Median(std::vector<double> values) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  const size_t middle = values.size() / 2;
-  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 128;
-  if (megabytes == 0) megabytes = 128;
-  int rounds = argc > 2 ? std::atoi(argv[2]) : 9;
-  if (rounds <= 0) rounds = 9;
-  const size_t sizes[] = {4 * 1024, 64 * 1024, 1024 * 1024};
-  const CpuPair cpus = ChooseCpus();
-  if (cpus.receiver >= 0)
-    std::printf("threads pinned: sender on CPU %d, receiver on CPU %d; %d rounds of %zu MiB per size\n", cpus.sender,
-                cpus.receiver, rounds, megabytes);
-  else
-    std::printf("one CPU: threads not pinned; %d rounds of %zu MiB per size\n", rounds, megabytes);
-
-  std::printf("%-8s %10s %12s %7s %13s %13s %10s\n", "size", "raw MB/s", "channel MB/s", "ratio", "raw cpu s/GiB",
-              "chan cpu s/GiB", "allocs/msg");
-  int status = 0;
-  for (size_t size : sizes) {
-    const size_t count = megabytes * 1024 * 1024 / size;
-    const double gib = static_cast<double>(size) * count / (1024.0 * 1024 * 1024);
-    std::vector<double> raw, channel, ratio, rawCpu, channelCpu;
-    double allocations = 0;
-    for (int round = 0; round < rounds && status == 0; ++round) {
-      // Alternate which goes first, so neither always meets a warmer machine.
-      Sample r, c;
-      if (round % 2 == 0) {
-        r = RunRaw(cpus, size, count);
-        c = RunChannel(cpus, size, count, allocations);
-      } else {
-        c = RunChannel(cpus, size, count, allocations);
-        r = RunRaw(cpus, size, count);
-      }
-      if (r.seconds <= 0 || c.seconds <= 0) {
-        status = 1;
-        break;
-      }
-      raw.push_back(static_cast<double>(size) * count / r.seconds / 1e6);
-      channel.push_back(static_cast<double>(size) * count / c.seconds / 1e6);
-      ratio.push_back(r.seconds / c.seconds);
-      rawCpu.push_back(r.cpuSeconds / gib);
-      channelCpu.push_back(c.cpuSeconds / gib);
-    }
-    char label[16];
-    std::snprintf(label, sizeof label, size >= 1024 * 1024 ? "%zu MiB" : "%zu KiB",
-                  size >= 1024 * 1024 ? size / (1024 * 1024) : size / 1024);
-    std::printf("%-8s %10.0f %12.0f %7.2f %13.3f %13.3f %10.2f\n", label, Median(raw), Median(channel), Median(ratio),
-                Median(rawCpu), Median(channelCpu), allocations);
-  }
-  return status;
-}
+int main(int argc, char** argv) { return bench::CompareWithRaw(argc, argv, "channel", RunChannel, 128, 9); }
