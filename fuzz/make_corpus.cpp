@@ -237,6 +237,16 @@ void BackupStream(const std::string& dir) {
   Write(dir, "seed_references_truncated",
         Join({Bytes{0x00}, BackupFrame(kHeader, HeaderPayload("/r", 0100644, 0)),
               BackupFrame(kReferences, Bytes{0, 0, 0, 9, 'a'})}));
+  Write(dir, "seed_references_empty",
+        Join({Bytes{0x00}, BackupFrame(kHeader, HeaderPayload("/r", 0100644, 0)),
+              BackupFrame(kReferences, ReferencePayload({})), BackupFrame(kGoodEof, Bytes())}));
+  Write(dir, "seed_references_count_beyond_bytes",
+        Join({Bytes{0x00}, BackupFrame(kHeader, HeaderPayload("/r", 0100644, 0)),
+              BackupFrame(kReferences, Bytes{0xFF, 0xFF, 0xFF, 0xF0, 0, 0, 0, 1, 'a'})}));
+  const std::string pieces = ";/a;;/b;";
+  Write(dir, "seed_volumes_empty_pieces",
+        Join({Bytes{0x04}, BackupFrame(kVolumes, Bytes(pieces.begin(), pieces.end()))}));
+  Write(dir, "seed_volumes_one_huge_piece", Join({Bytes{0x04}, BackupFrame(kVolumes, Bytes(4000, 'v'))}));
   Write(dir, "seed_tape_info", Join({Bytes{0x00}, BackupFrame(kTapeInfo, Payload(ClTapeInfoMsg("BC0001", "SER9")))}));
 }
 
