@@ -102,6 +102,18 @@ CWqError ReadWholeFile(const std::string& path, std::string& text) {
   return CWqError::Success();
 }
 
+CWqError PrepareOutputFolder(const std::string& requested, std::string& folder) {
+  if (requested.empty()) {
+    CWqError result = MakeTempFolder("proxy-example-output-", folder);
+    if (!result.IsError()) std::printf("output: %s (a new folder; it is kept)\n", folder.c_str());
+    return result;
+  }
+  CWqError result = MakeFolders(requested);
+  if (!result.IsError()) result = AbsoluteFolder(requested, folder);
+  if (!result.IsError()) std::printf("output: %s\n", folder.c_str());
+  return result;
+}
+
 bool PathExists(const std::string& path) {
   struct stat info;
   return ::lstat(path.c_str(), &info) == 0;

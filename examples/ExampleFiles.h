@@ -12,6 +12,10 @@
 // A new folder "<$TMPDIR or /tmp>/<prefix>XXXXXX".
 CWqError MakeTempFolder(const std::string& prefix, std::string& path);
 
+// The run's output folder: `requested` (made when missing) as an absolute
+// path, or a new folder under $TMPDIR when it is empty; printed, and kept.
+CWqError PrepareOutputFolder(const std::string& requested, std::string& folder);
+
 // Makes `path` and its missing parents.
 CWqError MakeFolders(const std::string& path);
 

@@ -3,6 +3,7 @@
 const std::vector<ExampleMode>& ExampleModes() {
   static const std::vector<ExampleMode> modes = {
       ScanMode(),  // the default
+      ServiceMode(),
   };
   return modes;
 }

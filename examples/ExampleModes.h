@@ -23,6 +23,8 @@ struct ExampleMode {
 
 // A whole scan job against the simulated IBM i client (ExampleScanMode.cpp).
 ExampleMode ScanMode();
+// The out-of-job services of one client (ExampleServiceMode.cpp).
+ExampleMode ServiceMode();
 
 // Every mode, the default first.
 const std::vector<ExampleMode>& ExampleModes();

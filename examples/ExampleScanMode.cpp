@@ -34,18 +34,6 @@ namespace {
 
 const char kRecordsName[] = "job-records.json";
 
-CWqError PrepareOutput(const ExampleOptions& options, std::string& outputDir) {
-  if (options.outputDir.empty()) {
-    CWqError result = MakeTempFolder("proxy-example-output-", outputDir);
-    if (!result.IsError()) std::printf("output: %s (a new folder; it is kept)\n", outputDir.c_str());
-    return result;
-  }
-  CWqError result = MakeFolders(options.outputDir);
-  if (!result.IsError()) result = AbsoluteFolder(options.outputDir, outputDir);
-  if (!result.IsError()) std::printf("output: %s\n", outputDir.c_str());
-  return result;
-}
-
 // The content folder and the entries to scan in it; a sample made for the
 // run is removed by `removal`.
 CWqError PrepareContent(const ExampleOptions& options, ScopedTreeRemoval& removal, std::string& contentDir,
@@ -115,7 +103,7 @@ CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
   std::list<std::string> entries;
   result = PrepareContent(options, contentRemoval, contentDir, entries);
   if (result.IsError()) return result;
-  result = PrepareOutput(options, outputDir);
+  result = PrepareOutputFolder(options.outputDir, outputDir);
   if (result.IsError()) return result;
 
   EventJournal::Instance().Reset();

@@ -1,0 +1,151 @@
+// The service mode of the example host: the out-of-job services of one IBM i
+// client, as another process of the product uses them. It starts the
+// simulated client daemon's service side on 127.0.0.1 over a folder that
+// stands for the client's file system, loads the client's record, takes a
+// handle on the client's service instance, creates a folder, prepares a VTL
+// tape (the client answers "still working" twice first), clears, completes
+// and queries the create-index flag, drops the handle and takes another:
+// the same instance, still on its one service connection, with the release
+// time the drop gave it printed.
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "ExampleFiles.h"
+#include "ExampleJob.h"
+#include "ExampleModes.h"
+#include "FXErrorUtil.h"
+#include "RecordRegistry.h"
+#include "RecordsJsonLoader.h"
+#include "ScopedSettingsRoot.h"
+#include "SimServiceDaemon.h"
+#include "service/ProxyServices.h"
+#include "service/ProxyServicesPrivate.h"
+
+namespace {
+
+const char kFolderName[] = "QGPL/NEWLIB";
+
+CWqError LoadClientRecord(const std::string& path, uint16_t daemonPort) {
+  nlohmann::json client = nlohmann::json::object();
+  client["clientId"] = ExampleJob::kClientId;
+  client["name"] = std::string(ExampleJob::kClientName);
+  client["osId"] = 118;
+  client["values"] = {{"KXDPort", daemonPort},
+                      {"NetworkHostname", std::string(ExampleJob::kHost)},
+                      {"DisplayName", std::string("IBM i ") + ExampleJob::kClientName}};
+  nlohmann::json records = nlohmann::json::object();
+  records["clients"] = nlohmann::json::array({client});
+  CWqError result = WriteWholeFile(path, records.dump(2) + "\n");
+  if (!result.IsError()) result = RecordsJsonLoader::LoadFile(path, RecordRegistry::Instance());
+  if (!result.IsError()) std::printf("records: %s written and loaded\n", path.c_str());
+  return result;
+}
+
+CWqError StepFailed(CWqError error, const char* step) {
+  error.Push(FX_HERE, "Step '%s' of the service run failed", step);
+  return error;
+}
+
+// Every operation through one handle, then a second lookup.
+CWqError RunOperations(SimServiceDaemon& daemon, const std::string& clientFolder) {
+  ProxyServicesPtr handle = ProxyServices::instanceForClient(ExampleJob::kClientId);
+  if (!handle)
+    return StepFailed(FXErrorUtil::ErrorErrNo(FX_HERE, ECONNREFUSED, "No service instance (see the log)"),
+                      "instanceForClient");
+  std::printf("instanceForClient: handle on a new instance of client %d\n", static_cast<int>(ExampleJob::kClientId));
+
+  CWqError result = handle->createNewFolder(kFolderName);
+  if (result.IsError()) return StepFailed(result, "createNewFolder");
+  // The daemon has answered on the link, so it has counted the launch before it.
+  std::printf("  its link: the daemon's \"SERVICE\" launch (%zu launch, %zu connection)\n", daemon.GetLaunchCount(),
+              daemon.GetConnectionCount());
+  std::printf("createNewFolder: %s made on the client (%s/%s: %s)\n", kFolderName, clientFolder.c_str(), kFolderName,
+              IsFolder(clientFolder + "/" + kFolderName) ? "there" : "MISSING");
+
+  result = handle->prepareVTLTape("TAPMLB01", "VT0001");
+  if (result.IsError()) return StepFailed(result, "prepareVTLTape");
+  std::printf("prepareVTLTape: tape VT0001 in drive TAPMLB01 cleared after two \"still working\" answers\n");
+
+  const int32_t vellicon = ExampleJob::kVelliconId, client = ExampleJob::kClientId, app = ExampleJob::kAppId;
+  const uint64_t job = ExampleJob::kJobId;
+  bool required = false;
+  result = handle->clearCreateIndexFlag(vellicon, client, app, job);
+  if (!result.IsError()) result = handle->isCreateIndexRequired(vellicon, client, app, job, required);
+  if (result.IsError()) return StepFailed(result, "clearCreateIndexFlag, isCreateIndexRequired");
+  std::printf("clearCreateIndexFlag, isCreateIndexRequired: index required = %s\n", required ? "yes" : "no");
+  result = handle->createIndexComplete(vellicon, client, app, job);
+  if (!result.IsError()) result = handle->isCreateIndexRequired(vellicon, client, app, job, required);
+  if (result.IsError()) return StepFailed(result, "createIndexComplete, isCreateIndexRequired");
+  std::printf("createIndexComplete, isCreateIndexRequired: index required = %s\n", required ? "yes" : "no");
+
+  boost::shared_ptr<ProxyServicesPrivate> instance = handle->instance();
+  handle.reset();
+  const time_t release = static_cast<time_t>(instance->releaseTime());
+  char when[32] = "?";
+  struct tm parts;
+  if (gmtime_r(&release, &parts)) std::strftime(when, sizeof when, "%H:%M:%S UTC", &parts);
+  std::printf("handle dropped: the instance stays cached until %s (release time %lld, 120 s after the drop), then "
+              "the release thread disconnects it\n",
+              when, static_cast<long long>(release));
+  handle = ProxyServices::instanceForClient(ExampleJob::kClientId);
+  if (!handle) return StepFailed(FXErrorUtil::ErrorErrNo(FX_HERE, ECONNREFUSED, "No service instance"), "instanceForClient");
+  const bool same = handle->instance() == instance;
+  std::printf("instanceForClient again: %s instance, %zu service connection%s on the daemon, release time %lld "
+              "(held again)\n",
+              same ? "the same" : "ANOTHER", daemon.GetConnectionCount(), daemon.GetConnectionCount() == 1 ? "" : "s",
+              static_cast<long long>(handle->instance()->releaseTime()));
+  if (!same || daemon.GetConnectionCount() != 1)
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "The cached instance was not reused");
+  return CWqError::Success();
+}
+
+CWqError RunServices(const ExampleOptions& options) {
+  ScopedSettingsRoot settingsRoot;
+  if (settingsRoot.path().empty())
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EIO, "No temporary settings store could be made");
+  CWqError result = ExampleJob::SeedSettings();
+  std::string outputDir;
+  if (!result.IsError()) result = PrepareOutputFolder(options.outputDir, outputDir);
+  const std::string clientFolder = outputDir + "/client";
+  if (!result.IsError()) result = MakeFolders(clientFolder + "/QGPL");
+  if (result.IsError()) return result;
+
+  SimServiceDaemon daemon;
+  daemon.SetClientFolder(clientFolder);
+  daemon.SetTapeHeartbeats(2);
+  result = daemon.Start();
+  if (!result.IsError()) {
+    std::printf("client daemon: simulated service side of %s on %s:%u over %s\n", ExampleJob::kClientName,
+                ExampleJob::kHost, static_cast<unsigned>(daemon.GetPort()), clientFolder.c_str());
+    result = LoadClientRecord(outputDir + "/service-records.json", daemon.GetPort());
+  }
+  if (!result.IsError()) result = RunOperations(daemon, clientFolder);
+  // The release thread and the cached connections go before the daemon.
+  ProxyServicesCache::Reset();
+  daemon.Stop();
+  RecordRegistry::Instance().Reset();
+  return result;
+}
+
+void AddServiceOptions(CLI::App&, ExampleOptions&) {}
+
+int RunService(const ExampleOptions& options) {
+  CWqError result = RunServices(options);
+  if (result.IsError()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "example_host: the service run FAILED:\n%s\n", result.AsString().c_str());
+    return 1;
+  }
+  std::printf("example_host: the service run completed\n");
+  return 0;
+}
+
+}  // namespace
+
+ExampleMode ServiceMode() {
+  return ExampleMode{"service", "The out-of-job services of a simulated IBM i client through its cached instance.",
+                     AddServiceOptions, RunService};
+}
