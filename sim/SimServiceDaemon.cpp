@@ -1,12 +1,16 @@
 #include "SimServiceDaemon.h"
 
 #include <sys/socket.h>
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
+#include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <vector>
 
 #include "ClBasicMsgs.h"
 #include "ClFileStreamMsgs.h"
@@ -26,6 +30,16 @@ SimServiceDaemon::~SimServiceDaemon() { Stop(); }
 void SimServiceDaemon::SetClientFolder(const std::string& folder) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_sClientFolder = folder;
+}
+
+void SimServiceDaemon::SetLogFolder(const std::string& folder) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_sLogFolder = folder;
+}
+
+void SimServiceDaemon::SetDirChangeFile(const std::string& path) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_sDirChangeFile = path;
 }
 
 void SimServiceDaemon::SetTapeHeartbeats(int count) {
@@ -135,7 +149,7 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
   const ClProxyMsgType type = request.getMsgType();
   SimScript script;
   bool scripted = false;
-  std::string folder;
+  std::string folder, logFolder, dirChangeFile;
   int heartbeats;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -148,6 +162,8 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
     }
     folder = m_sClientFolder;
     heartbeats = m_iTapeHeartbeats;
+    logFolder = m_sLogFolder;
+    dirChangeFile = m_sDirChangeFile;
   }
 
   switch (type) {
@@ -162,6 +178,9 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
     case CREATE_FOLDER_MSG:
     case PREPARE_VTL_TAPE_MSG:
     case CREATE_INDEX_FLAG_MSG:
+    case CLIENT_BROWSE_REQ_MSG:
+    case DOWNLOAD_LOG_FILE_MSG:
+    case DOWNLOAD_DIR_CHANGE_FILE_MSG:
       break;
     default:
       return CWqError::Success();  // recorded, unanswered
@@ -179,6 +198,31 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
       return Send(peer, ClFailedFileMsg(path, errNo, std::strerror(errNo)));
     }
     return Send(peer, ClEmptyMsg(GOOD_EOF_MSG));
+  }
+  if (type == CLIENT_BROWSE_REQ_MSG) return AnswerBrowse(peer, folder, request);
+  if (type == DOWNLOAD_LOG_FILE_MSG) {
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(logFolder.c_str())) {
+      while (dirent* entry = ::readdir(dir)) {
+        struct stat st;
+        const std::string name = entry->d_name;
+        if (::stat((logFolder + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(name);
+      }
+      ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+      CWqError result = SendFile(peer, name, logFolder + "/" + name);
+      if (result.IsError()) return result;
+    }
+    return Send(peer, ClEmptyMsg(JOB_COMPLETE_MSG));
+  }
+  if (type == DOWNLOAD_DIR_CHANGE_FILE_MSG) {
+    struct stat st;
+    if (dirChangeFile.empty() || ::stat(dirChangeFile.c_str(), &st) != 0)
+      return Send(peer, ClBadEofMsg("no directory-change file"));
+    CWqError result = SendFile(peer, "DCTmp", dirChangeFile);
+    return result.IsError() ? result : Send(peer, ClEmptyMsg(JOB_COMPLETE_MSG));
   }
   if (type == PREPARE_VTL_TAPE_MSG) {
     for (int i = 0; i < heartbeats; ++i) {
@@ -201,4 +245,46 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
                                                    : static_cast<ClCreateIndexFlagMsg::CreateIndexFlagCmd>(0),
                                            flag.getVelliconId(), flag.getAppId()));
   return Send(peer, ClEmptyMsg(SERVICE_CHECK_MSG));
+}
+
+CWqError SimServiceDaemon::AnswerBrowse(SimPeer& peer, const std::string& folder, const ClProxyMsg& request) {
+  const ClClientBrowseReqMsg& browse = static_cast<const ClClientBrowseReqMsg&>(request);
+  const std::string target = folder + "/" + browse.getPath();
+  DIR* dir = ::opendir(target.c_str());
+  if (!dir) {
+    const int errNo = errno;
+    return Send(peer, ClFailedFileMsg(browse.getPath(), errNo, std::strerror(errNo)));
+  }
+  std::vector<ClClientBrowseRepMsg::ClientBrowseEntry_t> entries;
+  while (dirent* entry = ::readdir(dir)) {
+    ClClientBrowseRepMsg::ClientBrowseEntry_t one;
+    one.name = entry->d_name;
+    struct stat st;
+    if (::lstat((target + "/" + one.name).c_str(), &st) == 0) {
+      one.type = S_ISDIR(st.st_mode) ? 1 : 0;
+      one.size = S_ISDIR(st.st_mode) ? 0 : static_cast<int64_t>(st.st_size);
+    }
+    one.value = 0644;
+    entries.push_back(one);
+  }
+  ::closedir(dir);
+  // Names in byte order, as a listing usually comes ("." and ".." among them).
+  std::sort(entries.begin(), entries.end(), [](const ClClientBrowseRepMsg::ClientBrowseEntry_t& a,
+                                               const ClClientBrowseRepMsg::ClientBrowseEntry_t& b) {
+    return a.name < b.name;
+  });
+  return Send(peer, ClClientBrowseRepMsg(entries));
+}
+
+CWqError SimServiceDaemon::SendFile(SimPeer& peer, const std::string& name, const std::string& path) {
+  CWqError result = Send(peer, ClBlobMsg(FILE_HEADER_MSG, ClBlobMsg::Copy, name.data(),
+                                         static_cast<uint32_t>(name.size())));
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> block(64 * 1024);
+  while (!result.IsError() && in) {
+    in.read(block.data(), static_cast<std::streamsize>(block.size()));
+    const std::streamsize got = in.gcount();
+    if (got > 0) result = Send(peer, ClBlobMsg(FILE_DATA_MSG, ClBlobMsg::Copy, block.data(), static_cast<uint32_t>(got)));
+  }
+  return result;
 }

@@ -13,6 +13,15 @@
 //   CREATE_INDEX_FLAG_MSG  one flag per (Vellicon id, app id): clear and
 //                          complete acknowledged with SERVICE_CHECK_MSG; a
 //                          query answered with command 4 once complete, else 0
+//   browse request         the directory under the client folder, "." and
+//                          ".." first, then its entries in name order (type 1
+//                          for a folder, value 0644, the size); FAILED_FILE_MSG
+//                          with errno and text when it cannot be listed
+//   log download           each regular file of the log folder in name order
+//                          (header with its name, 64 KiB blocks), then
+//                          JOB_COMPLETE_MSG
+//   directory-change download  the directory-change file (header, blocks,
+//                          JOB_COMPLETE_MSG), or BAD_EOF_MSG when it is missing
 //
 // ScriptNext replaces the usual answer to the next request of a type with a
 // script (any replies, silence, a late reply, close, reset). Every answer
@@ -56,6 +65,8 @@ class SimServiceDaemon {
 
   void SetClientFolder(const std::string& folder);
   void SetTapeHeartbeats(int count);
+  void SetLogFolder(const std::string& folder);
+  void SetDirChangeFile(const std::string& path);
   void SetAnswerDelayMs(int64_t milliseconds);
   void ScriptNext(ClProxyMsgType requestType, SimScript answer);
 
@@ -86,6 +97,9 @@ class SimServiceDaemon {
  private:
   CWqError Serve(SimPeer& peer);
   CWqError Answer(SimPeer& peer, const ClProxyMsg& request);
+  CWqError AnswerBrowse(SimPeer& peer, const std::string& folder, const ClProxyMsg& request);
+  // A header naming `name`, then `path` in 64 KiB blocks.
+  CWqError SendFile(SimPeer& peer, const std::string& name, const std::string& path);
   CWqError Send(SimPeer& peer, const ClProxyMsg& answer);
   // Before each answer: the delay, and the check for a second request.
   bool BeforeAnswer(SimPeer& peer);
@@ -95,6 +109,8 @@ class SimServiceDaemon {
   mutable std::condition_variable m_linksChanged;
   std::string m_sClientFolder;
   int m_iTapeHeartbeats = 0;
+  std::string m_sLogFolder;
+  std::string m_sDirChangeFile;
   int64_t m_iDelayMs = 0;
   std::map<uint16_t, std::deque<SimScript>> m_scripts;
   std::map<std::pair<uint32_t, uint32_t>, bool> m_indexCreated;

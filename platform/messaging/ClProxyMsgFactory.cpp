@@ -42,6 +42,10 @@ Decoder DecoderFor(uint16_t type) {
     case PREPIPELINE_DEDUPE_RESULT_RESP_MSG: return &Decode<COBPrePipelineDedupeResultRespMsg>;
     case CREATE_INDEX_FLAG_MSG: return &Decode<ClCreateIndexFlagMsg>;
     case COMMIT_BACKUP_JOB_MSG: return &Decode<ClCommitBackupJobMsg>;
+    case CLIENT_BROWSE_REQ_MSG: return &Decode<ClClientBrowseReqMsg>;
+    case BROWSE_REPLY_MSG: return &Decode<ClClientBrowseRepMsg>;
+    case DOWNLOAD_LOG_FILE_MSG: return &Decode<ClDownloadLogFile>;
+    case DOWNLOAD_DIR_CHANGE_FILE_MSG: return &Decode<ClDownloadDirChangeFile>;
     default: return nullptr;
   }
 }

@@ -3,10 +3,17 @@
 // Payloads (docs/wire-format.md):
 //   ClCreateIndexFlagMsg  u32 command, u32 Vellicon id, u32 application id
 //   ClCommitBackupJobMsg  i32, u64, i32, i32: the four values as given
+//   ClClientBrowseReqMsg  string path
+//   ClClientBrowseRepMsg  u32 count, count x (string name, u32 value,
+//                         i64 size, u32 type)
+//   ClDownloadLogFile     u32 log request, u64 second value
+//   ClDownloadDirChangeFile  i32, i32, u64: the three values as given
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "ClProxyMsg.h"
 
@@ -70,4 +77,77 @@ class ClCommitBackupJobMsg : public ClProxyMsg {
   uint64_t m_ullSecond;
   int32_t m_iThird;
   int32_t m_iFourth;
+};
+
+// Asks the client to list one directory; answered by BROWSE_REPLY_MSG
+// (ClClientBrowseRepMsg) or FAILED_FILE_MSG.
+class ClClientBrowseReqMsg : public ClProxyMsg {
+ public:
+  explicit ClClientBrowseReqMsg(const std::string& path) : ClProxyMsg(CLIENT_BROWSE_REQ_MSG), m_sPath(path) {}
+  const std::string& getPath() const { return m_sPath; }
+  static std::unique_ptr<ClClientBrowseReqMsg> decode(const uint8_t* payload, uint32_t length);
+
+ protected:
+  CWqError encode(std::vector<uint8_t>& out) const override;
+
+ private:
+  std::string m_sPath;
+};
+
+// The client's listing of one directory, entries in the client's order.
+class ClClientBrowseRepMsg : public ClProxyMsg {
+ public:
+  struct ClientBrowseEntry_t {
+    std::string name;
+    uint32_t value = 0;  // the client's; passed on unchanged
+    int64_t size = 0;
+    uint32_t type = 0;   // 1: a directory
+  };
+
+  explicit ClClientBrowseRepMsg(std::vector<ClientBrowseEntry_t> entries = {})
+      : ClProxyMsg(BROWSE_REPLY_MSG), m_entries(std::move(entries)) {}
+  std::vector<ClientBrowseEntry_t>& browseData() { return m_entries; }
+  static std::unique_ptr<ClClientBrowseRepMsg> decode(const uint8_t* payload, uint32_t length);
+
+ protected:
+  CWqError encode(std::vector<uint8_t>& out) const override;
+
+ private:
+  std::vector<ClientBrowseEntry_t> m_entries;
+};
+
+// Asks the client for its log files; answered by a file-transfer sequence.
+class ClDownloadLogFile : public ClProxyMsg {
+ public:
+  ClDownloadLogFile(unsigned int request, unsigned long second)
+      : ClProxyMsg(DOWNLOAD_LOG_FILE_MSG), m_uRequest(request), m_ullSecond(second) {}
+  uint32_t getRequest() const { return m_uRequest; }
+  uint64_t getSecond() const { return m_ullSecond; }
+  static std::unique_ptr<ClDownloadLogFile> decode(const uint8_t* payload, uint32_t length);
+
+ protected:
+  CWqError encode(std::vector<uint8_t>& out) const override;
+
+ private:
+  uint32_t m_uRequest;
+  uint64_t m_ullSecond;
+};
+
+// Asks the client for its temporary directory-change file.
+class ClDownloadDirChangeFile : public ClProxyMsg {
+ public:
+  ClDownloadDirChangeFile(int& first, int& second, unsigned long& third)
+      : ClProxyMsg(DOWNLOAD_DIR_CHANGE_FILE_MSG), m_iFirst(first), m_iSecond(second), m_ullThird(third) {}
+  int32_t getFirst() const { return m_iFirst; }
+  int32_t getSecond() const { return m_iSecond; }
+  uint64_t getThird() const { return m_ullThird; }
+  static std::unique_ptr<ClDownloadDirChangeFile> decode(const uint8_t* payload, uint32_t length);
+
+ protected:
+  CWqError encode(std::vector<uint8_t>& out) const override;
+
+ private:
+  int32_t m_iFirst;
+  int32_t m_iSecond;
+  uint64_t m_ullThird;
 };

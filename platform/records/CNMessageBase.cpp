@@ -420,3 +420,15 @@ void SerializeMessage(const CNMessageBase& message, const CNMessageFields& field
 }
 
 }  // namespace
+
+int CNMessageBase::setstring(int position, int field, const std::string& text, uint32_t tagId, uint32_t nameHash) {
+  std::vector<std::string>* list = getliststring(position, field, tagId, nameHash, true);
+  list->assign(1, text);
+  return 0;
+}
+
+std::string CNMessageBase::getstring(int position, int field, uint32_t tagId, uint32_t nameHash) const {
+  std::vector<std::string>* list =
+      const_cast<CNMessageBase*>(this)->getliststring(position, field, tagId, nameHash, false);
+  return list && !list->empty() ? list->front() : std::string();
+}

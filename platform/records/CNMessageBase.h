@@ -54,6 +54,12 @@ class CNMessageBase {
   int64_t getint64(int position, int field = 0, uint32_t tagId = 0, uint32_t nameHash = 0) const;
   bool isSet(int position) const;
 
+  // A text field: kept as a list of one string at `position` (replacing what
+  // the position held). Returns 0. getstring: the text, empty when the
+  // position holds none.
+  int setstring(int position, int field, const std::string& text, uint32_t tagId = 0, uint32_t nameHash = 0);
+  std::string getstring(int position, int field = 0, uint32_t tagId = 0, uint32_t nameHash = 0) const;
+
   // The list at `position`, to read or fill. When the position holds no
   // list of that kind: null, or with `create` a new empty list (replacing
   // what the position held). The pointer lives until the field changes or

@@ -41,6 +41,29 @@ CWqError ProxyServices::createNewFolder(const char* path) {
   return result.IsError() ? result : m_ptrPrivate->createNewFolder(path);
 }
 
+CWqError ProxyServices::machineBrowse(char* path, CWqSocket socket, int64_t sequenceNumber,
+                                      unsigned long requestedDriveTypes, bool fillResponse,
+                                      App::MachineBrowseResp* machineBrowseResp, App::GenericResp* genericResp,
+                                      CKxNetwork* network) {
+  CWqError result = usable("machineBrowse");
+  return result.IsError() ? result
+                          : m_ptrPrivate->machineBrowse(path, socket, static_cast<long>(sequenceNumber),
+                                                        requestedDriveTypes, fillResponse, machineBrowseResp,
+                                                        genericResp, network);
+}
+
+CWqError ProxyServices::downloadLogFiles(const std::string& destDir, unsigned long logRequest) {
+  CWqError result = usable("downloadLogFiles");
+  return result.IsError() ? result : m_ptrPrivate->downloadLogFiles(destDir, logRequest);
+}
+
+CWqError ProxyServices::downloadDirChangeFile(const std::string& destPath, int32_t first, int32_t second,
+                                              uint64_t third) {
+  CWqError result = usable("downloadDirChangeFile");
+  return result.IsError() ? result
+                          : m_ptrPrivate->downloadDirChangeFile(destPath, first, second, static_cast<unsigned long>(third));
+}
+
 CWqError ProxyServices::commitBackupJob(int32_t first, uint64_t second, int32_t third, int32_t fourth) {
   CWqError result = usable("commitBackupJob");
   return result.IsError() ? result : m_ptrPrivate->commitBackupJob(first, second, third, fourth);

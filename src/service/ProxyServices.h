@@ -32,7 +32,14 @@
 #include <boost/shared_ptr.hpp>
 
 #include "CWqError.h"
+#include "CWqSocket.h"
 #include "KXJobTypes.h"
+
+class CKxNetwork;
+namespace App {
+class MachineBrowseResp;
+class GenericResp;
+}  // namespace App
 
 class ProxyServicesPrivate;
 class ProxyServices;
@@ -61,6 +68,12 @@ class ProxyServices {
   CWqError createIndexComplete(int32_t velliconId, int32_t clientId, int32_t appId, uint64_t jobId);
   CWqError isCreateIndexRequired(int32_t velliconId, int32_t clientId, int32_t appId, uint64_t jobId,
                                  bool& required);
+
+  CWqError machineBrowse(char* path, CWqSocket socket, int64_t sequenceNumber, unsigned long requestedDriveTypes,
+                         bool fillResponse, App::MachineBrowseResp* machineBrowseResp, App::GenericResp* genericResp,
+                         CKxNetwork* network);
+  CWqError downloadLogFiles(const std::string& destDir, unsigned long logRequest);
+  CWqError downloadDirChangeFile(const std::string& destPath, int32_t first, int32_t second, uint64_t third);
 
   const boost::shared_ptr<ProxyServicesPrivate>& instance() const { return m_ptrPrivate; }
 

@@ -31,6 +31,12 @@
 
 class ClProxyClientConnection;
 class ClProxyMsg;
+class CWqSocket;
+class CKxNetwork;
+namespace App {
+class MachineBrowseResp;
+class GenericResp;
+}  // namespace App
 
 class ProxyServicesPrivate {
  public:
@@ -76,6 +82,25 @@ class ProxyServicesPrivate {
   // `required` is true unless the client answered that the index was made.
   CWqError isCreateIndexRequired(int32_t velliconId, int32_t clientId, int32_t appId, uint64_t jobId,
                                  bool& required);
+
+  // Lists the client directory `path`: into `machineBrowseResp` (field 1
+  // the path, field 2 the items) when `fillResponse`, else item by item
+  // back to the requester over `socket`. "." and ".." are left out. EFAULT
+  // when not connected; EINVAL for a missing response object; EPROTO for
+  // the client's failure, a wrong reply or an unexpected type (the text also
+  // goes into the response or ends the stream); the receive's error as it
+  // is (ETIME for a time-out).
+  CWqError machineBrowse(char* path, CWqSocket socket, long sequenceNumber, unsigned long requestedDriveTypes,
+                         bool fillResponse, App::MachineBrowseResp* machineBrowseResp, App::GenericResp* genericResp,
+                         CKxNetwork* network);
+  // The client's log files into `destDir`, one local file per header. EFAULT
+  // when not connected; the receive's error as it is. A name that would
+  // leave `destDir`, or a file that cannot be written, is skipped and the
+  // download goes on, then fails with EACCES or the write's error.
+  CWqError downloadLogFiles(const std::string& destDir, unsigned long logRequest);
+  // The client's temporary directory-change file into `destPath`. ENOENT
+  // when the client has none; otherwise as downloadLogFiles.
+  CWqError downloadDirChangeFile(const std::string& destPath, int first, int second, unsigned long third);
 
   int32_t shareKey() const { return m_iShareKey; }
   int32_t clientId() const { return m_iClientId; }

@@ -1,0 +1,64 @@
+#include "EvReturnData.h"
+
+#include <sys/socket.h>
+
+#include <cerrno>
+
+#include "CWqSocket.h"
+#include "ClProxyWire.h"
+#include "FXErrorUtil.h"
+#include "FXLogWriter.h"
+
+EvReturnData::EvReturnData(unsigned long code, long long sequence, const CWqSocket* socket, bool flag,
+                           CKxNetwork* network)
+    : m_ulCode(code),
+      m_llSequence(sequence),
+      m_iDescriptor(socket ? static_cast<int>(socket->GetSocketDescriptor()) : -1),
+      m_bFlag(flag),
+      m_pNetwork(network) {}
+
+EvReturnData::~EvReturnData() {}
+
+void EvReturnData::addItem(const std::vector<uint8_t>& payload) {
+  uint8_t head[8];
+  ClProxyWire::PutU32(head, kItemTag);
+  ClProxyWire::PutU32(head + 4, static_cast<uint32_t>(payload.size()));
+  m_buffer.insert(m_buffer.end(), head, head + sizeof head);
+  m_buffer.insert(m_buffer.end(), payload.begin(), payload.end());
+}
+
+void EvReturnData::dumpBuffer(int reason) {
+  if (m_buffer.empty() || m_bEnded) return;
+  FX_LOG(4, "Result stream %lld: %zu bytes of items out (%d)", m_llSequence, m_buffer.size(), reason);
+  std::vector<uint8_t> out;
+  out.swap(m_buffer);
+  size_t done = 0;
+  while (done < out.size() && !m_failure.IsError()) {
+    const ssize_t n = ::send(m_iDescriptor, out.data() + done, out.size() - done, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) m_failure = FXErrorUtil::ErrorErrNo(FX_HERE, n < 0 ? errno : EPIPE, "Result stream write failed");
+    else done += static_cast<size_t>(n);
+  }
+}
+
+void EvReturnData::write(uint32_t tag, const uint8_t* data, uint32_t size) {
+  uint8_t head[8];
+  ClProxyWire::PutU32(head, tag);
+  ClProxyWire::PutU32(head + 4, size);
+  m_buffer.insert(m_buffer.end(), head, head + sizeof head);
+  m_buffer.insert(m_buffer.end(), data, data + size);
+  dumpBuffer(0);
+}
+
+void EvReturnData::send(uint32_t tag, const void* data, uint32_t size) {
+  if (m_bEnded) return;
+  write(tag, static_cast<const uint8_t*>(data), size);
+}
+
+void EvReturnData::end(long long code) {
+  if (m_bEnded) return;
+  uint8_t payload[8];
+  ClProxyWire::PutU64(payload, static_cast<uint64_t>(code));
+  write(kEndTag, payload, sizeof payload);
+  m_bEnded = true;
+}

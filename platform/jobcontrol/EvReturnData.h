@@ -1,0 +1,58 @@
+// EvReturnData: the result stream of an out-of-job request, written back to
+// the requester over the requester's own socket.
+//
+// The stream is a sequence of records, each: u32 tag, u32 length, then
+// `length` payload bytes (tag and length big-endian). Items are buffered and
+// go out when the buffer is dumped or the stream ends; send() writes one
+// record of the caller's bytes as they are; end() writes the end record
+// (tag 0, an i64 code, big-endian) and ends the stream. Write failures are
+// kept: the first one is what failure() reports.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "CWqError.h"
+
+class CWqSocket;
+class CKxNetwork;
+
+class EvReturnData {
+ public:
+  static const uint32_t kEndTag = 0;
+  static const uint32_t kItemTag = 1;
+
+  EvReturnData(unsigned long code, long long sequence, const CWqSocket* socket, bool flag, CKxNetwork* network);
+  virtual ~EvReturnData();
+  EvReturnData(const EvReturnData&) = delete;
+  EvReturnData& operator=(const EvReturnData&) = delete;
+
+  // Writes the buffered items; `reason` is the caller's and only logged.
+  void dumpBuffer(int reason);
+  // One record of `size` bytes under `tag`.
+  void send(uint32_t tag, const void* data, uint32_t size);
+  // Writes what is buffered, then the end record; later calls do nothing.
+  void end(long long code);
+
+  unsigned long code() const { return m_ulCode; }
+  long long sequence() const { return m_llSequence; }
+  bool ended() const { return m_bEnded; }
+  const CWqError& failure() const { return m_failure; }
+
+ protected:
+  // Buffers one item record's payload.
+  void addItem(const std::vector<uint8_t>& payload);
+
+ private:
+  void write(uint32_t tag, const uint8_t* data, uint32_t size);
+
+  unsigned long m_ulCode;
+  long long m_llSequence;
+  int m_iDescriptor;
+  bool m_bFlag;
+  CKxNetwork* m_pNetwork;
+  std::vector<uint8_t> m_buffer;
+  bool m_bEnded = false;
+  CWqError m_failure;
+};

@@ -1,0 +1,120 @@
+// Machine browse: one directory of the client listed into the requester's
+// response or streamed back to the requester.
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AppMsgs.h"
+#include "ClFileStreamMsgs.h"
+#include "ClProxyClientConnection.h"
+#include "ClProxyTimeouts.h"
+#include "ClServiceMsgs.h"
+#include "CWqSocket.h"
+#include "EvRestoreReturn.h"
+#include "FXErrorUtil.h"
+#include "FXLogWriter.h"
+#include "ProxyServicesPrivate.h"
+
+namespace {
+
+const int kBrowseStreamType = 1025;
+// Field numbers and check values of the browse response and its items.
+const uint32_t kRespTag = 0x1ea21501;
+const uint32_t kItemTag = 0x1e9e3444;
+
+// Ends a failed browse where the requester looks for it.
+void EndFailed(bool fillResponse, EvRestoreReturn& stream, App::MachineBrowseResp* response, const std::string& text) {
+  if (fillResponse) response->setLastErrorEnglishA("%s", text.c_str());
+  else stream.end(0);
+}
+
+}  // namespace
+
+CWqError ProxyServicesPrivate::machineBrowse(char* path, CWqSocket socket, long sequenceNumber,
+                                             unsigned long requestedDriveTypes, bool fillResponse,
+                                             App::MachineBrowseResp* machineBrowseResp, App::GenericResp* genericResp,
+                                             CKxNetwork* network) {
+  auto_lock lock(&m_mutex);
+  if (!linkOpen()) return FXErrorUtil::ErrorErrNo(FX_HERE, EFAULT, "MachineBrowseResp::machineBrowse failed");
+  std::vector<CNMessageBase>* items = nullptr;
+  if (fillResponse) {
+    if (!machineBrowseResp || !genericResp)
+      return FXErrorUtil::ErrorErrNo(
+          FX_HERE, EINVAL,
+          "Invalid argument pass to remoteMachineBrowse (machineBrowseResp==NULL || genericResp==NULL)");
+    machineBrowseResp->setstring(1, 1, path ? path : "", kRespTag, 0x346425);
+    items = machineBrowseResp->getlistobject(2, 5, kRespTag, 0x99d756, true);
+    if (!items) return FXErrorUtil::ErrorErrNo(FX_HERE, EFAULT, "MachineBrowseResp::getBrowseItems failed");
+  }
+  FX_LOG(2, "Starting MachineBrowse -- Path = %s, SequenceNumber = %lld, requestedDriveTypes = %lX", path ? path : "",
+         static_cast<long long>(sequenceNumber), requestedDriveTypes);
+
+  EvRestoreReturn stream(sequenceNumber, kBrowseStreamType, true, &socket, network);
+  stream.setSourcePath("");
+
+  ClClientBrowseReqMsg request(path ? path : "");
+  CWqError result = send(request);
+  if (result.IsError()) {
+    EndFailed(fillResponse, stream, machineBrowseResp, result.AsString());
+    return result.Push(FX_HERE);
+  }
+  ClProxyMsg* received = nullptr;
+  result = receive(received, {}, getTimeOutValue(TIMEOUT_BROWSE_REPLY));
+  std::unique_ptr<ClProxyMsg> reply(received);
+  if (result.IsError()) {
+    FX_LOG(-1, "%s", result.AsString().c_str());
+    EndFailed(fillResponse, stream, machineBrowseResp, result.AsString());
+    return result;
+  }
+
+  switch (reply->getMsgType()) {
+    case FAILED_FILE_MSG: {
+      std::string text = "Browse request failed on a client.";
+      if (const ClFailedFileMsg* failed = dynamic_cast<const ClFailedFileMsg*>(reply.get())) {
+        std::string name;
+        int code = 0;
+        failed->get(name, code, text);
+      }
+      FX_LOG(0, "got failure message:%s", text.c_str());
+      EndFailed(fillResponse, stream, machineBrowseResp, text);
+      return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "%s", text.c_str());
+    }
+    case BROWSE_REPLY_MSG: {
+      ClClientBrowseRepMsg* listing = dynamic_cast<ClClientBrowseRepMsg*>(reply.get());
+      if (!listing) {
+        closeLink();  // an answer it cannot use: a later one must not answer the next request
+        EndFailed(fillResponse, stream, machineBrowseResp, "Invalid message for browse request.");
+        return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "Invalid message for browse request.");
+      }
+      for (const ClClientBrowseRepMsg::ClientBrowseEntry_t& entry : listing->browseData()) {
+        if (entry.name == "." || entry.name == "..") continue;
+        const int64_t directory = entry.type == 1 ? 1 : 0;
+        if (!fillResponse) {
+          stream.returnItem(static_cast<unsigned long>(directory), entry.name.c_str(), entry.value, entry.size, 0, 0,
+                            0, 0);
+          continue;
+        }
+        App::MachineBrowseItem item;
+        item.setint64(1, 1, directory, kItemTag, 0x28dad6);
+        item.setstring(5, 5, entry.name, kItemTag, 0x337a8b);
+        item.setint64(2, 2, static_cast<int64_t>(entry.value), kItemTag, 0xa710c2);
+        item.setint64(3, 3, entry.size, kItemTag, 0x282b9d);
+        items->push_back(item);
+      }
+      if (!fillResponse) stream.end(0);
+      FX_LOG(2, "MachineBrowse Finished -- Path = %s, SequenceNumber = %lld", path ? path : "",
+             static_cast<long long>(sequenceNumber));
+      return CWqError::Success();
+    }
+    default: {
+      const unsigned type = reply->getMsgType();
+      FX_LOG(0, "unexpected message %x", type);
+      closeLink();
+      if (fillResponse) machineBrowseResp->setLastErrorEnglishA("Unexpected message [%d] from client.", type);
+      else stream.end(0);
+      return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "Unexpected message [%d] from client.", type);
+    }
+  }
+}

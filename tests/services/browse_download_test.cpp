@@ -1,0 +1,309 @@
+// Machine browse into a response and back to a requester's socket, and the
+// log and directory-change downloads, against the simulated daemon.
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "AppMsgs.h"
+#include "ClBasicMsgs.h"
+#include "ClFileStreamMsgs.h"
+#include "ClProxyWire.h"
+#include "ClServiceMsgs.h"
+#include "FXPath.h"
+#include "ServicesTestUtil.h"
+#include "service/EvRestoreReturn.h"
+
+using namespace servicetest;
+
+namespace {
+
+std::shared_ptr<ClProxyMsg> Empty(ClProxyMsgType type) { return std::make_shared<ClEmptyMsg>(type); }
+std::shared_ptr<ClProxyMsg> Blob(ClProxyMsgType type, const std::string& bytes) {
+  return std::make_shared<ClBlobMsg>(type, ClBlobMsg::Copy, bytes.data(), static_cast<uint32_t>(bytes.size()));
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+// The requester's end of the result stream: its records after the call, as
+// "I:<dir>:<name>:<size>" per item, "C:<count>" and "E:<code>".
+class Requester {
+ public:
+  Requester() {
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) == 0) {
+      m_socket.AttachConnectedSocket(CWqSocketDescriptor(pair[0]));
+      m_iRead = pair[1];
+    }
+  }
+  ~Requester() {
+    m_socket.Close();
+    if (m_iRead >= 0) ::close(m_iRead);
+  }
+  CWqSocket& socket() { return m_socket; }
+  std::vector<std::string> Records() {
+    m_socket.Shutdown(SHUT_WR);
+    std::string bytes;
+    char block[4096];
+    ssize_t n;
+    while ((n = ::read(m_iRead, block, sizeof block)) > 0) bytes.append(block, static_cast<size_t>(n));
+    std::vector<std::string> records;
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(bytes.data());
+    size_t at = 0;
+    while (at + 8 <= bytes.size()) {
+      const uint32_t tag = ClProxyWire::GetU32(p + at), length = ClProxyWire::GetU32(p + at + 4);
+      const uint8_t* payload = p + at + 8;
+      if (at + 8 + length > bytes.size()) break;
+      if (tag == 1) {
+        const uint32_t nameLength = ClProxyWire::GetU32(payload + 4);
+        records.push_back("I:" + std::to_string(ClProxyWire::GetU32(payload)) + ":" +
+                          std::string(reinterpret_cast<const char*>(payload + 8), nameLength) + ":" +
+                          std::to_string(static_cast<int64_t>(ClProxyWire::GetU64(payload + 12 + nameLength))));
+      } else if (tag == 2323) {
+        uint32_t count = 0;
+        std::memcpy(&count, payload, 4);  // the host's byte order
+        records.push_back("C:" + std::to_string(count));
+      } else if (tag == 0) {
+        records.push_back("E:" + std::to_string(static_cast<int64_t>(ClProxyWire::GetU64(payload))));
+      }
+      at += 8 + length;
+    }
+    return records;
+  }
+
+ private:
+  CWqSocket m_socket;
+  int m_iRead = -1;
+};
+
+class BrowseDownloadTest : public ServicesTest {
+ protected:
+  void SetUp() override {
+    ServicesTest::SetUp();
+    char pattern[] = "/tmp/proxy-services-client-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(pattern));
+    root = pattern;
+    daemon.SetClientFolder(root + "/fs");
+    ASSERT_TRUE(CWqDirectory::Create(root + "/fs/lib/sub", true));
+    ASSERT_TRUE(CWqDirectory::Create(root + "/fs/empty", true));
+    WriteFile(root + "/fs/lib/a.txt", "abc");
+    WriteFile(root + "/fs/lib/...x", "12345");
+    SetTimeout("TIMEOUT_BROWSE_REPLY", 1);
+    SetTimeout("TIMEOUT_DOWNLOAD", 1);
+    handle = ProxyServices::instanceForClient(kClient);
+    ASSERT_TRUE(handle);
+  }
+  void TearDown() override {
+    handle.reset();
+    ServicesTest::TearDown();
+    std::system(("rm -rf '" + root + "'").c_str());
+  }
+  CWqError Browse(const char* path, bool fill, App::MachineBrowseResp* resp, App::GenericResp* generic,
+                  Requester& requester) {
+    std::string copy = path;
+    return handle->machineBrowse(&copy[0], requester.socket(), 77, 0x3, fill, resp, generic, nullptr);
+  }
+  static std::vector<std::string> Items(App::MachineBrowseResp& resp) {
+    std::vector<std::string> items;
+    std::vector<CNMessageBase>* list = resp.getlistobject(2, 5, 0, 0, false);
+    if (!list) return items;
+    for (const CNMessageBase& item : *list)
+      items.push_back(std::to_string(item.getint64(1)) + ":" + item.getstring(5) + ":" +
+                      std::to_string(item.getint64(3)) + ":" + std::to_string(item.getint64(2)));
+    return items;
+  }
+
+  std::string root;
+  ProxyServicesPtr handle;
+};
+
+TEST_F(BrowseDownloadTest, BrowseIntoTheResponse) {
+  App::MachineBrowseResp resp;
+  App::GenericResp generic;
+  Requester requester;
+  ASSERT_FALSE(Browse("lib", true, &resp, &generic, requester).IsError());
+  EXPECT_EQ("lib", resp.getstring(1));
+  // Only "." and ".." are left out; a name beginning with dots stays.
+  EXPECT_EQ((std::vector<std::string>{"0:...x:5:420", "0:a.txt:3:420", "1:sub:0:420"}), Items(resp));
+  EXPECT_EQ(std::vector<std::string>{}, requester.Records());  // nothing streamed in response mode
+
+  App::MachineBrowseResp empty;
+  Requester other;
+  ASSERT_FALSE(Browse("empty", true, &empty, &generic, other).IsError());
+  EXPECT_EQ("empty", empty.getstring(1));
+  EXPECT_EQ(std::vector<std::string>{}, Items(empty));
+  EXPECT_EQ(2u, LogCount("requestedDriveTypes = 3"));  // logged, not sent
+}
+
+TEST_F(BrowseDownloadTest, BrowseStreamedToTheRequester) {
+  Requester requester;
+  ASSERT_FALSE(Browse("lib", false, nullptr, nullptr, requester).IsError());
+  EXPECT_EQ((std::vector<std::string>{"I:0:...x:5", "I:0:a.txt:3", "I:1:sub:0", "C:3", "E:0"}), requester.Records());
+  Requester empty;
+  ASSERT_FALSE(Browse("empty", false, nullptr, nullptr, empty).IsError());
+  EXPECT_EQ(std::vector<std::string>{"E:0"}, empty.Records());  // no count record without items
+}
+
+TEST_F(BrowseDownloadTest, BrowseFailures) {
+  App::GenericResp generic;
+  {
+    // The client's failure: its text for the requester, the link kept.
+    App::MachineBrowseResp resp;
+    Requester requester;
+    CWqError result = Browse("missing", true, &resp, &generic, requester);
+    EXPECT_TRUE(FXErrorUtil::IsErrNo(result, EPROTO)) << result.AsString();
+    EXPECT_EQ(std::strerror(ENOENT), resp.lastErrorEnglish());
+    EXPECT_TRUE(handle->instance()->isConnected());
+    Requester streamed;
+    EXPECT_TRUE(FXErrorUtil::IsErrNo(Browse("missing", false, nullptr, nullptr, streamed), EPROTO));
+    EXPECT_EQ(std::vector<std::string>{"E:0"}, streamed.Records());
+  }
+  {
+    // A response without its generic answer: nothing is sent.
+    const size_t before = daemon.GetRequests().size();
+    App::MachineBrowseResp resp;
+    Requester requester;
+    EXPECT_TRUE(FXErrorUtil::IsErrNo(Browse("lib", true, &resp, nullptr, requester), EINVAL));
+    EXPECT_TRUE(handle->instance()->isConnected());
+    EXPECT_EQ(before, daemon.GetRequests().size());
+  }
+  {
+    // An answer of another type: EPROTO with its number, and the link closed.
+    daemon.ScriptNext(CLIENT_BROWSE_REQ_MSG, SimScript().Reply(Empty(GOOD_EOF_MSG)));
+    App::MachineBrowseResp resp;
+    Requester requester;
+    EXPECT_TRUE(FXErrorUtil::IsErrNo(Browse("lib", true, &resp, &generic, requester), EPROTO));
+    EXPECT_EQ("Unexpected message [32779] from client.", resp.lastErrorEnglish());
+    EXPECT_FALSE(handle->instance()->isConnected());
+    EXPECT_TRUE(FXErrorUtil::IsWin32(Browse("lib", true, &resp, &generic, requester), 2250));
+  }
+}
+
+TEST_F(BrowseDownloadTest, BrowseTimeOutStillEndsTheStream) {
+  daemon.ScriptNext(CLIENT_BROWSE_REQ_MSG, SimScript().Silent(1500));
+  Requester requester;
+  CWqError result = Browse("lib", false, nullptr, nullptr, requester);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ETIME)) << result.AsString();
+  EXPECT_EQ(std::vector<std::string>{"E:0"}, requester.Records());
+  EXPECT_FALSE(handle->instance()->isConnected());
+}
+
+TEST_F(BrowseDownloadTest, LogFiles) {
+  ASSERT_TRUE(CWqDirectory::Create(root + "/logs", true));
+  std::string big(150000, 'x');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 13);
+  WriteFile(root + "/logs/agent.log", big);
+  WriteFile(root + "/logs/job.log", "job\n");
+  daemon.SetLogFolder(root + "/logs");
+  const std::string dest = root + "/out/logs";  // made on the first file
+  WriteFile(root + "/stale", "");
+  ASSERT_FALSE(handle->downloadLogFiles(dest, 0x100000007ul).IsError());
+  EXPECT_TRUE(big == ReadAll(dest + "/agent.log"));
+  EXPECT_EQ("job\n", ReadAll(dest + "/job.log"));
+  EXPECT_EQ(1u, LogCount("All done"));
+
+  // Nothing to send: no file, success.
+  daemon.SetLogFolder(root + "/none");
+  ASSERT_FALSE(handle->downloadLogFiles(root + "/out/none", 1).IsError());
+  EXPECT_FALSE(FXPath::DoesPathExist(root + "/out/none"));
+}
+
+TEST_F(BrowseDownloadTest, LogFileSequences) {
+  const std::string dest = root + "/seq";
+  ASSERT_TRUE(CWqDirectory::Create(dest, true));
+  WriteFile(dest + "/a", "old content that is longer");
+  daemon.ScriptNext(DOWNLOAD_LOG_FILE_MSG, SimScript()
+                                               .Reply(Blob(FILE_DATA_MSG, "lost"))
+                                               .Reply(Blob(FILE_HEADER_MSG, "a"))
+                                               .Reply(Blob(FILE_DATA_MSG, "111"))
+                                               .Reply(std::make_shared<ClBadEofMsg>("x"))
+                                               .Reply(Blob(FILE_HEADER_MSG, "a"))
+                                               .Reply(Blob(FILE_DATA_MSG, "22"))
+                                               .Reply(Empty(GOOD_EOF_MSG))
+                                               .Reply(Empty(JOB_COMPLETE_MSG)));
+  ASSERT_FALSE(handle->downloadLogFiles(dest, 1).IsError());
+  EXPECT_EQ("22", ReadAll(dest + "/a"));  // overwritten, the second header's bytes only
+  EXPECT_EQ(1u, LogCount(":unknown message:12"));
+  EXPECT_EQ(1u, LogCount(dest + "/a:unknown message:32779"));
+  EXPECT_TRUE(handle->instance()->isConnected());
+}
+
+// A name that would leave the destination is refused; the rest still comes,
+// and the call reports the refusal.
+TEST_F(BrowseDownloadTest, LogFileNamesStayInTheDestination) {
+  const std::string dest = root + "/safe/logs";
+  daemon.ScriptNext(DOWNLOAD_LOG_FILE_MSG, SimScript()
+                                               .Reply(Blob(FILE_HEADER_MSG, "../escape"))
+                                               .Reply(Blob(FILE_DATA_MSG, "bad"))
+                                               .Reply(Blob(FILE_HEADER_MSG, "/tmp/abs"))
+                                               .Reply(Blob(FILE_HEADER_MSG, "ok.log"))
+                                               .Reply(Blob(FILE_DATA_MSG, "fine"))
+                                               .Reply(Empty(JOB_COMPLETE_MSG)));
+  CWqError result = handle->downloadLogFiles(dest, 1);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(result, EACCES)) << result.AsString();
+  EXPECT_EQ("fine", ReadAll(dest + "/ok.log"));
+  EXPECT_FALSE(FXPath::DoesPathExist(root + "/safe/escape"));
+  EXPECT_TRUE(handle->instance()->isConnected());
+}
+
+TEST_F(BrowseDownloadTest, DirChangeFile) {
+  WriteFile(root + "/dc.txt", "D\t0\t1\t/lib\n");
+  daemon.SetDirChangeFile(root + "/dc.txt");
+  const std::string dest = root + "/jobs/1001/dirChange.tmp";  // its folder is made
+  ASSERT_FALSE(handle->downloadDirChangeFile(dest, 2, 10, 1001).IsError());
+  EXPECT_EQ("D\t0\t1\t/lib\n", ReadAll(dest));
+  EXPECT_EQ(1u, LogCount("Dir Change file download completed."));
+
+  // Several headers: only what follows the last one remains.
+  daemon.ScriptNext(DOWNLOAD_DIR_CHANGE_FILE_MSG, SimScript()
+                                                      .Reply(Blob(FILE_HEADER_MSG, "x"))
+                                                      .Reply(Blob(FILE_DATA_MSG, "first"))
+                                                      .Reply(Blob(FILE_HEADER_MSG, "y"))
+                                                      .Reply(Blob(FILE_DATA_MSG, "second"))
+                                                      .Reply(Empty(JOB_COMPLETE_MSG)));
+  ASSERT_FALSE(handle->downloadDirChangeFile(dest, 2, 10, 1001).IsError());
+  EXPECT_EQ("second", ReadAll(dest));
+
+  daemon.SetDirChangeFile(root + "/absent");
+  CWqError result = handle->downloadDirChangeFile(dest, 2, 10, 1001);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ENOENT)) << result.AsString();
+  EXPECT_NE(std::string::npos, Texts(result).find("DCTmp was found missing in Client"));
+  EXPECT_EQ(1u, LogCount("Client failed to send DCTmp file"));
+  EXPECT_TRUE(handle->instance()->isConnected());
+
+  // The client stops sending: the time-out, the partial file kept, the link closed.
+  daemon.ScriptNext(DOWNLOAD_DIR_CHANGE_FILE_MSG,
+                    SimScript().Reply(Blob(FILE_HEADER_MSG, "x")).Reply(Blob(FILE_DATA_MSG, "part")).Silent(1500));
+  result = handle->downloadDirChangeFile(dest, 2, 10, 1001);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ETIME)) << result.AsString();
+  EXPECT_EQ("part", ReadAll(dest));
+  EXPECT_FALSE(handle->instance()->isConnected());
+  EXPECT_TRUE(FXErrorUtil::IsWin32(handle->downloadDirChangeFile(dest, 2, 10, 1001), 2250));
+}
+
+TEST(EvRestoreReturnTest, ConstructionAndSourcePath) {
+  EvRestoreReturn stream(77, 1025, true, nullptr, nullptr);
+  EXPECT_EQ(1004ul, stream.code());
+  EXPECT_EQ(77, stream.sequence());
+  EXPECT_EQ(1025, stream.type());
+  EXPECT_EQ(0, stream.itemCount());
+  EXPECT_STREQ("", stream.sourcePath());
+  for (size_t length : {0u, 1023u, 1024u, 3000u}) {
+    stream.setSourcePath(std::string(length, 'p').c_str());
+    EXPECT_EQ(std::min<size_t>(length, 1023), std::strlen(stream.sourcePath())) << length;
+  }
+}
+
+}  // namespace
