@@ -29,6 +29,7 @@ const uint16_t kFuzzKnownTypes[] = {
     PREPIPELINE_DEDUPE_RESULT_RESP_MSG,
     BROWSE_REPLY_MSG, CREATE_INDEX_FLAG_MSG, COMMIT_BACKUP_JOB_MSG, CLIENT_BROWSE_REQ_MSG,
     DOWNLOAD_LOG_FILE_MSG, DOWNLOAD_DIR_CHANGE_FILE_MSG,
+    IBM_DR_BACKUP_JOB_MSG,
 };
 constexpr size_t kFuzzKnownCount = sizeof kFuzzKnownTypes / sizeof kFuzzKnownTypes[0];
 

@@ -4,6 +4,7 @@
 
 #include "ClBasicMsgs.h"
 #include "ClDRMsgs.h"
+#include "ClDRStartMsg.h"
 #include "ClEventMsg.h"
 #include "ClFileStreamMsgs.h"
 #include "ClJobStartMsg.h"

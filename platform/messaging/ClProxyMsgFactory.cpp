@@ -46,6 +46,7 @@ Decoder DecoderFor(uint16_t type) {
     case BROWSE_REPLY_MSG: return &Decode<ClClientBrowseRepMsg>;
     case DOWNLOAD_LOG_FILE_MSG: return &Decode<ClDownloadLogFile>;
     case DOWNLOAD_DIR_CHANGE_FILE_MSG: return &Decode<ClDownloadDirChangeFile>;
+    case IBM_DR_BACKUP_JOB_MSG: return &Decode<ClIBMDRBackupJobMsg>;
     default: return nullptr;
   }
 }

@@ -80,6 +80,7 @@ enum ClProxyMsgType : uint16_t {
   CLIENT_BROWSE_REQ_MSG = 0x011C,
   DOWNLOAD_LOG_FILE_MSG = 0x011D,
   DOWNLOAD_DIR_CHANGE_FILE_MSG = 0x011E,
+  IBM_DR_BACKUP_JOB_MSG = 0x0130,
 };
 
 // True for the 0x40xx types, which travel as one byte block.

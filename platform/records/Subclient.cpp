@@ -41,5 +41,32 @@ SUBCLIENT_GETTER(getIBMiDVDImageFileFormat, "IBMiDVDImageFileFormat", String, st
 SUBCLIENT_GETTER(isDRSubclient, "DRSubclient", Boolean, bool&)
 SUBCLIENT_GETTER(getDRDataPath, "DRDataPath", String, std::string&)
 SUBCLIENT_GETTER(isScanlessBackup, "ScanlessBackup", Boolean, bool&)
+SUBCLIENT_GETTER(getIBMiNotifyDelay, "IBMiNotifyDelay", Integer, int&)
+SUBCLIENT_GETTER(getIBMiBackupMaxTime, "IBMiBackupMaxTime", Integer, int&)
+SUBCLIENT_GETTER(getIBMiNotifyUser, "IBMiNotifyUser", Boolean, bool&)
+SUBCLIENT_GETTER(getIBMiNotifyMessage, "IBMiNotifyMessage", String, std::string&)
+SUBCLIENT_GETTER(getIBMiSaveConfObjects, "IBMiSaveConfObjects", Boolean, bool&)
+SUBCLIENT_GETTER(getIBMiSaveSecurityData, "IBMiSaveSecurityData", Boolean, bool&)
+SUBCLIENT_GETTER(getIBMiUserIPLProgram, "IBMiUserIPLProgram", String, std::string&)
+SUBCLIENT_GETTER(getIBMiUserProgram, "IBMiUserProgram", String, std::string&)
+SUBCLIENT_GETTER(getIBMiUserCommand, "IBMiUserCommand", String, std::string&)
+SUBCLIENT_GETTER(getIBMiPrintSysInfo, "IBMiPrintSysInfo", Boolean, bool&)
 
 #undef SUBCLIENT_GETTER
+
+int Subclient::getIbmiDrBackupLibraryPaths(std::vector<std::string>& paths, std::string* errorText) {
+  std::string text;
+  RecordValue value;
+  int rc = Read("Subclient::getIbmiDrBackupLibraryPaths", "IbmiDrBackupLibraryPaths", &value);
+  rc = RecordGetters::String(rc, value, text, errorText);
+  if (rc != KXR_SUCCESS) return rc;
+  paths.clear();
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) paths.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return rc;
+}

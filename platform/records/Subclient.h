@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class RecordValue;
 
@@ -51,6 +52,23 @@ class Subclient {
   // The folder a DR backup stages its data in.
   virtual int getDRDataPath(std::string& path, std::string* errorText = nullptr);
   virtual int isScanlessBackup(bool& scanless, std::string* errorText = nullptr);
+
+  // Disaster-recovery options of an IBM i subclient: minutes of warning and
+  // longest duration, the users' warning, the save flags, the user programs
+  // and command, the system-information print.
+  int getIBMiNotifyDelay(int& minutes, std::string* errorText = nullptr);
+  int getIBMiBackupMaxTime(int& minutes, std::string* errorText = nullptr);
+  int getIBMiNotifyUser(bool& notify, std::string* errorText = nullptr);
+  int getIBMiNotifyMessage(std::string& message, std::string* errorText = nullptr);
+  int getIBMiSaveConfObjects(bool& save, std::string* errorText = nullptr);
+  int getIBMiSaveSecurityData(bool& save, std::string* errorText = nullptr);
+  int getIBMiUserIPLProgram(std::string& program, std::string* errorText = nullptr);
+  int getIBMiUserProgram(std::string& program, std::string* errorText = nullptr);
+  int getIBMiUserCommand(std::string& command, std::string* errorText = nullptr);
+  int getIBMiPrintSysInfo(bool& print, std::string* errorText = nullptr);
+  // The DR libraries as IFS paths; the record keeps them as one text, one
+  // path a line ("IbmiDrBackupLibraryPaths").
+  int getIbmiDrBackupLibraryPaths(std::vector<std::string>& paths, std::string* errorText = nullptr);
 
  private:
   int Read(const char* getter, const char* name, RecordValue* value) const;

@@ -66,6 +66,11 @@ CWqError IBMiDRStateInterface::setTapeList(const std::string& tapes) {
 }
 
 CWqError IBMiDRStateInterface::getTapeList(std::list<std::string>& tapes) {
+  // No tapes is an empty list, not one empty barcode.
+  if (m_sTapeList.empty()) {
+    tapes.clear();
+    return CWqError::Success();
+  }
   FXString::Split(m_sTapeList, ":", tapes, 0);
   return CWqError::Success();
 }
