@@ -252,6 +252,20 @@ void BackupStream(const std::string& dir) {
 
 }  // namespace
 
+// DR status files: a saved record, one with a tape list, a foreign record.
+void DRStatusFile(const std::string& dir) {
+  auto text = [](const std::string& s) { return Bytes(s.begin(), s.end()); };
+  const std::string entry =
+      "<CNMessage ns=\"22\" id=\"423\"><Field position=\"1\" field=\"1\" type=\"int64\">4294967295</Field>"
+      "<Field position=\"2\" field=\"2\" type=\"strings\"><String>T1:T2</String></Field></CNMessage>";
+  Write(dir, "saved", text("<?xml version=\"1.0\"?><CNMessage ns=\"22\" id=\"538\"><Field position=\"1\" "
+                           "field=\"1\" type=\"int64\">4</Field><Field position=\"2\" field=\"2\" "
+                           "type=\"strings\"><String>654321/QSECOFR/DRSAVE</String></Field><Field position=\"3\" "
+                           "field=\"6\" type=\"objects\">" + entry + "</Field></CNMessage>\n"));
+  Write(dir, "state_only", text("<CNMessage ns=\"22\" id=\"538\"><Field position=\"1\" type=\"int64\">-1</Field></CNMessage>"));
+  Write(dir, "foreign", text(entry));
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: %s <corpus dir>\n", argv[0]);
@@ -262,10 +276,14 @@ int main(int argc, char** argv) {
   const std::string payloads = root + "/fuzz_message_payload";
   const std::string records = root + "/fuzz_file_records";
   const std::string backup = root + "/fuzz_backup_stream";
-  if (!MakeDir(root) || !MakeDir(frames) || !MakeDir(payloads) || !MakeDir(records) || !MakeDir(backup)) return 1;
+  const std::string drStatus = root + "/fuzz_dr_status_file";
+  if (!MakeDir(root) || !MakeDir(frames) || !MakeDir(payloads) || !MakeDir(records) || !MakeDir(backup) ||
+      !MakeDir(drStatus))
+    return 1;
   FrameDecoder(frames);
   MessagePayload(payloads);
   FileRecords(records);
   BackupStream(backup);
+  DRStatusFile(drStatus);
   return g_failed ? 1 : 0;
 }
