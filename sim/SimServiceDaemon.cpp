@@ -183,7 +183,9 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
     case DOWNLOAD_DIR_CHANGE_FILE_MSG:
       break;
     default:
-      return CWqError::Success();  // recorded, unanswered
+      // Other requests (the DR exchanges) are answered only by a script.
+      if (!scripted) return CWqError::Success();  // recorded, unanswered
+      break;
   }
 
   if (!BeforeAnswer(peer)) return FXErrorUtil::ErrorErrNo(FX_HERE, ECANCELED, "Simulated daemon is stopping");

@@ -1,0 +1,94 @@
+// IBMiDRClientConnectionInterface: the DR driver's link to the IBM i client.
+// Owns the job's DR configuration and the "SERVICE" connection on the client
+// daemon, and carries the start of the DR save job, the closing of the link
+// before the client goes down and the status query once it is back. Every
+// failure is also raised as the job's pending cause on the job client.
+//
+// Used on the host's thread only. Before configure, operations needing the
+// configuration fail with EINVAL; those continuing an exchange without a
+// connection fail with Win32 2250. After an exchange that ended without its
+// answer the connection is dropped, so no late reply answers the next one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <boost/shared_ptr.hpp>
+
+#include "CWqError.h"
+#include "IBMiDRConfiguration.h"
+#include "IBMiDRStateInterface.h"
+
+class ClProxyClientConnection;
+class ClProxyMsg;
+class KXBkpJobClient;
+class KXJobCtrlClient;
+
+const uint32_t EV_DR_CLIENT_ERROR = 0x17000082;
+const uint32_t EV_CLIENT_SERVICES_UNREACHABLE = 0x17000085;
+const uint32_t EV_DR_NO_REPLY = 0x17000086;
+const uint32_t EV_DR_IPLTYPE_WARNING = 0x4800006a;
+
+class IBMiDRClientConnectionInterface {
+ public:
+  IBMiDRClientConnectionInterface(KXBkpJobClient* jobClient, KXJobCtrlClient* jobCtrlClient, int velliconId,
+                                  int appId, long long jobId, bool ipl,
+                                  boost::shared_ptr<IBMiDRStateInterface> state);
+  ~IBMiDRClientConnectionInterface();
+
+  CWqError configure(bool vtl);
+  CWqError ValidateConfig();
+  CWqError CheckAndCleanupDRFolder(bool noManage);
+  CWqError connectToClientService();
+  CWqError sendDRStartMessage();
+  CWqError receiveDRStartStatus(std::string& jobNumber);
+  CWqError stopServicesOnClient();
+  // `state` gets DR_STATE_SUCCESS or DR_STATE_FAILED; statusAnswered() then
+  // says whether the client gave a verdict (a job that got none asks again).
+  CWqError getDRStatus(const std::string& jobNumber, DRBackupState& state);
+  bool statusAnswered() const { return m_bStatusAnswered; }
+
+  unsigned int systemBackupSizeFromClient() const { return m_uiSystemBackupSize; }
+  bool shouldSuspendJob() const { return m_ptrConfiguration && m_ptrConfiguration->shouldSuspendJob(); }
+  long long getJobID() const { return m_llJobId; }
+  std::string getFileTapeBarCode() const { return m_sFileTapeBarCode; }
+  std::string getSymlink() const { return m_sSymlink; }
+  void getFileError(int& error, std::string& name, std::string& text) const {
+    error = m_iFileError;
+    name = m_sFileName;
+    text = m_sFileErrorText;
+  }
+  std::string getTapeList() const { return m_ptrConfiguration ? m_ptrConfiguration->getTapeList() : std::string(); }
+  boost::shared_ptr<IBMiDRConfigurationInterface> configuration() const { return m_ptrConfiguration; }
+  bool isConnected() const;
+
+  // The DR family rule: a client code of module 0x17 is its own event id,
+  // any other becomes EV_DR_CLIENT_ERROR.
+  static uint32_t DREventId(int32_t code);
+
+ private:
+  void RaisePendingCause(uint32_t eventId);
+  void AddText(const std::string& text);
+  void ScheduleCleanup();
+  void DropConnection();
+  // One reply of the start or status exchange; a failed receive drops the link.
+  CWqError ReceiveReply(ClProxyMsg*& reply);
+
+  uint32_t m_uiSystemBackupSize;
+  uint64_t m_ulClientId;
+  long long m_llJobId;
+  int32_t m_iAppId;
+  int32_t m_iVelliconId;
+  boost::shared_ptr<ClProxyClientConnection> m_ptrClientConnection;
+  boost::shared_ptr<IBMiDRStateInterface> m_ptrState;
+  boost::shared_ptr<IBMiDRConfigurationInterface> m_ptrConfiguration;
+  bool m_bIPL;
+  KXBkpJobClient* m_pJobClient;
+  KXJobCtrlClient* m_pJobCtrlClient;
+  std::string m_sFileTapeBarCode;
+  int32_t m_iFileError;
+  std::string m_sFileName;
+  std::string m_sFileErrorText;
+  std::string m_sSymlink;
+  bool m_bStatusAnswered;
+};
