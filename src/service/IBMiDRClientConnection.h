@@ -28,6 +28,8 @@ const uint32_t EV_DR_CLIENT_ERROR = 0x17000082;
 const uint32_t EV_CLIENT_SERVICES_UNREACHABLE = 0x17000085;
 const uint32_t EV_DR_NO_REPLY = 0x17000086;
 const uint32_t EV_DR_IPLTYPE_WARNING = 0x4800006a;
+const uint32_t EV_DR_CLIENT_NOT_BACK = 0x17000083;
+const uint32_t EV_DR_SERVICES_NOT_STOPPED = 0x17000084;
 
 class IBMiDRClientConnectionInterface {
  public:
@@ -47,6 +49,13 @@ class IBMiDRClientConnectionInterface {
   // says whether the client gave a verdict (a job that got none asks again).
   CWqError getDRStatus(const std::string& jobNumber, DRBackupState& state);
   bool statusAnswered() const { return m_bStatusAnswered; }
+  // Success once the daemon refuses a probe; EAGAIN when it still answers
+  // (delay + 10) minutes on.
+  CWqError waitForServiceGoDown();
+  // Success once a service connection is open again (it stays open); plain
+  // integer 100 when the job is asked to stop; EAGAIN when the client is not
+  // back (duration + 15) minutes on. At least one attempt is made.
+  CWqError waitForServiceComeUp();
 
   unsigned int systemBackupSizeFromClient() const { return m_uiSystemBackupSize; }
   bool shouldSuspendJob() const { return m_ptrConfiguration && m_ptrConfiguration->shouldSuspendJob(); }
