@@ -29,6 +29,8 @@ const uint32_t EV_CLIENT_SERVICES_UNREACHABLE = 0x17000085;
 const uint32_t EV_DR_NO_REPLY = 0x17000086;
 const uint32_t EV_DR_IPLTYPE_WARNING = 0x4800006a;
 const uint32_t EV_DR_CLIENT_NOT_BACK = 0x17000083;
+const uint32_t EV_DR_CLEANUP_UNREACHABLE = 0x17000080;
+const uint32_t EV_DR_CLEANUP_FAILED = 0x17000081;
 const uint32_t EV_DR_SERVICES_NOT_STOPPED = 0x17000084;
 
 class IBMiDRClientConnectionInterface {
@@ -56,6 +58,9 @@ class IBMiDRClientConnectionInterface {
   // integer 100 when the job is asked to stop; EAGAIN when the client is not
   // back (duration + 15) minutes on. At least one attempt is made.
   CWqError waitForServiceComeUp();
+  // Asks the client to remove the DR media directory; every failure defers
+  // the removal to the deployment manager. No directory: nothing to remove.
+  CWqError cleanUp();
 
   unsigned int systemBackupSizeFromClient() const { return m_uiSystemBackupSize; }
   bool shouldSuspendJob() const { return m_ptrConfiguration && m_ptrConfiguration->shouldSuspendJob(); }

@@ -10,6 +10,7 @@
 
 #include "../services/ServicesTestUtil.h"
 #include "ClBasicMsgs.h"
+#include "ClDRMsgs.h"
 #include "ClDRStartMsg.h"
 #include "ClFileStreamMsgs.h"
 #include "ClProxySerializer.h"
@@ -258,6 +259,78 @@ TEST(DREventFamily, Codes) {
   EXPECT_EQ(static_cast<uint32_t>(family), IBMiDRClientConnectionInterface::DREventId(family));
   // The top byte is 0x17 but bit 0x20000 moves the module elsewhere.
   EXPECT_EQ(EV_DR_CLIENT_ERROR, IBMiDRClientConnectionInterface::DREventId(0x17020005));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DRConnectionTest, CleanupAnswers) {
+  struct Case {
+    const char* what;
+    SimScript script;
+    bool ok;
+    bool isInt;
+    std::vector<uint32_t> causes;
+    bool deferred;
+  } cases[] = {
+      {"good eof", SimScript().Reply(Empty(GOOD_EOF_MSG)), true, false, {}, false},
+      {"failed file", SimScript().Reply(Failed(5, "in use")), false, false, {EV_DR_CLEANUP_FAILED}, true},
+      {"client error", SimScript().Reply(Empty(CLIENT_ERROR_MSG)), false, false, {EV_DR_CLIENT_ERROR}, true},
+      {"silence", SimScript().Silent(3000), false, true, {EV_DR_CLEANUP_UNREACHABLE}, true},
+      {"close", SimScript().Close(), false, true, {EV_DR_CLEANUP_UNREACHABLE}, true},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    KXPlatformInfo().deleteSection("ProxyClients/ibmi5");
+    EventJournal::Instance().Reset();
+    daemon.ScriptNext(IBM_DR_BACKUP_CLEAN_MSG, c.script);
+    auto connection = Make(false);
+    ASSERT_FALSE(connection->configure(false).IsError());
+    CWqError result = connection->cleanUp();
+    EXPECT_EQ(c.ok, !result.IsError());
+    if (!c.ok) EXPECT_EQ(c.isInt, FXErrorUtil::IsInt(result, DR_ERROR_RETRY_LATER));
+    if (std::string(c.what) == "failed file")
+      EXPECT_NE(std::string::npos, result.AsString().find("DR backup cleanup failed:"));
+    EXPECT_EQ(c.causes, Causes());
+    EXPECT_EQ(c.deferred, CleanupScheduled());
+    // Dropped after the exchange or after it ended without its answer.
+    if (c.ok || c.isInt) EXPECT_FALSE(connection->isConnected());
+  }
+  // What the daemon decoded names this job and its folder.
+  bool seen = false;
+  for (size_t i = 0; i < daemon.GetConnectionCount(); ++i)
+    for (const auto& msg : daemon.GetRecord(i).received)
+      if (msg->getMsgType() == IBM_DR_BACKUP_CLEAN_MSG) {
+        const auto& clean = static_cast<const ClIBMDRBackupCleanMsg&>(*msg);
+        EXPECT_EQ(2, clean.getVelliconId());
+        EXPECT_EQ(static_cast<uint64_t>(kJob), clean.getJobId());
+        EXPECT_EQ(kApp, clean.getAppId());
+        EXPECT_EQ("/home/drimage", clean.getDRMediaLocation());
+        seen = true;
+      }
+  EXPECT_TRUE(seen);
+}
+
+TEST_F(DRConnectionTest, CleanupWithoutFolderSendsNothing) {
+  RecordRegistry::Instance().SetSubclientValue(servicetest::kVellicon, kApp, "DRDataPath", RecordValue(""));
+  auto connection = Make(false);
+  ASSERT_FALSE(connection->configure(true).IsError());
+  EXPECT_FALSE(connection->cleanUp().IsError());
+  connection->stopServicesOnClient();
+  ASSERT_TRUE(daemon.WaitForClosed(0, 5));
+  for (ClProxyMsgType type : daemon.GetRequests()) EXPECT_NE(IBM_DR_BACKUP_CLEAN_MSG, type);
+}
+
+TEST_F(DRConnectionTest, CleanupUnreachable) {
+  auto connection = Make(false);
+  ASSERT_FALSE(connection->configure(false).IsError());
+  connection->stopServicesOnClient();
+  daemon.Stop();
+  CWqError result = connection->cleanUp();
+  EXPECT_TRUE(FXErrorUtil::IsInt(result, DR_ERROR_RETRY_LATER));
+  EXPECT_EQ(std::vector<uint32_t>{EV_DR_CLEANUP_UNREACHABLE}, Causes());
+  EXPECT_TRUE(CleanupScheduled());
 }
 
 }  // namespace
