@@ -323,6 +323,12 @@ CWqError Proxy::setJobOptions(ClJobStartMsg* msg) {
 }
 
 bool Proxy::IsVTLBackup(int subclientId, std::vector<MediaManager::LibraryInfo>& libraries) {
+  bool queryFailed = false;
+  return IsVTLBackup(subclientId, libraries, queryFailed);
+}
+
+bool Proxy::IsVTLBackup(int subclientId, std::vector<MediaManager::LibraryInfo>& libraries, bool& queryFailed) {
+  queryFailed = false;
   MediaManager::GetLibInfoForSubClientReq request;
   MediaManager::GetLibInfoForSubClientResp response;
   request.setint64(1, 1, static_cast<int64_t>(subclientId));
@@ -333,6 +339,7 @@ bool Proxy::IsVTLBackup(int subclientId, std::vector<MediaManager::LibraryInfo>&
   FX_LOG(4, "outXML is is %s", outXML.c_str());
   if (rc != 0) {
     FX_LOG(-1, "Error [%d] returned from App_ExecuteSP::executeStoredProcedure(Tag_GetLibInfoForSubClientReq).", rc);
+    queryFailed = true;
     return false;
   }
 
@@ -340,6 +347,7 @@ bool Proxy::IsVTLBackup(int subclientId, std::vector<MediaManager::LibraryInfo>&
   std::vector<CNMessageBase>* entries = response.isSet(1) ? response.getlistobject(1, 1, 0, 0, false) : nullptr;
   if (!entries) {
     FX_LOG(-1, "No library information provided for subclient %d", subclientId);
+    queryFailed = true;
     return false;
   }
 

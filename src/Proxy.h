@@ -54,6 +54,9 @@ class Proxy {
   virtual CWqError setJobOptions(ClJobStartMsg* msg);
 
   static bool IsVTLBackup(int subclientId, std::vector<MediaManager::LibraryInfo>& libraries);
+  // The same; `queryFailed` tells a failed or empty answer of the central
+  // server apart from a plain "no".
+  static bool IsVTLBackup(int subclientId, std::vector<MediaManager::LibraryInfo>& libraries, bool& queryFailed);
 
  protected:
   std::unique_ptr<ClProxyClientConnection> m_pClientConnection;  // daemon link

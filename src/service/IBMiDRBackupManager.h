@@ -1,0 +1,55 @@
+// IBMiDRBackupManager: runs the disaster-recovery phase of an IBM i backup
+// job for the host: configure, run, later cleanUp. run is five steps, each
+// gated by the saved DR state and saving its own on success: start the DR
+// save on the client, wait for it to go down, record the tapes and suspend
+// the job when configured so, wait for it to come back, ask for the outcome.
+// A restarted job (a new manager with the same ids) resumes after the last
+// saved step.
+//
+// configure refuses a status file it cannot read; a subclient with VTL and
+// non-VTL libraries makes run the VTL pre-scan, and a failed library query
+// refuses to configure.
+#pragma once
+
+#include <string>
+
+#include <boost/shared_ptr.hpp>
+
+#include "CWqError.h"
+#include "IBMiDRClientConnection.h"
+#include "IBMiDRStateInterface.h"
+
+class KXBkpJobClient;
+class KXJobCtrlClient;
+
+class IBMiDRBackupManager {
+ public:
+  IBMiDRBackupManager(KXBkpJobClient* jobClient, KXJobCtrlClient* jobCtrlClient, int velliconId, long long jobId,
+                      int appId, bool ipl);
+  virtual ~IBMiDRBackupManager();
+
+  virtual CWqError configure();
+  CWqError run();
+  CWqError cleanUp();
+
+  CWqError initiateDRBackupProcess();
+  CWqError waitForServiceGoDown();
+  CWqError suspendJob();
+  CWqError waitForServiceComeUp();
+  virtual CWqError getDRStatus();
+
+  boost::shared_ptr<IBMiDRStateInterface> state() const { return m_ptrState; }
+  boost::shared_ptr<IBMiDRClientConnectionInterface> connection() const { return m_ptrConnection; }
+  bool isPreScanOnly() const { return m_bPreScanOnly; }
+
+ protected:
+  CWqError Save();
+  // What a step does in the current state: 1 work, 0 nothing, or an error.
+  int Gate(int step, CWqError& error) const;
+
+  bool m_bPreScanOnly;
+  bool m_bLibraryQueryFailed;
+  boost::shared_ptr<IBMiDRStateInterface> m_ptrState;
+  boost::shared_ptr<IBMiDRClientConnectionInterface> m_ptrConnection;
+  bool m_bConfigured;
+};
