@@ -1,6 +1,7 @@
 // Machine browse: one directory of the client listed into the requester's
 // response or streamed back to the requester.
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -24,10 +25,19 @@ const int kBrowseStreamType = 1025;
 const uint32_t kRespTag = 0x1ea21501;
 const uint32_t kItemTag = 0x1e9e3444;
 
+// The code a failed browse ends the requester's stream with: never 0, which
+// the requester would take for an empty folder.
+long long FailureCode(const CWqError& error) {
+  const int errNo = FXErrorUtil::IsErrNo(error) ? FXErrorUtil::GetErrNo(error) : 0;
+  return errNo != 0 ? errNo : EIO;
+}
+
 // Ends a failed browse where the requester looks for it.
-void EndFailed(bool fillResponse, EvRestoreReturn& stream, App::MachineBrowseResp* response, const std::string& text) {
+CWqError EndFailed(bool fillResponse, EvRestoreReturn& stream, App::MachineBrowseResp* response,
+                   const std::string& text, CWqError error) {
   if (fillResponse) response->setLastErrorEnglishA("%s", text.c_str());
-  else stream.end(0);
+  else stream.end(FailureCode(error));
+  return error;
 }
 
 }  // namespace
@@ -38,35 +48,32 @@ CWqError ProxyServicesPrivate::machineBrowse(char* path, CWqSocket socket, long 
                                              CKxNetwork* network) {
   auto_lock lock(&m_mutex);
   if (!linkOpen()) return FXErrorUtil::ErrorErrNo(FX_HERE, EFAULT, "MachineBrowseResp::machineBrowse failed");
+  if (!path) return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "No path to browse given");
   std::vector<CNMessageBase>* items = nullptr;
   if (fillResponse) {
     if (!machineBrowseResp || !genericResp)
       return FXErrorUtil::ErrorErrNo(
           FX_HERE, EINVAL,
           "Invalid argument pass to remoteMachineBrowse (machineBrowseResp==NULL || genericResp==NULL)");
-    machineBrowseResp->setstring(1, 1, path ? path : "", kRespTag, 0x346425);
+    machineBrowseResp->setstring(1, 1, path, kRespTag, 0x346425);
     items = machineBrowseResp->getlistobject(2, 5, kRespTag, 0x99d756, true);
     if (!items) return FXErrorUtil::ErrorErrNo(FX_HERE, EFAULT, "MachineBrowseResp::getBrowseItems failed");
   }
-  FX_LOG(2, "Starting MachineBrowse -- Path = %s, SequenceNumber = %lld, requestedDriveTypes = %lX", path ? path : "",
+  FX_LOG(2, "Starting MachineBrowse -- Path = %s, SequenceNumber = %lld, requestedDriveTypes = %lX", path,
          static_cast<long long>(sequenceNumber), requestedDriveTypes);
 
   EvRestoreReturn stream(sequenceNumber, kBrowseStreamType, true, &socket, network);
   stream.setSourcePath("");
 
-  ClClientBrowseReqMsg request(path ? path : "");
+  ClClientBrowseReqMsg request(path);
   CWqError result = send(request);
-  if (result.IsError()) {
-    EndFailed(fillResponse, stream, machineBrowseResp, result.AsString());
-    return result.Push(FX_HERE);
-  }
+  if (result.IsError()) return EndFailed(fillResponse, stream, machineBrowseResp, result.AsString(), result.Push(FX_HERE));
   ClProxyMsg* received = nullptr;
   result = receive(received, {}, getTimeOutValue(TIMEOUT_BROWSE_REPLY));
   std::unique_ptr<ClProxyMsg> reply(received);
   if (result.IsError()) {
     FX_LOG(-1, "%s", result.AsString().c_str());
-    EndFailed(fillResponse, stream, machineBrowseResp, result.AsString());
-    return result;
+    return EndFailed(fillResponse, stream, machineBrowseResp, result.AsString(), result);
   }
 
   switch (reply->getMsgType()) {
@@ -78,15 +85,15 @@ CWqError ProxyServicesPrivate::machineBrowse(char* path, CWqSocket socket, long 
         failed->get(name, code, text);
       }
       FX_LOG(0, "got failure message:%s", text.c_str());
-      EndFailed(fillResponse, stream, machineBrowseResp, text);
-      return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "%s", text.c_str());
+      return EndFailed(fillResponse, stream, machineBrowseResp, text,
+                       FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "%s", text.c_str()));
     }
     case BROWSE_REPLY_MSG: {
       ClClientBrowseRepMsg* listing = dynamic_cast<ClClientBrowseRepMsg*>(reply.get());
       if (!listing) {
         closeLink();  // an answer it cannot use: a later one must not answer the next request
-        EndFailed(fillResponse, stream, machineBrowseResp, "Invalid message for browse request.");
-        return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "Invalid message for browse request.");
+        return EndFailed(fillResponse, stream, machineBrowseResp, "Invalid message for browse request.",
+                         FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "Invalid message for browse request."));
       }
       for (const ClClientBrowseRepMsg::ClientBrowseEntry_t& entry : listing->browseData()) {
         if (entry.name == "." || entry.name == "..") continue;
@@ -104,7 +111,7 @@ CWqError ProxyServicesPrivate::machineBrowse(char* path, CWqSocket socket, long 
         items->push_back(item);
       }
       if (!fillResponse) stream.end(0);
-      FX_LOG(2, "MachineBrowse Finished -- Path = %s, SequenceNumber = %lld", path ? path : "",
+      FX_LOG(2, "MachineBrowse Finished -- Path = %s, SequenceNumber = %lld", path,
              static_cast<long long>(sequenceNumber));
       return CWqError::Success();
     }
@@ -112,9 +119,10 @@ CWqError ProxyServicesPrivate::machineBrowse(char* path, CWqSocket socket, long 
       const unsigned type = reply->getMsgType();
       FX_LOG(0, "unexpected message %x", type);
       closeLink();
-      if (fillResponse) machineBrowseResp->setLastErrorEnglishA("Unexpected message [%d] from client.", type);
-      else stream.end(0);
-      return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "Unexpected message [%d] from client.", type);
+      char text[64];
+      std::snprintf(text, sizeof text, "Unexpected message [%d] from client.", type);
+      return EndFailed(fillResponse, stream, machineBrowseResp, text,
+                       FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "Unexpected message [%d] from client.", type));
     }
   }
 }

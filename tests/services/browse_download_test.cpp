@@ -168,10 +168,19 @@ TEST_F(BrowseDownloadTest, BrowseFailures) {
     EXPECT_TRUE(handle->instance()->isConnected());
     Requester streamed;
     EXPECT_TRUE(FXErrorUtil::IsErrNo(Browse("missing", false, nullptr, nullptr, streamed), EPROTO));
-    EXPECT_EQ(std::vector<std::string>{"E:0"}, streamed.Records());
+    // Not 0: the requester must not take a failed listing for an empty folder.
+    EXPECT_EQ(std::vector<std::string>{"E:71"}, streamed.Records());
   }
   {
-    // A response without its generic answer: nothing is sent.
+    // A null path, or a response without its generic answer: nothing is sent.
+    const size_t before = daemon.GetRequests().size();
+    Requester requester;
+    EXPECT_TRUE(FXErrorUtil::IsErrNo(handle->machineBrowse(nullptr, requester.socket(), 1, 0, false, nullptr, nullptr,
+                                                           nullptr),
+                                     EINVAL));
+    EXPECT_EQ(before, daemon.GetRequests().size());
+  }
+  {
     const size_t before = daemon.GetRequests().size();
     App::MachineBrowseResp resp;
     Requester requester;
@@ -196,7 +205,7 @@ TEST_F(BrowseDownloadTest, BrowseTimeOutStillEndsTheStream) {
   Requester requester;
   CWqError result = Browse("lib", false, nullptr, nullptr, requester);
   EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ETIME)) << result.AsString();
-  EXPECT_EQ(std::vector<std::string>{"E:0"}, requester.Records());
+  EXPECT_EQ(std::vector<std::string>{"E:62"}, requester.Records());
   EXPECT_FALSE(handle->instance()->isConnected());
 }
 
@@ -225,37 +234,90 @@ TEST_F(BrowseDownloadTest, LogFileSequences) {
   ASSERT_TRUE(CWqDirectory::Create(dest, true));
   WriteFile(dest + "/a", "old content that is longer");
   daemon.ScriptNext(DOWNLOAD_LOG_FILE_MSG, SimScript()
-                                               .Reply(Blob(FILE_DATA_MSG, "lost"))
                                                .Reply(Blob(FILE_HEADER_MSG, "a"))
                                                .Reply(Blob(FILE_DATA_MSG, "111"))
-                                               .Reply(std::make_shared<ClBadEofMsg>("x"))
                                                .Reply(Blob(FILE_HEADER_MSG, "a"))
                                                .Reply(Blob(FILE_DATA_MSG, "22"))
                                                .Reply(Empty(GOOD_EOF_MSG))
+                                               .Reply(Blob(FILE_HEADER_MSG, "sub/b.log"))
+                                               .Reply(Blob(FILE_DATA_MSG, "b"))
                                                .Reply(Empty(JOB_COMPLETE_MSG)));
   ASSERT_FALSE(handle->downloadLogFiles(dest, 1).IsError());
-  EXPECT_EQ("22", ReadAll(dest + "/a"));  // overwritten, the second header's bytes only
-  EXPECT_EQ(1u, LogCount(":unknown message:12"));
+  EXPECT_EQ("22", ReadAll(dest + "/a"));  // replaced, the second header's bytes only
+  EXPECT_EQ("b", ReadAll(dest + "/sub/b.log"));
   EXPECT_EQ(1u, LogCount(dest + "/a:unknown message:32779"));
+  EXPECT_FALSE(FXPath::DoesPathExist(dest + "/a.receiving"));
+  EXPECT_TRUE(handle->instance()->isConnected());
+
+  // The client reports one file failed: it is dropped, the others come, the call fails.
+  WriteFile(dest + "/c", "older");
+  daemon.ScriptNext(DOWNLOAD_LOG_FILE_MSG, SimScript()
+                                               .Reply(Blob(FILE_HEADER_MSG, "c"))
+                                               .Reply(Blob(FILE_DATA_MSG, "cut"))
+                                               .Reply(std::make_shared<ClBadEofMsg>("disk error"))
+                                               .Reply(Blob(FILE_DATA_MSG, "more of c"))
+                                               .Reply(Blob(FILE_HEADER_MSG, "d"))
+                                               .Reply(Blob(FILE_DATA_MSG, "dd"))
+                                               .Reply(Empty(JOB_COMPLETE_MSG)));
+  CWqError result = handle->downloadLogFiles(dest, 1);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(result, EIO)) << result.AsString();
+  EXPECT_NE(std::string::npos, Texts(result).find("disk error"));
+  EXPECT_EQ("older", ReadAll(dest + "/c"));
+  EXPECT_EQ("dd", ReadAll(dest + "/d"));
+  EXPECT_FALSE(FXPath::DoesPathExist(dest + "/c.receiving"));
   EXPECT_TRUE(handle->instance()->isConnected());
 }
 
-// A name that would leave the destination is refused; the rest still comes,
-// and the call reports the refusal.
-TEST_F(BrowseDownloadTest, LogFileNamesStayInTheDestination) {
-  const std::string dest = root + "/safe/logs";
-  daemon.ScriptNext(DOWNLOAD_LOG_FILE_MSG, SimScript()
-                                               .Reply(Blob(FILE_HEADER_MSG, "../escape"))
-                                               .Reply(Blob(FILE_DATA_MSG, "bad"))
-                                               .Reply(Blob(FILE_HEADER_MSG, "/tmp/abs"))
-                                               .Reply(Blob(FILE_HEADER_MSG, "ok.log"))
-                                               .Reply(Blob(FILE_DATA_MSG, "fine"))
-                                               .Reply(Empty(JOB_COMPLETE_MSG)));
+// Transfers that are cut: the link closes, complete files stay, an older
+// file of the cut one's name is left as it was, no temporary remains.
+TEST_F(BrowseDownloadTest, CutLogTransfers) {
+  const std::string dest = root + "/cut";
+  ASSERT_TRUE(CWqDirectory::Create(dest, true));
+  WriteFile(dest + "/b", "older b");
+  WriteFile(dest + "/plain", "");
+  const struct {
+    const char* name;
+    SimScript script;
+    int errNo;
+  } cases[] = {
+      {"data before any header", SimScript().Reply(Blob(FILE_DATA_MSG, "lost")), EPROTO},
+      {"a name with ..", SimScript().Reply(Blob(FILE_HEADER_MSG, "../escape")), EPROTO},
+      {"an absolute name", SimScript().Reply(Blob(FILE_HEADER_MSG, "/tmp/abs")), EPROTO},
+      {"an empty name", SimScript().Reply(Blob(FILE_HEADER_MSG, "")), EPROTO},
+      {"a name climbing out", SimScript().Reply(Blob(FILE_HEADER_MSG, "a/../../b")), EPROTO},
+      {"an embedded NUL", SimScript().Reply(Blob(FILE_HEADER_MSG, std::string("a\0b", 3))), EPROTO},
+      {"a parent that is a regular file", SimScript().Reply(Blob(FILE_HEADER_MSG, "plain/x")), -1},
+      {"silence mid-file",
+       SimScript().Reply(Blob(FILE_HEADER_MSG, "a")).Reply(Blob(FILE_DATA_MSG, "ok")).Reply(Empty(JOB_COMPLETE_MSG)),
+       0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!handle->instance()->isConnected()) {
+      handle.reset();
+      ProxyServicesCache::Reset();
+      handle = ProxyServices::instanceForClient(kClient);
+      ASSERT_TRUE(handle);
+    }
+    SimScript script = c.script;
+    daemon.ScriptNext(DOWNLOAD_LOG_FILE_MSG, script);
+    CWqError result = handle->downloadLogFiles(dest, 1);
+    if (c.errNo) {
+      if (c.errNo > 0) EXPECT_TRUE(FXErrorUtil::IsErrNo(result, c.errNo)) << result.AsString();
+      EXPECT_TRUE(result.IsError());
+      EXPECT_FALSE(handle->instance()->isConnected());
+    } else {
+      EXPECT_FALSE(result.IsError()) << result.AsString();
+    }
+  }
+  daemon.ScriptNext(DOWNLOAD_LOG_FILE_MSG,
+                    SimScript().Reply(Blob(FILE_HEADER_MSG, "b")).Reply(Blob(FILE_DATA_MSG, "new")).Silent(1500));
   CWqError result = handle->downloadLogFiles(dest, 1);
-  EXPECT_TRUE(FXErrorUtil::IsErrNo(result, EACCES)) << result.AsString();
-  EXPECT_EQ("fine", ReadAll(dest + "/ok.log"));
-  EXPECT_FALSE(FXPath::DoesPathExist(root + "/safe/escape"));
-  EXPECT_TRUE(handle->instance()->isConnected());
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ETIME)) << result.AsString();
+  EXPECT_EQ("older b", ReadAll(dest + "/b"));
+  EXPECT_EQ("ok", ReadAll(dest + "/a"));
+  EXPECT_FALSE(FXPath::DoesPathExist(root + "/escape"));
+  EXPECT_FALSE(FXPath::DoesPathExist(dest + "/b.receiving"));
 }
 
 TEST_F(BrowseDownloadTest, DirChangeFile) {
@@ -283,12 +345,18 @@ TEST_F(BrowseDownloadTest, DirChangeFile) {
   EXPECT_EQ(1u, LogCount("Client failed to send DCTmp file"));
   EXPECT_TRUE(handle->instance()->isConnected());
 
-  // The client stops sending: the time-out, the partial file kept, the link closed.
+  // The end with no file is no success either; the caller's path is untouched.
+  daemon.ScriptNext(DOWNLOAD_DIR_CHANGE_FILE_MSG, SimScript().Reply(Empty(JOB_COMPLETE_MSG)));
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(handle->downloadDirChangeFile(dest, 2, 10, 1001), ENOENT));
+  EXPECT_EQ("second", ReadAll(dest));
+
+  // The client stops sending: the time-out, the earlier file left whole, the link closed.
   daemon.ScriptNext(DOWNLOAD_DIR_CHANGE_FILE_MSG,
                     SimScript().Reply(Blob(FILE_HEADER_MSG, "x")).Reply(Blob(FILE_DATA_MSG, "part")).Silent(1500));
   result = handle->downloadDirChangeFile(dest, 2, 10, 1001);
   EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ETIME)) << result.AsString();
-  EXPECT_EQ("part", ReadAll(dest));
+  EXPECT_EQ("second", ReadAll(dest));
+  EXPECT_FALSE(FXPath::DoesPathExist(dest + ".receiving"));
   EXPECT_FALSE(handle->instance()->isConnected());
   EXPECT_TRUE(FXErrorUtil::IsWin32(handle->downloadDirChangeFile(dest, 2, 10, 1001), 2250));
 }
