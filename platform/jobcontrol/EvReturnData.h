@@ -18,6 +18,15 @@
 class CWqSocket;
 class CKxNetwork;
 
+// One record of a result stream, as the requester reads it.
+struct EvReturnRecord {
+  uint32_t tag = 0;
+  std::vector<uint8_t> payload;
+};
+// Splits a result stream's bytes into its records; false when the bytes end
+// inside a record (the records before it are kept).
+bool ParseReturnRecords(const std::vector<uint8_t>& bytes, std::vector<EvReturnRecord>& records);
+
 class EvReturnData {
  public:
   static const uint32_t kEndTag = 0;

@@ -59,26 +59,22 @@ class Requester {
     char block[4096];
     ssize_t n;
     while ((n = ::read(m_iRead, block, sizeof block)) > 0) bytes.append(block, static_cast<size_t>(n));
+    std::vector<EvReturnRecord> parsed;
+    EXPECT_TRUE(ParseReturnRecords(std::vector<uint8_t>(bytes.begin(), bytes.end()), parsed));
     std::vector<std::string> records;
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(bytes.data());
-    size_t at = 0;
-    while (at + 8 <= bytes.size()) {
-      const uint32_t tag = ClProxyWire::GetU32(p + at), length = ClProxyWire::GetU32(p + at + 4);
-      const uint8_t* payload = p + at + 8;
-      if (at + 8 + length > bytes.size()) break;
-      if (tag == 1) {
-        const uint32_t nameLength = ClProxyWire::GetU32(payload + 4);
-        records.push_back("I:" + std::to_string(ClProxyWire::GetU32(payload)) + ":" +
-                          std::string(reinterpret_cast<const char*>(payload + 8), nameLength) + ":" +
-                          std::to_string(static_cast<int64_t>(ClProxyWire::GetU64(payload + 12 + nameLength))));
-      } else if (tag == 2323) {
+    for (const EvReturnRecord& record : parsed) {
+      EvRestoreReturn::Item item;
+      if (record.tag == EvReturnData::kItemTag && EvRestoreReturn::DecodeItem(record.payload, item)) {
+        records.push_back("I:" + std::to_string(item.directory) + ":" + item.name + ":" + std::to_string(item.size));
+      } else if (record.tag == EvRestoreReturn::kCountTag && record.payload.size() == 4) {
         uint32_t count = 0;
-        std::memcpy(&count, payload, 4);  // the host's byte order
+        std::memcpy(&count, record.payload.data(), 4);  // the host's byte order
         records.push_back("C:" + std::to_string(count));
-      } else if (tag == 0) {
-        records.push_back("E:" + std::to_string(static_cast<int64_t>(ClProxyWire::GetU64(payload))));
+      } else if (record.tag == EvReturnData::kEndTag && record.payload.size() == 8) {
+        records.push_back("E:" + std::to_string(static_cast<int64_t>(ClProxyWire::GetU64(record.payload.data()))));
+      } else {
+        records.push_back("?" + std::to_string(record.tag));
       }
-      at += 8 + length;
     }
     return records;
   }
