@@ -250,6 +250,26 @@ void BackupStream(const std::string& dir) {
   Write(dir, "seed_tape_info", Join({Bytes{0x00}, BackupFrame(kTapeInfo, Payload(ClTapeInfoMsg("BC0001", "SER9")))}));
 }
 
+// fuzz_download_stream: a control byte, then frames as (type index, u16
+// length, payload); the indexes are those of kTypes in fuzz_download_stream.cpp.
+void DownloadStream(const std::string& dir) {
+  auto frame = [](uint8_t index, const std::string& payload) {
+    Bytes out{index, static_cast<uint8_t>(payload.size() >> 8), static_cast<uint8_t>(payload.size())};
+    out.insert(out.end(), payload.begin(), payload.end());
+    return out;
+  };
+  const uint8_t header = 0, data = 1, complete = 2, badEof = 3;
+  Write(dir, "seed_two_logs", Join({Bytes{0x01}, frame(header, "a.log"), frame(data, "aaa"), frame(header, "sub/b.log"),
+                                    frame(data, "bb"), frame(complete, "")}));
+  Write(dir, "seed_unsafe_name", Join({Bytes{0x01}, frame(header, "../x"), frame(data, "x"), frame(complete, "")}));
+  const Bytes bad = Payload(ClBadEofMsg("disk"));
+  Write(dir, "seed_bad_eof_mid_file", Join({Bytes{0x01}, frame(header, "c.log"), frame(data, "cut"),
+                                            frame(badEof, std::string(bad.begin(), bad.end())), frame(complete, "")}));
+  Write(dir, "seed_dir_change", Join({Bytes{0x00}, frame(header, "DCTmp"), frame(data, "D\t0\t1\t/lib\n"),
+                                      frame(complete, "")}));
+  Write(dir, "seed_cut_mid_file", Join({Bytes{0x00}, frame(header, "DCTmp"), frame(data, "part")}));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -262,10 +282,14 @@ int main(int argc, char** argv) {
   const std::string payloads = root + "/fuzz_message_payload";
   const std::string records = root + "/fuzz_file_records";
   const std::string backup = root + "/fuzz_backup_stream";
-  if (!MakeDir(root) || !MakeDir(frames) || !MakeDir(payloads) || !MakeDir(records) || !MakeDir(backup)) return 1;
+  const std::string download = root + "/fuzz_download_stream";
+  if (!MakeDir(root) || !MakeDir(frames) || !MakeDir(payloads) || !MakeDir(records) || !MakeDir(backup) ||
+      !MakeDir(download))
+    return 1;
   FrameDecoder(frames);
   MessagePayload(payloads);
   FileRecords(records);
   BackupStream(backup);
+  DownloadStream(download);
   return g_failed ? 1 : 0;
 }

@@ -3,13 +3,17 @@
 // completion ends the download).
 //
 // A file appears under its name only once complete: it is written to a
-// temporary file beside its target and renamed over the target when it ends
+// hidden temporary file beside its target and renamed over the target when it ends
 // (the next header, or the job completion). A cut transfer removes the
 // temporary and leaves an older file of that name as it was, so a caller
 // never reads a cut file as a whole one.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,6 +26,7 @@
 #include "FXLogWriter.h"
 #include "FXPath.h"
 #include "ProxyServicesPrivate.h"
+#include "ServiceDownload.h"
 
 namespace {
 
@@ -60,11 +65,20 @@ class Receiver {
                                             parent.c_str(), std::strerror(errno ? errno : EIO)));
     }
     m_sPath = path;
-    m_sTemporary = path + ".receiving";
-    m_file.reset(std::fopen(m_sTemporary.c_str(), "wb"));
+    // A hidden name of its own beside the target, made exclusively, so that
+    // no file the client names can be the temporary of another.
+    std::string temporary = (parent.empty() ? std::string() : parent + "/") + "." + last + ".receiving-XXXXXX";
+    const int descriptor = ::mkstemp(&temporary[0]);
+    if (descriptor < 0) {
+      const int errNo = errno;
+      return fail(FXErrorUtil::ErrorErrNo(FX_HERE, errNo, "Cannot create [%s]: %s", path.c_str(), std::strerror(errNo)));
+    }
+    ::fchmod(descriptor, 0644);
+    m_sTemporary = temporary;
+    m_file.reset(::fdopen(descriptor, "wb"));
     if (!m_file) {
       const int errNo = errno;
-      m_sTemporary.clear();
+      ::close(descriptor);
       return fail(FXErrorUtil::ErrorErrNo(FX_HERE, errNo, "Cannot create [%s]: %s", path.c_str(), std::strerror(errNo)));
     }
     FX_LOG(3, m_bLogFiles ? "Create client's log file [%s]" : "Downloading client's DCTmp file [%s]", path.c_str());
@@ -148,13 +162,15 @@ class Receiver {
 
 }  // namespace
 
-CWqError ProxyServicesPrivate::receiveFiles(bool logFiles, const std::string& destination) {
+CWqError ReceiveDownload(ClProxyConnection& link, bool logFiles, const std::string& destination,
+                         const std::function<void()>& cut) {
   Receiver receiver(logFiles);
   for (;;) {
     ClProxyMsg* received = nullptr;
-    CWqError result = receive(received, {}, getTimeOutValue(TIMEOUT_DOWNLOAD));
+    CWqError result = link.recvMessage(received, getTimeOutValue(TIMEOUT_DOWNLOAD));
     std::unique_ptr<ClProxyMsg> message(received);
     if (result.IsError()) {
+      cut();
       FX_LOG(-1, "%s", result.AsString().c_str());
       return result;
     }
@@ -187,7 +203,7 @@ CWqError ProxyServicesPrivate::receiveFiles(bool logFiles, const std::string& de
       FX_LOG(-1, "%s:unknown message:%d", receiver.path().c_str(), static_cast<int>(type));
     }
     if (!goOn) {
-      closeLink();  // the transfer is cut: what is still coming must not answer the next request
+      cut();  // what is still coming must not answer the next request
       return receiver.cut();
     }
   }
@@ -198,6 +214,10 @@ CWqError ProxyServicesPrivate::receiveFiles(bool logFiles, const std::string& de
   }
   FX_LOG(3, logFiles ? "All done" : "Dir Change file download completed.");
   return receiver.failure();
+}
+
+CWqError ProxyServicesPrivate::receiveFiles(bool logFiles, const std::string& destination) {
+  return ReceiveDownload(*m_pConnection, logFiles, destination, [this] { closeLink(); });
 }
 
 CWqError ProxyServicesPrivate::downloadLogFiles(const std::string& destDir, unsigned long logRequest) {

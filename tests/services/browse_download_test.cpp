@@ -37,6 +37,20 @@ std::string ReadAll(const std::string& path) {
 
 void WriteFile(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
+// The names in a folder, hidden ones included, sorted.
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (dirent* entry = ::readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 // The requester's end of the result stream: its records after the call, as
 // "I:<dir>:<name>:<size>" per item, "C:<count>" and "E:<code>".
 class Requester {
@@ -242,7 +256,7 @@ TEST_F(BrowseDownloadTest, LogFileSequences) {
   EXPECT_EQ("22", ReadAll(dest + "/a"));  // replaced, the second header's bytes only
   EXPECT_EQ("b", ReadAll(dest + "/sub/b.log"));
   EXPECT_EQ(1u, LogCount(dest + "/a:unknown message:32779"));
-  EXPECT_FALSE(FXPath::DoesPathExist(dest + "/a.receiving"));
+  EXPECT_EQ(std::vector<std::string>({"a", "sub"}), Names(dest));  // no temporary left
   EXPECT_TRUE(handle->instance()->isConnected());
 
   // The client reports one file failed: it is dropped, the others come, the call fails.
@@ -260,7 +274,7 @@ TEST_F(BrowseDownloadTest, LogFileSequences) {
   EXPECT_NE(std::string::npos, Texts(result).find("disk error"));
   EXPECT_EQ("older", ReadAll(dest + "/c"));
   EXPECT_EQ("dd", ReadAll(dest + "/d"));
-  EXPECT_FALSE(FXPath::DoesPathExist(dest + "/c.receiving"));
+  EXPECT_EQ(std::vector<std::string>({"a", "c", "d", "sub"}), Names(dest));
   EXPECT_TRUE(handle->instance()->isConnected());
 }
 
@@ -313,7 +327,7 @@ TEST_F(BrowseDownloadTest, CutLogTransfers) {
   EXPECT_EQ("older b", ReadAll(dest + "/b"));
   EXPECT_EQ("ok", ReadAll(dest + "/a"));
   EXPECT_FALSE(FXPath::DoesPathExist(root + "/escape"));
-  EXPECT_FALSE(FXPath::DoesPathExist(dest + "/b.receiving"));
+  EXPECT_EQ(std::vector<std::string>({"a", "b", "plain"}), Names(dest));
 }
 
 TEST_F(BrowseDownloadTest, DirChangeFile) {
@@ -352,7 +366,7 @@ TEST_F(BrowseDownloadTest, DirChangeFile) {
   result = handle->downloadDirChangeFile(dest, 2, 10, 1001);
   EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ETIME)) << result.AsString();
   EXPECT_EQ("second", ReadAll(dest));
-  EXPECT_FALSE(FXPath::DoesPathExist(dest + ".receiving"));
+  EXPECT_EQ(std::vector<std::string>({"dirChange.tmp"}), Names(root + "/jobs/1001"));
   EXPECT_FALSE(handle->instance()->isConnected());
   EXPECT_TRUE(FXErrorUtil::IsWin32(handle->downloadDirChangeFile(dest, 2, 10, 1001), 2250));
 }
