@@ -18,6 +18,7 @@
 #include "ClProxyFileHeader.h"
 #include "ClProxyMessages.h"
 #include "ClProxySerializer.h"
+#include "ClServiceMsgs.h"
 #include "ClProxyWire.h"
 #include "FuzzKnownTypes.h"
 
@@ -270,6 +271,21 @@ void DownloadStream(const std::string& dir) {
   Write(dir, "seed_cut_mid_file", Join({Bytes{0x00}, frame(header, "DCTmp"), frame(data, "part")}));
 }
 
+void BrowseReply(const std::string& dir) {
+  std::vector<ClClientBrowseRepMsg::ClientBrowseEntry_t> entries(5);
+  const char* names[] = {".", "..", "...x", "lib", ""};
+  for (size_t i = 0; i < entries.size(); ++i) {
+    entries[i].name = names[i];
+    entries[i].type = static_cast<uint32_t>(i % 3);
+    entries[i].size = static_cast<int64_t>(i) * 1000 - 1;
+    entries[i].value = 0644;
+  }
+  Write(dir, "seed_listing", Payload(ClClientBrowseRepMsg(entries)));
+  Write(dir, "seed_dots_only", Payload(ClClientBrowseRepMsg({entries[0], entries[1]})));
+  Write(dir, "seed_empty", Payload(ClClientBrowseRepMsg()));
+  Write(dir, "seed_count_beyond_bytes", Bytes{0x7F, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -283,13 +299,15 @@ int main(int argc, char** argv) {
   const std::string records = root + "/fuzz_file_records";
   const std::string backup = root + "/fuzz_backup_stream";
   const std::string download = root + "/fuzz_download_stream";
+  const std::string browse = root + "/fuzz_browse_reply";
   if (!MakeDir(root) || !MakeDir(frames) || !MakeDir(payloads) || !MakeDir(records) || !MakeDir(backup) ||
-      !MakeDir(download))
+      !MakeDir(download) || !MakeDir(browse))
     return 1;
   FrameDecoder(frames);
   MessagePayload(payloads);
   FileRecords(records);
   BackupStream(backup);
   DownloadStream(download);
+  BrowseReply(browse);
   return g_failed ? 1 : 0;
 }

@@ -59,8 +59,8 @@ class EvReturnData {
   unsigned long m_ulCode;
   long long m_llSequence;
   int m_iDescriptor;
-  bool m_bFlag;
-  CKxNetwork* m_pNetwork;
+  [[maybe_unused]] bool m_bFlag;               // the requester's; kept, not read here
+  [[maybe_unused]] CKxNetwork* m_pNetwork;     // passed through
   std::vector<uint8_t> m_buffer;
   bool m_bEnded = false;
   CWqError m_failure;

@@ -17,7 +17,7 @@ class EvJobReturnData : public EvReturnData {
   ~EvJobReturnData() override {}
 
  private:
-  int64_t m_llReserved;
+  [[maybe_unused]] int64_t m_llReserved;  // set, not read
 };
 
 class EvRestoreReturn : public EvJobReturnData {
@@ -52,7 +52,7 @@ class EvRestoreReturn : public EvJobReturnData {
 
  private:
   int32_t m_iItemCount;
-  int64_t m_llReserved;
+  [[maybe_unused]] int64_t m_llReserved;  // set, not read
   int32_t m_iType;
   char m_szSourcePath[kSourcePathBytes];
 };

@@ -17,6 +17,7 @@
 #include "FXErrorUtil.h"
 #include "FXLogWriter.h"
 #include "ProxyServicesPrivate.h"
+#include "ServiceBrowse.h"
 
 namespace {
 
@@ -41,6 +42,25 @@ CWqError EndFailed(bool fillResponse, EvRestoreReturn& stream, App::MachineBrows
 }
 
 }  // namespace
+
+void DeliverBrowseEntries(const std::vector<ClClientBrowseRepMsg::ClientBrowseEntry_t>& entries,
+                          std::vector<CNMessageBase>* items, EvRestoreReturn& stream) {
+  for (const ClClientBrowseRepMsg::ClientBrowseEntry_t& entry : entries) {
+    if (entry.name == "." || entry.name == "..") continue;
+    const int64_t directory = entry.type == 1 ? 1 : 0;
+    if (!items) {
+      stream.returnItem(static_cast<unsigned long>(directory), entry.name.c_str(), entry.value, entry.size, 0, 0, 0,
+                        0);
+      continue;
+    }
+    App::MachineBrowseItem item;
+    item.setint64(1, 1, directory, kItemTag, 0x28dad6);
+    item.setstring(5, 5, entry.name, kItemTag, 0x337a8b);
+    item.setint64(2, 2, static_cast<int64_t>(entry.value), kItemTag, 0xa710c2);
+    item.setint64(3, 3, entry.size, kItemTag, 0x282b9d);
+    items->push_back(item);
+  }
+}
 
 CWqError ProxyServicesPrivate::machineBrowse(char* path, CWqSocket socket, long sequenceNumber,
                                              unsigned long requestedDriveTypes, bool fillResponse,
@@ -95,21 +115,7 @@ CWqError ProxyServicesPrivate::machineBrowse(char* path, CWqSocket socket, long 
         return EndFailed(fillResponse, stream, machineBrowseResp, "Invalid message for browse request.",
                          FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "Invalid message for browse request."));
       }
-      for (const ClClientBrowseRepMsg::ClientBrowseEntry_t& entry : listing->browseData()) {
-        if (entry.name == "." || entry.name == "..") continue;
-        const int64_t directory = entry.type == 1 ? 1 : 0;
-        if (!fillResponse) {
-          stream.returnItem(static_cast<unsigned long>(directory), entry.name.c_str(), entry.value, entry.size, 0, 0,
-                            0, 0);
-          continue;
-        }
-        App::MachineBrowseItem item;
-        item.setint64(1, 1, directory, kItemTag, 0x28dad6);
-        item.setstring(5, 5, entry.name, kItemTag, 0x337a8b);
-        item.setint64(2, 2, static_cast<int64_t>(entry.value), kItemTag, 0xa710c2);
-        item.setint64(3, 3, entry.size, kItemTag, 0x282b9d);
-        items->push_back(item);
-      }
+      DeliverBrowseEntries(listing->browseData(), fillResponse ? items : nullptr, stream);
       if (!fillResponse) stream.end(0);
       FX_LOG(2, "MachineBrowse Finished -- Path = %s, SequenceNumber = %lld", path,
              static_cast<long long>(sequenceNumber));
