@@ -313,7 +313,9 @@ TEST_F(BrowseDownloadTest, CutLogTransfers) {
     daemon.ScriptNext(DOWNLOAD_LOG_FILE_MSG, script);
     CWqError result = handle->downloadLogFiles(dest, 1);
     if (c.errNo) {
-      if (c.errNo > 0) EXPECT_TRUE(FXErrorUtil::IsErrNo(result, c.errNo)) << result.AsString();
+      if (c.errNo > 0) {
+        EXPECT_TRUE(FXErrorUtil::IsErrNo(result, c.errNo)) << result.AsString();
+      }
       EXPECT_TRUE(result.IsError());
       EXPECT_FALSE(handle->instance()->isConnected());
     } else {
