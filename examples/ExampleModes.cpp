@@ -4,6 +4,8 @@ const std::vector<ExampleMode>& ExampleModes() {
   static const std::vector<ExampleMode> modes = {
       ScanMode(),  // the default
       ServiceMode(),
+      BrowseMode(),
+      DownloadMode(),
   };
   return modes;
 }

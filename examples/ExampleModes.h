@@ -25,6 +25,10 @@ struct ExampleMode {
 ExampleMode ScanMode();
 // The out-of-job services of one client (ExampleServiceMode.cpp).
 ExampleMode ServiceMode();
+// A folder of the client listed, streamed or into a response (ExampleBrowseMode.cpp).
+ExampleMode BrowseMode();
+// The client's logs and directory-change file fetched (ExampleDownloadMode.cpp).
+ExampleMode DownloadMode();
 
 // Every mode, the default first.
 const std::vector<ExampleMode>& ExampleModes();

@@ -23,6 +23,9 @@ struct ExampleOptions {
   int logLevel = 0;
   // The scan mode.
   std::string contentDir;  // empty: a sample tree made for the run
+  // The browse mode.
+  std::string browsePath = "/";
+  bool browseResponse = false;
 };
 
 // Refuses an empty value ("--content=" or "--content ''").

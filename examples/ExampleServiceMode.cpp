@@ -11,15 +11,11 @@
 #include <ctime>
 #include <string>
 
-#include <nlohmann/json.hpp>
-
 #include "ExampleFiles.h"
 #include "ExampleJob.h"
 #include "ExampleModes.h"
 #include "FXErrorUtil.h"
-#include "RecordRegistry.h"
-#include "RecordsJsonLoader.h"
-#include "ScopedSettingsRoot.h"
+#include "ServiceClient.h"
 #include "SimServiceDaemon.h"
 #include "service/ProxyServices.h"
 #include "service/ProxyServicesPrivate.h"
@@ -27,22 +23,6 @@
 namespace {
 
 const char kFolderName[] = "QGPL/NEWLIB";
-
-CWqError LoadClientRecord(const std::string& path, uint16_t daemonPort) {
-  nlohmann::json client = nlohmann::json::object();
-  client["clientId"] = ExampleJob::kClientId;
-  client["name"] = std::string(ExampleJob::kClientName);
-  client["osId"] = 118;
-  client["values"] = {{"KXDPort", daemonPort},
-                      {"NetworkHostname", std::string(ExampleJob::kHost)},
-                      {"DisplayName", std::string("IBM i ") + ExampleJob::kClientName}};
-  nlohmann::json records = nlohmann::json::object();
-  records["clients"] = nlohmann::json::array({client});
-  CWqError result = WriteWholeFile(path, records.dump(2) + "\n");
-  if (!result.IsError()) result = RecordsJsonLoader::LoadFile(path, RecordRegistry::Instance());
-  if (!result.IsError()) std::printf("records: %s written and loaded\n", path.c_str());
-  return result;
-}
 
 CWqError StepFailed(CWqError error, const char* step) {
   error.Push(FX_HERE, "Step '%s' of the service run failed", step);
@@ -103,31 +83,13 @@ CWqError RunOperations(SimServiceDaemon& daemon, const std::string& clientFolder
 }
 
 CWqError RunServices(const ExampleOptions& options) {
-  ScopedSettingsRoot settingsRoot;
-  if (settingsRoot.path().empty())
-    return FXErrorUtil::ErrorErrNo(FX_HERE, EIO, "No temporary settings store could be made");
-  CWqError result = ExampleJob::SeedSettings();
-  std::string outputDir;
-  if (!result.IsError()) result = PrepareOutputFolder(options.outputDir, outputDir);
-  const std::string clientFolder = outputDir + "/client";
-  if (!result.IsError()) result = MakeFolders(clientFolder + "/QGPL");
+  ServiceClient client;
+  CWqError result = client.Prepare(options);
+  if (!result.IsError()) result = MakeFolders(client.clientFolder() + "/QGPL");
   if (result.IsError()) return result;
-
-  SimServiceDaemon daemon;
-  daemon.SetClientFolder(clientFolder);
-  daemon.SetTapeHeartbeats(2);
-  result = daemon.Start();
-  if (!result.IsError()) {
-    std::printf("client daemon: simulated service side of %s on %s:%u over %s\n", ExampleJob::kClientName,
-                ExampleJob::kHost, static_cast<unsigned>(daemon.GetPort()), clientFolder.c_str());
-    result = LoadClientRecord(outputDir + "/service-records.json", daemon.GetPort());
-  }
-  if (!result.IsError()) result = RunOperations(daemon, clientFolder);
-  // The release thread and the cached connections go before the daemon.
-  ProxyServicesCache::Reset();
-  daemon.Stop();
-  RecordRegistry::Instance().Reset();
-  return result;
+  client.daemon().SetTapeHeartbeats(2);
+  result = client.Start();
+  return result.IsError() ? result : RunOperations(client.daemon(), client.clientFolder());
 }
 
 void AddServiceOptions(CLI::App&, ExampleOptions&) {}

@@ -18,6 +18,7 @@
 #include "ClProxyFileHeader.h"
 #include "ClProxyMessages.h"
 #include "ClProxySerializer.h"
+#include "ClServiceMsgs.h"
 #include "ClProxyWire.h"
 #include "FuzzKnownTypes.h"
 
@@ -250,6 +251,41 @@ void BackupStream(const std::string& dir) {
   Write(dir, "seed_tape_info", Join({Bytes{0x00}, BackupFrame(kTapeInfo, Payload(ClTapeInfoMsg("BC0001", "SER9")))}));
 }
 
+// fuzz_download_stream: a control byte, then frames as (type index, u16
+// length, payload); the indexes are those of kTypes in fuzz_download_stream.cpp.
+void DownloadStream(const std::string& dir) {
+  auto frame = [](uint8_t index, const std::string& payload) {
+    Bytes out{index, static_cast<uint8_t>(payload.size() >> 8), static_cast<uint8_t>(payload.size())};
+    out.insert(out.end(), payload.begin(), payload.end());
+    return out;
+  };
+  const uint8_t header = 0, data = 1, complete = 2, badEof = 3;
+  Write(dir, "seed_two_logs", Join({Bytes{0x01}, frame(header, "a.log"), frame(data, "aaa"), frame(header, "sub/b.log"),
+                                    frame(data, "bb"), frame(complete, "")}));
+  Write(dir, "seed_unsafe_name", Join({Bytes{0x01}, frame(header, "../x"), frame(data, "x"), frame(complete, "")}));
+  const Bytes bad = Payload(ClBadEofMsg("disk"));
+  Write(dir, "seed_bad_eof_mid_file", Join({Bytes{0x01}, frame(header, "c.log"), frame(data, "cut"),
+                                            frame(badEof, std::string(bad.begin(), bad.end())), frame(complete, "")}));
+  Write(dir, "seed_dir_change", Join({Bytes{0x00}, frame(header, "DCTmp"), frame(data, "D\t0\t1\t/lib\n"),
+                                      frame(complete, "")}));
+  Write(dir, "seed_cut_mid_file", Join({Bytes{0x00}, frame(header, "DCTmp"), frame(data, "part")}));
+}
+
+void BrowseReply(const std::string& dir) {
+  std::vector<ClClientBrowseRepMsg::ClientBrowseEntry_t> entries(5);
+  const char* names[] = {".", "..", "...x", "lib", ""};
+  for (size_t i = 0; i < entries.size(); ++i) {
+    entries[i].name = names[i];
+    entries[i].type = static_cast<uint32_t>(i % 3);
+    entries[i].size = static_cast<int64_t>(i) * 1000 - 1;
+    entries[i].value = 0644;
+  }
+  Write(dir, "seed_listing", Payload(ClClientBrowseRepMsg(entries)));
+  Write(dir, "seed_dots_only", Payload(ClClientBrowseRepMsg({entries[0], entries[1]})));
+  Write(dir, "seed_empty", Payload(ClClientBrowseRepMsg()));
+  Write(dir, "seed_count_beyond_bytes", Bytes{0x7F, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0});
+}
+
 }  // namespace
 
 // DR status files: a saved record, one with a tape list, a foreign record.
@@ -276,14 +312,18 @@ int main(int argc, char** argv) {
   const std::string payloads = root + "/fuzz_message_payload";
   const std::string records = root + "/fuzz_file_records";
   const std::string backup = root + "/fuzz_backup_stream";
+  const std::string download = root + "/fuzz_download_stream";
+  const std::string browse = root + "/fuzz_browse_reply";
   const std::string drStatus = root + "/fuzz_dr_status_file";
   if (!MakeDir(root) || !MakeDir(frames) || !MakeDir(payloads) || !MakeDir(records) || !MakeDir(backup) ||
-      !MakeDir(drStatus))
+      !MakeDir(download) || !MakeDir(browse) || !MakeDir(drStatus))
     return 1;
   FrameDecoder(frames);
   MessagePayload(payloads);
   FileRecords(records);
   BackupStream(backup);
+  DownloadStream(download);
+  BrowseReply(browse);
   DRStatusFile(drStatus);
   return g_failed ? 1 : 0;
 }

@@ -199,11 +199,20 @@ const char* SizeLabel(size_t size, char* buffer, size_t capacity) {
 
 int CompareWithRaw(int argc, char** argv, const char* subjectName, const SubjectRun& subject, size_t defaultMegabytes,
                    int defaultRounds) {
+  const SubjectRun raw = [](const CpuPair& cpus, size_t blockSize, size_t count, double&) {
+    return RunRaw(cpus, blockSize, count);
+  };
+  return CompareWithBaseline(argc, argv, subjectName, subject, raw, {4 * 1024, 64 * 1024, 1024 * 1024},
+                             defaultMegabytes, defaultRounds);
+}
+
+int CompareWithBaseline(int argc, char** argv, const char* subjectName, const SubjectRun& subject,
+                        const SubjectRun& baseline, const std::vector<size_t>& sizes, size_t defaultMegabytes,
+                        int defaultRounds) {
   size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : defaultMegabytes;
   if (megabytes == 0) megabytes = defaultMegabytes;
   int rounds = argc > 2 ? std::atoi(argv[2]) : defaultRounds;
   if (rounds <= 0) rounds = defaultRounds;
-  const size_t sizes[] = {4 * 1024, 64 * 1024, 1024 * 1024};
   const CpuPair cpus = ChooseCpus();
   if (cpus.receiver >= 0)
     std::printf("threads pinned: sender on CPU %d, receiver on CPU %d; %d rounds of %zu MiB per size\n", cpus.sender,
@@ -211,23 +220,23 @@ int CompareWithRaw(int argc, char** argv, const char* subjectName, const Subject
   else
     std::printf("one CPU: threads not pinned; %d rounds of %zu MiB per size\n", rounds, megabytes);
 
-  std::printf("%-8s %10s %12s %7s %13s %13s %12s\n", "size", "raw MB/s", "subject MB/s", "ratio", "raw cpu s/GiB",
+  std::printf("%-8s %10s %12s %7s %13s %13s %12s\n", "size", "base MB/s", "subject MB/s", "ratio", "base cpu s/GiB",
               "subj cpu s/GiB", "allocs/block");
   std::printf("(subject: %s)\n", subjectName);
   for (size_t size : sizes) {
     const size_t count = megabytes * 1024 * 1024 / size;
     const double gib = static_cast<double>(size) * count / (1024.0 * 1024 * 1024);
     std::vector<double> raw, measured, ratio, rawCpu, subjectCpu;
-    double allocations = 0;
+    double allocations = 0, baselineAllocations = 0;
     for (int round = 0; round < rounds; ++round) {
       // Alternate which goes first, so neither always meets a warmer machine.
       Sample r, c;
       if (round % 2 == 0) {
-        r = RunRaw(cpus, size, count);
+        r = baseline(cpus, size, count, baselineAllocations);
         c = subject(cpus, size, count, allocations);
       } else {
         c = subject(cpus, size, count, allocations);
-        r = RunRaw(cpus, size, count);
+        r = baseline(cpus, size, count, baselineAllocations);
       }
       if (r.seconds <= 0 || c.seconds <= 0) {
         std::fprintf(stderr, "a run failed (%s)\n", r.seconds <= 0 ? "raw" : subjectName);

@@ -64,6 +64,10 @@ using SubjectRun = std::function<Sample(const CpuPair& cpus, size_t blockSize, s
 // Arguments: [megabytes per round] [rounds]. Returns the exit status.
 int CompareWithRaw(int argc, char** argv, const char* subjectName, const SubjectRun& subject, size_t defaultMegabytes,
                    int defaultRounds);
+// The same with a baseline of the caller's and the block sizes given.
+int CompareWithBaseline(int argc, char** argv, const char* subjectName, const SubjectRun& subject,
+                        const SubjectRun& baseline, const std::vector<size_t>& sizes, size_t defaultMegabytes,
+                        int defaultRounds);
 
 // "4 KiB", "1 MiB".
 const char* SizeLabel(size_t size, char* buffer, size_t capacity);

@@ -62,3 +62,17 @@ void EvReturnData::end(long long code) {
   write(kEndTag, payload, sizeof payload);
   m_bEnded = true;
 }
+
+bool ParseReturnRecords(const std::vector<uint8_t>& bytes, std::vector<EvReturnRecord>& records) {
+  size_t at = 0;
+  while (bytes.size() - at >= 8) {
+    const uint32_t length = ClProxyWire::GetU32(bytes.data() + at + 4);
+    if (bytes.size() - at - 8 < length) return false;
+    EvReturnRecord record;
+    record.tag = ClProxyWire::GetU32(bytes.data() + at);
+    record.payload.assign(bytes.begin() + static_cast<long>(at + 8), bytes.begin() + static_cast<long>(at + 8 + length));
+    records.push_back(std::move(record));
+    at += 8 + length;
+  }
+  return at == bytes.size();
+}

@@ -18,6 +18,15 @@
 class CWqSocket;
 class CKxNetwork;
 
+// One record of a result stream, as the requester reads it.
+struct EvReturnRecord {
+  uint32_t tag = 0;
+  std::vector<uint8_t> payload;
+};
+// Splits a result stream's bytes into its records; false when the bytes end
+// inside a record (the records before it are kept).
+bool ParseReturnRecords(const std::vector<uint8_t>& bytes, std::vector<EvReturnRecord>& records);
+
 class EvReturnData {
  public:
   static const uint32_t kEndTag = 0;
@@ -50,8 +59,8 @@ class EvReturnData {
   unsigned long m_ulCode;
   long long m_llSequence;
   int m_iDescriptor;
-  bool m_bFlag;
-  CKxNetwork* m_pNetwork;
+  [[maybe_unused]] bool m_bFlag;               // the requester's; kept, not read here
+  [[maybe_unused]] CKxNetwork* m_pNetwork;     // passed through
   std::vector<uint8_t> m_buffer;
   bool m_bEnded = false;
   CWqError m_failure;

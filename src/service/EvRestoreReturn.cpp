@@ -43,3 +43,16 @@ void EvRestoreReturn::end(long long code) {
   }
   EvReturnData::end(code);
 }
+
+bool EvRestoreReturn::DecodeItem(const std::vector<uint8_t>& payload, Item& item) {
+  if (payload.size() < 8) return false;
+  const uint32_t nameLength = ClProxyWire::GetU32(payload.data() + 4);
+  if (payload.size() != 8 + static_cast<size_t>(nameLength) + 28) return false;
+  const uint8_t* p = payload.data();
+  item.directory = ClProxyWire::GetU32(p);
+  item.name.assign(reinterpret_cast<const char*>(p + 8), nameLength);
+  p += 8 + nameLength;
+  item.value = ClProxyWire::GetU32(p);
+  item.size = static_cast<int64_t>(ClProxyWire::GetU64(p + 4));
+  return true;
+}

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "EvReturnData.h"
 
@@ -15,11 +17,21 @@ class EvJobReturnData : public EvReturnData {
   ~EvJobReturnData() override {}
 
  private:
-  int64_t m_llReserved;
+  [[maybe_unused]] int64_t m_llReserved;  // set, not read
 };
 
 class EvRestoreReturn : public EvJobReturnData {
  public:
+  // One browse item as returnItem writes it (u32 directory flag, u32 name
+  // length, the name, u32 value, i64 size, four u32; big-endian).
+  struct Item {
+    uint32_t directory = 0;
+    std::string name;
+    uint32_t value = 0;
+    int64_t size = 0;
+  };
+  static bool DecodeItem(const std::vector<uint8_t>& payload, Item& item);
+
   static const unsigned long kStreamCode = 1004;
   static const uint32_t kCountTag = 2323;
   static const size_t kSourcePathBytes = 1024;
@@ -40,7 +52,7 @@ class EvRestoreReturn : public EvJobReturnData {
 
  private:
   int32_t m_iItemCount;
-  int64_t m_llReserved;
+  [[maybe_unused]] int64_t m_llReserved;  // set, not read
   int32_t m_iType;
   char m_szSourcePath[kSourcePathBytes];
 };

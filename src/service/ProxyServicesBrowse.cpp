@@ -1,6 +1,7 @@
 // Machine browse: one directory of the client listed into the requester's
 // response or streamed back to the requester.
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -16,6 +17,7 @@
 #include "FXErrorUtil.h"
 #include "FXLogWriter.h"
 #include "ProxyServicesPrivate.h"
+#include "ServiceBrowse.h"
 
 namespace {
 
@@ -24,13 +26,41 @@ const int kBrowseStreamType = 1025;
 const uint32_t kRespTag = 0x1ea21501;
 const uint32_t kItemTag = 0x1e9e3444;
 
+// The code a failed browse ends the requester's stream with: never 0, which
+// the requester would take for an empty folder.
+long long FailureCode(const CWqError& error) {
+  const int errNo = FXErrorUtil::IsErrNo(error) ? FXErrorUtil::GetErrNo(error) : 0;
+  return errNo != 0 ? errNo : EIO;
+}
+
 // Ends a failed browse where the requester looks for it.
-void EndFailed(bool fillResponse, EvRestoreReturn& stream, App::MachineBrowseResp* response, const std::string& text) {
+CWqError EndFailed(bool fillResponse, EvRestoreReturn& stream, App::MachineBrowseResp* response,
+                   const std::string& text, CWqError error) {
   if (fillResponse) response->setLastErrorEnglishA("%s", text.c_str());
-  else stream.end(0);
+  else stream.end(FailureCode(error));
+  return error;
 }
 
 }  // namespace
+
+void DeliverBrowseEntries(const std::vector<ClClientBrowseRepMsg::ClientBrowseEntry_t>& entries,
+                          std::vector<CNMessageBase>* items, EvRestoreReturn& stream) {
+  for (const ClClientBrowseRepMsg::ClientBrowseEntry_t& entry : entries) {
+    if (entry.name == "." || entry.name == "..") continue;
+    const int64_t directory = entry.type == 1 ? 1 : 0;
+    if (!items) {
+      stream.returnItem(static_cast<unsigned long>(directory), entry.name.c_str(), entry.value, entry.size, 0, 0, 0,
+                        0);
+      continue;
+    }
+    App::MachineBrowseItem item;
+    item.setint64(1, 1, directory, kItemTag, 0x28dad6);
+    item.setstring(5, 5, entry.name, kItemTag, 0x337a8b);
+    item.setint64(2, 2, static_cast<int64_t>(entry.value), kItemTag, 0xa710c2);
+    item.setint64(3, 3, entry.size, kItemTag, 0x282b9d);
+    items->push_back(item);
+  }
+}
 
 CWqError ProxyServicesPrivate::machineBrowse(char* path, CWqSocket socket, long sequenceNumber,
                                              unsigned long requestedDriveTypes, bool fillResponse,
@@ -38,35 +68,32 @@ CWqError ProxyServicesPrivate::machineBrowse(char* path, CWqSocket socket, long 
                                              CKxNetwork* network) {
   auto_lock lock(&m_mutex);
   if (!linkOpen()) return FXErrorUtil::ErrorErrNo(FX_HERE, EFAULT, "MachineBrowseResp::machineBrowse failed");
+  if (!path) return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "No path to browse given");
   std::vector<CNMessageBase>* items = nullptr;
   if (fillResponse) {
     if (!machineBrowseResp || !genericResp)
       return FXErrorUtil::ErrorErrNo(
           FX_HERE, EINVAL,
           "Invalid argument pass to remoteMachineBrowse (machineBrowseResp==NULL || genericResp==NULL)");
-    machineBrowseResp->setstring(1, 1, path ? path : "", kRespTag, 0x346425);
+    machineBrowseResp->setstring(1, 1, path, kRespTag, 0x346425);
     items = machineBrowseResp->getlistobject(2, 5, kRespTag, 0x99d756, true);
     if (!items) return FXErrorUtil::ErrorErrNo(FX_HERE, EFAULT, "MachineBrowseResp::getBrowseItems failed");
   }
-  FX_LOG(2, "Starting MachineBrowse -- Path = %s, SequenceNumber = %lld, requestedDriveTypes = %lX", path ? path : "",
+  FX_LOG(2, "Starting MachineBrowse -- Path = %s, SequenceNumber = %lld, requestedDriveTypes = %lX", path,
          static_cast<long long>(sequenceNumber), requestedDriveTypes);
 
   EvRestoreReturn stream(sequenceNumber, kBrowseStreamType, true, &socket, network);
   stream.setSourcePath("");
 
-  ClClientBrowseReqMsg request(path ? path : "");
+  ClClientBrowseReqMsg request(path);
   CWqError result = send(request);
-  if (result.IsError()) {
-    EndFailed(fillResponse, stream, machineBrowseResp, result.AsString());
-    return result.Push(FX_HERE);
-  }
+  if (result.IsError()) return EndFailed(fillResponse, stream, machineBrowseResp, result.AsString(), result.Push(FX_HERE));
   ClProxyMsg* received = nullptr;
   result = receive(received, {}, getTimeOutValue(TIMEOUT_BROWSE_REPLY));
   std::unique_ptr<ClProxyMsg> reply(received);
   if (result.IsError()) {
     FX_LOG(-1, "%s", result.AsString().c_str());
-    EndFailed(fillResponse, stream, machineBrowseResp, result.AsString());
-    return result;
+    return EndFailed(fillResponse, stream, machineBrowseResp, result.AsString(), result);
   }
 
   switch (reply->getMsgType()) {
@@ -78,33 +105,19 @@ CWqError ProxyServicesPrivate::machineBrowse(char* path, CWqSocket socket, long 
         failed->get(name, code, text);
       }
       FX_LOG(0, "got failure message:%s", text.c_str());
-      EndFailed(fillResponse, stream, machineBrowseResp, text);
-      return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "%s", text.c_str());
+      return EndFailed(fillResponse, stream, machineBrowseResp, text,
+                       FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "%s", text.c_str()));
     }
     case BROWSE_REPLY_MSG: {
       ClClientBrowseRepMsg* listing = dynamic_cast<ClClientBrowseRepMsg*>(reply.get());
       if (!listing) {
         closeLink();  // an answer it cannot use: a later one must not answer the next request
-        EndFailed(fillResponse, stream, machineBrowseResp, "Invalid message for browse request.");
-        return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "Invalid message for browse request.");
+        return EndFailed(fillResponse, stream, machineBrowseResp, "Invalid message for browse request.",
+                         FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "Invalid message for browse request."));
       }
-      for (const ClClientBrowseRepMsg::ClientBrowseEntry_t& entry : listing->browseData()) {
-        if (entry.name == "." || entry.name == "..") continue;
-        const int64_t directory = entry.type == 1 ? 1 : 0;
-        if (!fillResponse) {
-          stream.returnItem(static_cast<unsigned long>(directory), entry.name.c_str(), entry.value, entry.size, 0, 0,
-                            0, 0);
-          continue;
-        }
-        App::MachineBrowseItem item;
-        item.setint64(1, 1, directory, kItemTag, 0x28dad6);
-        item.setstring(5, 5, entry.name, kItemTag, 0x337a8b);
-        item.setint64(2, 2, static_cast<int64_t>(entry.value), kItemTag, 0xa710c2);
-        item.setint64(3, 3, entry.size, kItemTag, 0x282b9d);
-        items->push_back(item);
-      }
+      DeliverBrowseEntries(listing->browseData(), fillResponse ? items : nullptr, stream);
       if (!fillResponse) stream.end(0);
-      FX_LOG(2, "MachineBrowse Finished -- Path = %s, SequenceNumber = %lld", path ? path : "",
+      FX_LOG(2, "MachineBrowse Finished -- Path = %s, SequenceNumber = %lld", path,
              static_cast<long long>(sequenceNumber));
       return CWqError::Success();
     }
@@ -112,9 +125,10 @@ CWqError ProxyServicesPrivate::machineBrowse(char* path, CWqSocket socket, long 
       const unsigned type = reply->getMsgType();
       FX_LOG(0, "unexpected message %x", type);
       closeLink();
-      if (fillResponse) machineBrowseResp->setLastErrorEnglishA("Unexpected message [%d] from client.", type);
-      else stream.end(0);
-      return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "Unexpected message [%d] from client.", type);
+      char text[64];
+      std::snprintf(text, sizeof text, "Unexpected message [%d] from client.", type);
+      return EndFailed(fillResponse, stream, machineBrowseResp, text,
+                       FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "Unexpected message [%d] from client.", type));
     }
   }
 }

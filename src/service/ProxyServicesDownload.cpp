@@ -1,13 +1,24 @@
 // Log and directory-change downloads: a request, then the client's
 // file-transfer sequence (a header starts a file, data follows, the job
 // completion ends the download).
+//
+// A file appears under its name only once complete: it is written to a
+// hidden temporary file beside its target and renamed over the target when it ends
+// (the next header, or the job completion). A cut transfer removes the
+// temporary and leaves an older file of that name as it was, so a caller
+// never reads a cut file as a whole one.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "ClBasicMsgs.h"
+#include "ClFileStreamMsgs.h"
 #include "ClProxyClientConnection.h"
 #include "ClProxyTimeouts.h"
 #include "ClServiceMsgs.h"
@@ -15,73 +26,199 @@
 #include "FXLogWriter.h"
 #include "FXPath.h"
 #include "ProxyServicesPrivate.h"
+#include "ServiceDownload.h"
 
 namespace {
 
-// A name the client sends for a log file: one plain component, so that the
-// file lands in the destination folder and nowhere else.
-bool PlainName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-         name.find('\0') == std::string::npos;
+// A name the client sends for a log file: relative, and every component a
+// plain name, so that the file lands inside the destination folder.
+bool SafeRelativeName(const std::string& name) {
+  if (name.empty() || name[0] == '/' || name.find('\0') != std::string::npos) return false;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = name.find('/', start);
+    const std::string part = name.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (part.empty() || part == "." || part == "..") return false;
+    if (end == std::string::npos) return true;
+    start = end + 1;
+  }
 }
 
-// One download's receiving side.
+// One download's receiving side: the file being written and the download's
+// first failure.
 class Receiver {
  public:
   explicit Receiver(bool logFiles) : m_bLogFiles(logFiles) {}
-  ~Receiver() { close(); }
+  ~Receiver() { discard(); }
 
-  // Starts the file at `path` (truncating it); a file that cannot be opened
-  // is remembered as the download's failure and its data dropped.
-  void start(const std::string& path) {
-    close();
-    m_sPath = path;
+  // Finishes the file before and starts `path`. False when the transfer must
+  // be cut (the file cannot be made).
+  bool start(const std::string& path) {
+    if (!finish()) return false;
     FX_LOG(3, "will receive data to %s", path.c_str());
     std::string parent, last;
     FXPath::SplitParentPath(path, parent, last);
     if (!parent.empty() && !FXPath::DoesPathExist(parent)) {
       FX_LOG(3, "destination folder does not exists. will create %s", parent.c_str());
-      CWqDirectory::Create(parent, true);
+      if (!CWqDirectory::Create(parent, true))
+        return fail(FXErrorUtil::ErrorErrNo(FX_HERE, errno ? errno : EIO, "Cannot make the folder [%s]: %s",
+                                            parent.c_str(), std::strerror(errno ? errno : EIO)));
     }
-    m_file.open(path, std::ios::out | std::ios::binary | std::ios::trunc);
-    FX_LOG(3, m_bLogFiles ? "Create client's log file [%s]" : "Downloading client's DCTmp file [%s]", path.c_str());
-    if (!m_file.is_open()) fail(EACCES, "Cannot create [%s]", path);
-  }
-  void refuse(const std::string& name) {
-    close();
-    m_sPath.clear();
-    FX_LOG(-1, "Refusing the client's log file name [%s]: it would leave the destination folder", name.c_str());
-    fail(EACCES, "The client's log file name [%s] was refused", name);
-  }
-  void write(const ClBlobMsg& block) {
-    if (!m_file.is_open()) return;  // data before any header, or of a refused file
-    m_file.write(reinterpret_cast<const char*>(block.getBlob()), block.getBlobSize());
+    m_sPath = path;
+    // A hidden name of its own beside the target, made exclusively, so that
+    // no file the client names can be the temporary of another.
+    std::string temporary = (parent.empty() ? std::string() : parent + "/") + "." + last + ".receiving-XXXXXX";
+    const int descriptor = ::mkstemp(&temporary[0]);
+    if (descriptor < 0) {
+      const int errNo = errno;
+      return fail(FXErrorUtil::ErrorErrNo(FX_HERE, errNo, "Cannot create [%s]: %s", path.c_str(), std::strerror(errNo)));
+    }
+    ::fchmod(descriptor, 0644);
+    m_sTemporary = temporary;
+    m_file.reset(::fdopen(descriptor, "wb"));
     if (!m_file) {
-      fail(EIO, "Cannot write [%s]", m_sPath);
-      m_file.close();
+      const int errNo = errno;
+      ::close(descriptor);
+      return fail(FXErrorUtil::ErrorErrNo(FX_HERE, errNo, "Cannot create [%s]: %s", path.c_str(), std::strerror(errNo)));
     }
+    FX_LOG(3, m_bLogFiles ? "Create client's log file [%s]" : "Downloading client's DCTmp file [%s]", path.c_str());
+    ++m_iStarted;
+    return true;
   }
-  void close() {
-    if (!m_file.is_open()) return;
-    m_file.close();
-    if (m_file.fail()) fail(EIO, "Cannot write [%s]", m_sPath);
+  // False when the transfer must be cut: data before any header, or a
+  // failed write.
+  bool write(const ClBlobMsg& block) {
+    if (!m_file) {
+      if (m_bDropping) return true;  // the rest of a file the client reported failed
+      return fail(FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "The client sent data before any file header"));
+    }
+    const uint32_t size = block.getBlobSize();
+    if (size && std::fwrite(block.getBlob(), 1, size, m_file.get()) != size) {
+      const int errNo = errno ? errno : EIO;
+      return fail(
+          FXErrorUtil::ErrorErrNo(FX_HERE, errNo, "Cannot write [%s]: %s", m_sPath.c_str(), std::strerror(errNo)));
+    }
+    return true;
   }
+  // The client reported the current file failed: its data are dropped, the
+  // download goes on, and the call fails at its end.
+  void failedByClient(const std::string& text) {
+    FX_LOG(-1, "The client failed to send [%s]: %s", m_sPath.c_str(), text.c_str());
+    if (!m_failure.IsError())
+      m_failure = FXErrorUtil::ErrorErrNo(FX_HERE, EIO, "The client failed to send [%s]: %s", m_sPath.c_str(),
+                                          text.c_str());
+    discard();
+    m_bDropping = true;
+  }
+  // Renames the finished file over its target. False when that fails.
+  bool finish() {
+    m_bDropping = false;
+    if (!m_file) return true;
+    const bool written = std::fflush(m_file.get()) == 0;
+    const int errNo = errno ? errno : EIO;
+    m_file.reset();
+    if (!written || std::rename(m_sTemporary.c_str(), m_sPath.c_str()) != 0) {
+      const int code = written ? errno : errNo;
+      discard();
+      return fail(FXErrorUtil::ErrorErrNo(FX_HERE, code, "Cannot write [%s]: %s", m_sPath.c_str(), std::strerror(code)));
+    }
+    m_sTemporary.clear();
+    return true;
+  }
+  // Removes an unfinished file.
+  void discard() {
+    m_file.reset();
+    if (!m_sTemporary.empty()) std::remove(m_sTemporary.c_str());
+    m_sTemporary.clear();
+  }
+  bool fail(CWqError error) {
+    FX_LOG(-1, "%s", error.AsString().c_str());
+    discard();
+    m_cut = error;
+    return false;
+  }
+
   const std::string& path() const { return m_sPath; }
+  int started() const { return m_iStarted; }
+  const CWqError& cut() const { return m_cut; }
   const CWqError& failure() const { return m_failure; }
 
  private:
-  void fail(int errNo, const char* format, const std::string& what) {
-    FX_LOG(-1, format, what.c_str());
-    if (!m_failure.IsError()) m_failure = FXErrorUtil::ErrorErrNo(FX_HERE, errNo, format, what.c_str());
-  }
+  struct FileCloser {
+    void operator()(std::FILE* file) const {
+      if (file) std::fclose(file);
+    }
+  };
 
   const bool m_bLogFiles;
   std::string m_sPath;
-  std::ofstream m_file;
-  CWqError m_failure;
+  std::string m_sTemporary;
+  std::unique_ptr<std::FILE, FileCloser> m_file;
+  bool m_bDropping = false;
+  int m_iStarted = 0;
+  CWqError m_cut;      // ended the transfer
+  CWqError m_failure;  // reported at the end
 };
 
 }  // namespace
+
+CWqError ReceiveDownload(ClProxyConnection& link, bool logFiles, const std::string& destination,
+                         const std::function<void()>& cut) {
+  Receiver receiver(logFiles);
+  for (;;) {
+    ClProxyMsg* received = nullptr;
+    CWqError result = link.recvMessage(received, getTimeOutValue(TIMEOUT_DOWNLOAD));
+    std::unique_ptr<ClProxyMsg> message(received);
+    if (result.IsError()) {
+      cut();
+      FX_LOG(-1, "%s", result.AsString().c_str());
+      return result;
+    }
+    const ClProxyMsgType type = message->getMsgType();
+    if (type == JOB_COMPLETE_MSG) break;
+    const ClBlobMsg* blob = dynamic_cast<const ClBlobMsg*>(message.get());
+    bool goOn = true;
+    if (type == FILE_HEADER_MSG && blob) {
+      if (!logFiles) {
+        goOn = receiver.start(destination);
+      } else {
+        const std::string name(reinterpret_cast<const char*>(blob->getBlob()), blob->getBlobSize());
+        if (SafeRelativeName(name))
+          goOn = receiver.start(FXPath::Append(destination, name, 0));
+        else
+          goOn = receiver.fail(FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO,
+                                                       "The client's log file name [%s] would leave [%s]",
+                                                       name.c_str(), destination.c_str()));
+      }
+    } else if (type == FILE_DATA_MSG && blob) {
+      goOn = receiver.write(*blob);
+    } else if (type == BAD_EOF_MSG && !logFiles) {
+      FX_LOG(-1, "Client failed to send DCTmp file");
+      return FXErrorUtil::ErrorErrNo(FX_HERE, ENOENT, "DCTmp was found missing in Client");
+    } else if (type == BAD_EOF_MSG && receiver.started() > 0) {
+      std::string text;
+      if (const ClBadEofMsg* bad = dynamic_cast<const ClBadEofMsg*>(message.get())) bad->get(text);
+      receiver.failedByClient(text);
+    } else {
+      FX_LOG(-1, "%s:unknown message:%d", receiver.path().c_str(), static_cast<int>(type));
+    }
+    if (!goOn) {
+      cut();  // what is still coming must not answer the next request
+      return receiver.cut();
+    }
+  }
+  if (!receiver.finish()) return receiver.cut();
+  if (!logFiles && receiver.started() == 0) {
+    FX_LOG(-1, "Client failed to send DCTmp file");
+    return FXErrorUtil::ErrorErrNo(FX_HERE, ENOENT, "DCTmp was found missing in Client");
+  }
+  FX_LOG(3, logFiles ? "All done" : "Dir Change file download completed.");
+  return receiver.failure();
+}
+
+CWqError ProxyServicesPrivate::receiveFiles(bool logFiles, const std::string& destination) {
+  return ReceiveDownload(*m_pConnection, logFiles, destination, [this] { closeLink(); });
+}
 
 CWqError ProxyServicesPrivate::downloadLogFiles(const std::string& destDir, unsigned long logRequest) {
   auto_lock lock(&m_mutex);
@@ -90,32 +227,7 @@ CWqError ProxyServicesPrivate::downloadLogFiles(const std::string& destDir, unsi
   ClDownloadLogFile request(static_cast<unsigned int>(logRequest), 0);
   CWqError result = send(request);
   if (result.IsError()) return result.Push(FX_HERE);
-
-  Receiver receiver(true);
-  for (;;) {
-    ClProxyMsg* received = nullptr;
-    result = receive(received, {}, getTimeOutValue(TIMEOUT_DOWNLOAD));
-    std::unique_ptr<ClProxyMsg> message(received);
-    if (result.IsError()) {
-      FX_LOG(-1, "%s", result.AsString().c_str());
-      return result;
-    }
-    const ClProxyMsgType type = message->getMsgType();
-    if (type == JOB_COMPLETE_MSG) break;
-    const ClBlobMsg* blob = dynamic_cast<const ClBlobMsg*>(message.get());
-    if (type == FILE_HEADER_MSG && blob) {
-      const std::string name(reinterpret_cast<const char*>(blob->getBlob()), blob->getBlobSize());
-      if (PlainName(name)) receiver.start(FXPath::Append(destDir, name, 0));
-      else receiver.refuse(name);
-    } else if (type == FILE_DATA_MSG && blob) {
-      receiver.write(*blob);
-    } else {
-      FX_LOG(-1, "%s:unknown message:%d", receiver.path().c_str(), static_cast<int>(type));
-    }
-  }
-  FX_LOG(3, "All done");
-  receiver.close();
-  return receiver.failure();
+  return receiveFiles(true, destDir);
 }
 
 CWqError ProxyServicesPrivate::downloadDirChangeFile(const std::string& destPath, int first, int second,
@@ -126,32 +238,5 @@ CWqError ProxyServicesPrivate::downloadDirChangeFile(const std::string& destPath
   ClDownloadDirChangeFile request(first, second, third);
   CWqError result = send(request);
   if (result.IsError()) return result.Push(FX_HERE);
-
-  Receiver receiver(false);
-  for (;;) {
-    ClProxyMsg* received = nullptr;
-    result = receive(received, {}, getTimeOutValue(TIMEOUT_DOWNLOAD));
-    std::unique_ptr<ClProxyMsg> message(received);
-    if (result.IsError()) {
-      FX_LOG(-1, "%s", result.AsString().c_str());
-      return result;
-    }
-    const ClProxyMsgType type = message->getMsgType();
-    if (type == JOB_COMPLETE_MSG) break;
-    if (type == BAD_EOF_MSG) {
-      FX_LOG(-1, "Client failed to send DCTmp file");
-      return FXErrorUtil::ErrorErrNo(FX_HERE, ENOENT, "DCTmp was found missing in Client");
-    }
-    const ClBlobMsg* blob = dynamic_cast<const ClBlobMsg*>(message.get());
-    if (type == FILE_HEADER_MSG) {
-      receiver.start(destPath);
-    } else if (type == FILE_DATA_MSG && blob) {
-      receiver.write(*blob);
-    } else {
-      FX_LOG(-1, "%s:unknown message:%d", receiver.path().c_str(), static_cast<int>(type));
-    }
-  }
-  FX_LOG(3, "Dir Change file download completed.");
-  receiver.close();
-  return receiver.failure();
+  return receiveFiles(false, destPath);
 }

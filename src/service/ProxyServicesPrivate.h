@@ -93,13 +93,16 @@ class ProxyServicesPrivate {
   CWqError machineBrowse(char* path, CWqSocket socket, long sequenceNumber, unsigned long requestedDriveTypes,
                          bool fillResponse, App::MachineBrowseResp* machineBrowseResp, App::GenericResp* genericResp,
                          CKxNetwork* network);
-  // The client's log files into `destDir`, one local file per header. EFAULT
-  // when not connected; the receive's error as it is. A name that would
-  // leave `destDir`, or a file that cannot be written, is skipped and the
-  // download goes on, then fails with EACCES or the write's error.
+  // The client's log files into `destDir`, one local file per header, each
+  // under its name only once complete. EFAULT when not connected; the
+  // receive's error as it is. A name that would leave `destDir` (EPROTO), a
+  // folder or file that cannot be made or written, or data before any header
+  // (EPROTO) cut the transfer and close the link. A file the client reports
+  // failed is dropped and the download goes on, then fails with EIO.
   CWqError downloadLogFiles(const std::string& destDir, unsigned long logRequest);
   // The client's temporary directory-change file into `destPath`. ENOENT
-  // when the client has none; otherwise as downloadLogFiles.
+  // when the client has none (BAD_EOF_MSG, or the end with no file);
+  // otherwise as downloadLogFiles.
   CWqError downloadDirChangeFile(const std::string& destPath, int first, int second, unsigned long third);
 
   int32_t shareKey() const { return m_iShareKey; }
@@ -138,6 +141,9 @@ class ProxyServicesPrivate {
   // type) within `seconds`; a failure of either closes the link.
   CWqError send(ClProxyMsg& msg);
   CWqError receive(ClProxyMsg*& answer, const std::vector<ClProxyMsgType>& types, int seconds);
+  // Under m_mutex: the file-transfer sequence of a download into
+  // `destination` (a folder for log files, the file's path otherwise).
+  CWqError receiveFiles(bool logFiles, const std::string& destination);
   // Under m_mutex: sends one create-index request.
   CWqError createIndexRequest(uint32_t command, int32_t velliconId, int32_t appId);
   // Clear (1) or complete (2): the request and its acknowledgement.

@@ -72,7 +72,9 @@ class BackupReferencesTest : public BackupTest {
                phase->m_bRefArchiveKnown};
       seen.push_back(one);
       if (StatusOf(result) < 0) break;
-      if (StatusOf(result) == 0) EXPECT_EQ("E10", Drain(*phase)) << "item " << i;
+      if (StatusOf(result) == 0) {
+        EXPECT_EQ("E10", Drain(*phase)) << "item " << i;
+      }
     }
     return seen;
   }

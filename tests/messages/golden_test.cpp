@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "ClProxyMessages.h"
+#include "ClServiceMsgs.h"
 #include "msg_test_util.h"
 
 namespace {
@@ -48,6 +49,30 @@ TEST(GoldenBytesTest, LaunchServiceRequest) {
   EXPECT_EQ(BYTES("PXM1" "\x01\x01" "\x00\x00" "\x00\x00\x00\x0D"
                   "\x00\x00" "\x00\x00\x00\x07" "SERVICE"),
             EncodeFrame(msg));
+}
+
+TEST(GoldenBytesTest, ServiceRequests) {
+  EXPECT_EQ(BYTES("\x00\x00\x00\x03" "\x00\x00\x00\x02" "\x00\x00\x00\x0A"),
+            EncodePayload(ClCreateIndexFlagMsg(ClCreateIndexFlagMsg::kQuery, 2, 10)));
+  EXPECT_EQ(BYTES("PXM1" "\x01\x1C" "\x00\x00" "\x00\x00\x00\x06" "\x00\x00\x00\x02" "/a"),
+            EncodeFrame(ClClientBrowseReqMsg("/a")));
+  EXPECT_EQ(BYTES("\x80\x00\x00\x01" "\x00\x00\x00\x00\x00\x00\x00\x05"),
+            EncodePayload(ClDownloadLogFile(0x80000001u, 5)));
+  int first = 2, second = -1;
+  unsigned long third = 0x100000001ul;
+  EXPECT_EQ(BYTES("\x00\x00\x00\x02" "\xFF\xFF\xFF\xFF" "\x00\x00\x00\x01\x00\x00\x00\x01"),
+            EncodePayload(ClDownloadDirChangeFile(first, second, third)));
+}
+
+TEST(GoldenBytesTest, BrowseReply) {
+  std::vector<ClClientBrowseRepMsg::ClientBrowseEntry_t> entries(1);
+  entries[0].name = "ab";
+  entries[0].value = 0x1A4;
+  entries[0].size = -2;
+  entries[0].type = 1;
+  EXPECT_EQ(BYTES("\x00\x00\x00\x01" "\x00\x00\x00\x02" "ab" "\x00\x00\x01\xA4"
+                  "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFE" "\x00\x00\x00\x01"),
+            EncodePayload(ClClientBrowseRepMsg(entries)));
 }
 
 TEST(GoldenBytesTest, FailedFile) {

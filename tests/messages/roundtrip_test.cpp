@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "ClProxyMessages.h"
+#include "ClServiceMsgs.h"
 #include "FXErrorUtil.h"
 #include "FXLogWriter.h"
 #include "ISendEventInterface.h"
@@ -148,6 +149,69 @@ std::vector<Case> AllCases() {
                      AS(ClBadEofMsg, m);
                      t->get(text);
                      EXPECT_EQ("failed to send package file", text);
+                   }});
+  cases.push_back({"CreateIndexFlag",
+                   [] { return std::unique_ptr<ClProxyMsg>(new ClCreateIndexFlagMsg(ClCreateIndexFlagMsg::kQuery, 2, 10)); },
+                   [](const ClProxyMsg& m) {
+                     AS(ClCreateIndexFlagMsg, m);
+                     EXPECT_EQ(3u, t->getCommand());
+                     EXPECT_EQ(2u, t->getVelliconId());
+                     EXPECT_EQ(10u, t->getAppId());
+                   }});
+  cases.push_back({"CommitBackupJob", [] { return std::unique_ptr<ClProxyMsg>(new ClCommitBackupJobMsg(-2, 0x123456789ul, 7, -9)); },
+                   [](const ClProxyMsg& m) {
+                     AS(ClCommitBackupJobMsg, m);
+                     EXPECT_EQ(-2, t->getFirst());
+                     EXPECT_EQ(0x123456789ull, t->getSecond());
+                     EXPECT_EQ(7, t->getThird());
+                     EXPECT_EQ(-9, t->getFourth());
+                   }});
+  cases.push_back({"ClientBrowseReq", [] { return std::unique_ptr<ClProxyMsg>(new ClClientBrowseReqMsg("/QSYS.LIB/A b")); },
+                   [](const ClProxyMsg& m) {
+                     AS(ClClientBrowseReqMsg, m);
+                     EXPECT_EQ("/QSYS.LIB/A b", t->getPath());
+                   }});
+  cases.push_back({"ClientBrowseRep",
+                   [] {
+                     std::vector<ClClientBrowseRepMsg::ClientBrowseEntry_t> entries(3);
+                     entries[0].name = ".";
+                     entries[0].type = 1;
+                     entries[1].name = "file";
+                     entries[1].value = 0xFFFFFFFFu;
+                     entries[1].size = -5;
+                     entries[2].name = "";
+                     entries[2].size = 0x7FFFFFFFFFFFll;
+                     entries[2].type = 7;
+                     return std::unique_ptr<ClProxyMsg>(new ClClientBrowseRepMsg(entries));
+                   },
+                   [](const ClProxyMsg& m) {
+                     AS(ClClientBrowseRepMsg, m);
+                     auto& data = const_cast<ClClientBrowseRepMsg*>(t)->browseData();
+                     ASSERT_EQ(3u, data.size());
+                     EXPECT_EQ(".", data[0].name);
+                     EXPECT_EQ(1u, data[0].type);
+                     EXPECT_EQ(0xFFFFFFFFu, data[1].value);
+                     EXPECT_EQ(-5, data[1].size);
+                     EXPECT_EQ(0x7FFFFFFFFFFFll, data[2].size);
+                     EXPECT_EQ(7u, data[2].type);
+                   }});
+  cases.push_back({"DownloadLogFile", [] { return std::unique_ptr<ClProxyMsg>(new ClDownloadLogFile(0x80000001u, 5)); },
+                   [](const ClProxyMsg& m) {
+                     AS(ClDownloadLogFile, m);
+                     EXPECT_EQ(0x80000001u, t->getRequest());
+                     EXPECT_EQ(5u, t->getSecond());
+                   }});
+  cases.push_back({"DownloadDirChangeFile",
+                   [] {
+                     int first = 2, second = -10;
+                     unsigned long third = 1001;
+                     return std::unique_ptr<ClProxyMsg>(new ClDownloadDirChangeFile(first, second, third));
+                   },
+                   [](const ClProxyMsg& m) {
+                     AS(ClDownloadDirChangeFile, m);
+                     EXPECT_EQ(2, t->getFirst());
+                     EXPECT_EQ(-10, t->getSecond());
+                     EXPECT_EQ(1001u, t->getThird());
                    }});
   cases.push_back({"FailedFile", [] { return std::unique_ptr<ClProxyMsg>(new ClFailedFileMsg("/x/y", 13, "Permission denied")); },
                    [](const ClProxyMsg& m) {

@@ -37,6 +37,20 @@ std::string ReadAll(const std::string& path) {
 
 void WriteFile(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
+// The names in a folder, hidden ones included, sorted.
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (dirent* entry = ::readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 // The requester's end of the result stream: its records after the call, as
 // "I:<dir>:<name>:<size>" per item, "C:<count>" and "E:<code>".
 class Requester {
@@ -59,26 +73,22 @@ class Requester {
     char block[4096];
     ssize_t n;
     while ((n = ::read(m_iRead, block, sizeof block)) > 0) bytes.append(block, static_cast<size_t>(n));
+    std::vector<EvReturnRecord> parsed;
+    EXPECT_TRUE(ParseReturnRecords(std::vector<uint8_t>(bytes.begin(), bytes.end()), parsed));
     std::vector<std::string> records;
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(bytes.data());
-    size_t at = 0;
-    while (at + 8 <= bytes.size()) {
-      const uint32_t tag = ClProxyWire::GetU32(p + at), length = ClProxyWire::GetU32(p + at + 4);
-      const uint8_t* payload = p + at + 8;
-      if (at + 8 + length > bytes.size()) break;
-      if (tag == 1) {
-        const uint32_t nameLength = ClProxyWire::GetU32(payload + 4);
-        records.push_back("I:" + std::to_string(ClProxyWire::GetU32(payload)) + ":" +
-                          std::string(reinterpret_cast<const char*>(payload + 8), nameLength) + ":" +
-                          std::to_string(static_cast<int64_t>(ClProxyWire::GetU64(payload + 12 + nameLength))));
-      } else if (tag == 2323) {
+    for (const EvReturnRecord& record : parsed) {
+      EvRestoreReturn::Item item;
+      if (record.tag == EvReturnData::kItemTag && EvRestoreReturn::DecodeItem(record.payload, item)) {
+        records.push_back("I:" + std::to_string(item.directory) + ":" + item.name + ":" + std::to_string(item.size));
+      } else if (record.tag == EvRestoreReturn::kCountTag && record.payload.size() == 4) {
         uint32_t count = 0;
-        std::memcpy(&count, payload, 4);  // the host's byte order
+        std::memcpy(&count, record.payload.data(), 4);  // the host's byte order
         records.push_back("C:" + std::to_string(count));
-      } else if (tag == 0) {
-        records.push_back("E:" + std::to_string(static_cast<int64_t>(ClProxyWire::GetU64(payload))));
+      } else if (record.tag == EvReturnData::kEndTag && record.payload.size() == 8) {
+        records.push_back("E:" + std::to_string(static_cast<int64_t>(ClProxyWire::GetU64(record.payload.data()))));
+      } else {
+        records.push_back("?" + std::to_string(record.tag));
       }
-      at += 8 + length;
     }
     return records;
   }
@@ -168,10 +178,19 @@ TEST_F(BrowseDownloadTest, BrowseFailures) {
     EXPECT_TRUE(handle->instance()->isConnected());
     Requester streamed;
     EXPECT_TRUE(FXErrorUtil::IsErrNo(Browse("missing", false, nullptr, nullptr, streamed), EPROTO));
-    EXPECT_EQ(std::vector<std::string>{"E:0"}, streamed.Records());
+    // Not 0: the requester must not take a failed listing for an empty folder.
+    EXPECT_EQ(std::vector<std::string>{"E:71"}, streamed.Records());
   }
   {
-    // A response without its generic answer: nothing is sent.
+    // A null path, or a response without its generic answer: nothing is sent.
+    const size_t before = daemon.GetRequests().size();
+    Requester requester;
+    EXPECT_TRUE(FXErrorUtil::IsErrNo(handle->machineBrowse(nullptr, requester.socket(), 1, 0, false, nullptr, nullptr,
+                                                           nullptr),
+                                     EINVAL));
+    EXPECT_EQ(before, daemon.GetRequests().size());
+  }
+  {
     const size_t before = daemon.GetRequests().size();
     App::MachineBrowseResp resp;
     Requester requester;
@@ -196,7 +215,7 @@ TEST_F(BrowseDownloadTest, BrowseTimeOutStillEndsTheStream) {
   Requester requester;
   CWqError result = Browse("lib", false, nullptr, nullptr, requester);
   EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ETIME)) << result.AsString();
-  EXPECT_EQ(std::vector<std::string>{"E:0"}, requester.Records());
+  EXPECT_EQ(std::vector<std::string>{"E:62"}, requester.Records());
   EXPECT_FALSE(handle->instance()->isConnected());
 }
 
@@ -225,37 +244,92 @@ TEST_F(BrowseDownloadTest, LogFileSequences) {
   ASSERT_TRUE(CWqDirectory::Create(dest, true));
   WriteFile(dest + "/a", "old content that is longer");
   daemon.ScriptNext(DOWNLOAD_LOG_FILE_MSG, SimScript()
-                                               .Reply(Blob(FILE_DATA_MSG, "lost"))
                                                .Reply(Blob(FILE_HEADER_MSG, "a"))
                                                .Reply(Blob(FILE_DATA_MSG, "111"))
-                                               .Reply(std::make_shared<ClBadEofMsg>("x"))
                                                .Reply(Blob(FILE_HEADER_MSG, "a"))
                                                .Reply(Blob(FILE_DATA_MSG, "22"))
                                                .Reply(Empty(GOOD_EOF_MSG))
+                                               .Reply(Blob(FILE_HEADER_MSG, "sub/b.log"))
+                                               .Reply(Blob(FILE_DATA_MSG, "b"))
                                                .Reply(Empty(JOB_COMPLETE_MSG)));
   ASSERT_FALSE(handle->downloadLogFiles(dest, 1).IsError());
-  EXPECT_EQ("22", ReadAll(dest + "/a"));  // overwritten, the second header's bytes only
-  EXPECT_EQ(1u, LogCount(":unknown message:12"));
+  EXPECT_EQ("22", ReadAll(dest + "/a"));  // replaced, the second header's bytes only
+  EXPECT_EQ("b", ReadAll(dest + "/sub/b.log"));
   EXPECT_EQ(1u, LogCount(dest + "/a:unknown message:32779"));
+  EXPECT_EQ(std::vector<std::string>({"a", "sub"}), Names(dest));  // no temporary left
+  EXPECT_TRUE(handle->instance()->isConnected());
+
+  // The client reports one file failed: it is dropped, the others come, the call fails.
+  WriteFile(dest + "/c", "older");
+  daemon.ScriptNext(DOWNLOAD_LOG_FILE_MSG, SimScript()
+                                               .Reply(Blob(FILE_HEADER_MSG, "c"))
+                                               .Reply(Blob(FILE_DATA_MSG, "cut"))
+                                               .Reply(std::make_shared<ClBadEofMsg>("disk error"))
+                                               .Reply(Blob(FILE_DATA_MSG, "more of c"))
+                                               .Reply(Blob(FILE_HEADER_MSG, "d"))
+                                               .Reply(Blob(FILE_DATA_MSG, "dd"))
+                                               .Reply(Empty(JOB_COMPLETE_MSG)));
+  CWqError result = handle->downloadLogFiles(dest, 1);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(result, EIO)) << result.AsString();
+  EXPECT_NE(std::string::npos, Texts(result).find("disk error"));
+  EXPECT_EQ("older", ReadAll(dest + "/c"));
+  EXPECT_EQ("dd", ReadAll(dest + "/d"));
+  EXPECT_EQ(std::vector<std::string>({"a", "c", "d", "sub"}), Names(dest));
   EXPECT_TRUE(handle->instance()->isConnected());
 }
 
-// A name that would leave the destination is refused; the rest still comes,
-// and the call reports the refusal.
-TEST_F(BrowseDownloadTest, LogFileNamesStayInTheDestination) {
-  const std::string dest = root + "/safe/logs";
-  daemon.ScriptNext(DOWNLOAD_LOG_FILE_MSG, SimScript()
-                                               .Reply(Blob(FILE_HEADER_MSG, "../escape"))
-                                               .Reply(Blob(FILE_DATA_MSG, "bad"))
-                                               .Reply(Blob(FILE_HEADER_MSG, "/tmp/abs"))
-                                               .Reply(Blob(FILE_HEADER_MSG, "ok.log"))
-                                               .Reply(Blob(FILE_DATA_MSG, "fine"))
-                                               .Reply(Empty(JOB_COMPLETE_MSG)));
+// Transfers that are cut: the link closes, complete files stay, an older
+// file of the cut one's name is left as it was, no temporary remains.
+TEST_F(BrowseDownloadTest, CutLogTransfers) {
+  const std::string dest = root + "/cut";
+  ASSERT_TRUE(CWqDirectory::Create(dest, true));
+  WriteFile(dest + "/b", "older b");
+  WriteFile(dest + "/plain", "");
+  const struct {
+    const char* name;
+    SimScript script;
+    int errNo;
+  } cases[] = {
+      {"data before any header", SimScript().Reply(Blob(FILE_DATA_MSG, "lost")), EPROTO},
+      {"a name with ..", SimScript().Reply(Blob(FILE_HEADER_MSG, "../escape")), EPROTO},
+      {"an absolute name", SimScript().Reply(Blob(FILE_HEADER_MSG, "/tmp/abs")), EPROTO},
+      {"an empty name", SimScript().Reply(Blob(FILE_HEADER_MSG, "")), EPROTO},
+      {"a name climbing out", SimScript().Reply(Blob(FILE_HEADER_MSG, "a/../../b")), EPROTO},
+      {"an embedded NUL", SimScript().Reply(Blob(FILE_HEADER_MSG, std::string("a\0b", 3))), EPROTO},
+      {"a parent that is a regular file", SimScript().Reply(Blob(FILE_HEADER_MSG, "plain/x")), -1},
+      {"silence mid-file",
+       SimScript().Reply(Blob(FILE_HEADER_MSG, "a")).Reply(Blob(FILE_DATA_MSG, "ok")).Reply(Empty(JOB_COMPLETE_MSG)),
+       0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!handle->instance()->isConnected()) {
+      handle.reset();
+      ProxyServicesCache::Reset();
+      handle = ProxyServices::instanceForClient(kClient);
+      ASSERT_TRUE(handle);
+    }
+    SimScript script = c.script;
+    daemon.ScriptNext(DOWNLOAD_LOG_FILE_MSG, script);
+    CWqError result = handle->downloadLogFiles(dest, 1);
+    if (c.errNo) {
+      if (c.errNo > 0) {
+        EXPECT_TRUE(FXErrorUtil::IsErrNo(result, c.errNo)) << result.AsString();
+      }
+      EXPECT_TRUE(result.IsError());
+      EXPECT_FALSE(handle->instance()->isConnected());
+    } else {
+      EXPECT_FALSE(result.IsError()) << result.AsString();
+    }
+  }
+  daemon.ScriptNext(DOWNLOAD_LOG_FILE_MSG,
+                    SimScript().Reply(Blob(FILE_HEADER_MSG, "b")).Reply(Blob(FILE_DATA_MSG, "new")).Silent(1500));
   CWqError result = handle->downloadLogFiles(dest, 1);
-  EXPECT_TRUE(FXErrorUtil::IsErrNo(result, EACCES)) << result.AsString();
-  EXPECT_EQ("fine", ReadAll(dest + "/ok.log"));
-  EXPECT_FALSE(FXPath::DoesPathExist(root + "/safe/escape"));
-  EXPECT_TRUE(handle->instance()->isConnected());
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ETIME)) << result.AsString();
+  EXPECT_EQ("older b", ReadAll(dest + "/b"));
+  EXPECT_EQ("ok", ReadAll(dest + "/a"));
+  EXPECT_FALSE(FXPath::DoesPathExist(root + "/escape"));
+  EXPECT_EQ(std::vector<std::string>({"a", "b", "plain"}), Names(dest));
 }
 
 TEST_F(BrowseDownloadTest, DirChangeFile) {
@@ -283,12 +357,18 @@ TEST_F(BrowseDownloadTest, DirChangeFile) {
   EXPECT_EQ(1u, LogCount("Client failed to send DCTmp file"));
   EXPECT_TRUE(handle->instance()->isConnected());
 
-  // The client stops sending: the time-out, the partial file kept, the link closed.
+  // The end with no file is no success either; the caller's path is untouched.
+  daemon.ScriptNext(DOWNLOAD_DIR_CHANGE_FILE_MSG, SimScript().Reply(Empty(JOB_COMPLETE_MSG)));
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(handle->downloadDirChangeFile(dest, 2, 10, 1001), ENOENT));
+  EXPECT_EQ("second", ReadAll(dest));
+
+  // The client stops sending: the time-out, the earlier file left whole, the link closed.
   daemon.ScriptNext(DOWNLOAD_DIR_CHANGE_FILE_MSG,
                     SimScript().Reply(Blob(FILE_HEADER_MSG, "x")).Reply(Blob(FILE_DATA_MSG, "part")).Silent(1500));
   result = handle->downloadDirChangeFile(dest, 2, 10, 1001);
   EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ETIME)) << result.AsString();
-  EXPECT_EQ("part", ReadAll(dest));
+  EXPECT_EQ("second", ReadAll(dest));
+  EXPECT_EQ(std::vector<std::string>({"dirChange.tmp"}), Names(root + "/jobs/1001"));
   EXPECT_FALSE(handle->instance()->isConnected());
   EXPECT_TRUE(FXErrorUtil::IsWin32(handle->downloadDirChangeFile(dest, 2, 10, 1001), 2250));
 }

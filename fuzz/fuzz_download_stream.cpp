@@ -1,0 +1,125 @@
+// The service downloads' receiving side fed arbitrary frames in arbitrary
+// chunks through a socket pair, into a scratch folder. The feeder writes all
+// and closes its end first, so no receive waits.
+//
+// Input: byte 0 bit 0 chooses the log download (else the directory-change
+// download). Then frames: a type index byte (into kTypes; 0xFF: a raw type
+// of two more bytes), a u16 length, that many payload bytes.
+//
+// Checked: no crash, leak or sanitizer report; nothing is written outside
+// the scratch folder (its parent holds only it); no temporary file is left;
+// every file written is whole (a cut transfer never leaves a file it started).
+#include <dirent.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ClProxyConnection.h"
+#include "ClProxyMsgType.h"
+#include "ClProxyWire.h"
+#include "FuzzSupport.h"
+#include "service/ServiceDownload.h"
+
+namespace {
+
+const uint16_t kTypes[] = {FILE_HEADER_MSG, FILE_DATA_MSG, JOB_COMPLETE_MSG, BAD_EOF_MSG, GOOD_EOF_MSG, EVENT_MSG};
+const size_t kTypeCount = sizeof kTypes / sizeof kTypes[0];
+const size_t kMaxStreamBytes = 64 * 1024;
+
+// Every path below `dir`, relative, folders included.
+void Walk(const std::string& dir, const std::string& prefix, std::vector<std::string>& out) {
+  DIR* handle = ::opendir(dir.c_str());
+  if (!handle) return;
+  while (dirent* entry = ::readdir(handle)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    out.push_back(prefix + name);
+    struct stat st;
+    if (::lstat((dir + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) Walk(dir + "/" + name, prefix + name + "/", out);
+  }
+  ::closedir(handle);
+}
+
+void RemoveTree(const std::string& dir) {
+  std::vector<std::string> paths;
+  Walk(dir, "", paths);
+  for (auto it = paths.rbegin(); it != paths.rend(); ++it) ::remove((dir + "/" + *it).c_str());
+}
+
+struct Scratch {
+  Scratch() {
+    char pattern[] = "/tmp/fuzz-download-XXXXXX";
+    FUZZ_CHECK(::mkdtemp(pattern) != nullptr, "mkdtemp: %s", std::strerror(errno));
+    parent = pattern;
+    dest = parent + "/dest";
+    FUZZ_CHECK(::mkdir(dest.c_str(), 0755) == 0, "mkdir: %s", std::strerror(errno));
+  }
+  ~Scratch() {
+    RemoveTree(parent);
+    ::rmdir(parent.c_str());
+  }
+  std::string parent, dest;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const bool quiet = (FuzzQuietLogging(), true);
+  static Scratch scratch;
+  (void)quiet;
+  FuzzBytes in(data, size);
+  const bool logFiles = (in.byte() & 1) != 0;
+  std::vector<uint8_t> stream;
+  while (!in.empty() && stream.size() < kMaxStreamBytes) {
+    const uint8_t pick = in.byte();
+    const uint16_t type = pick == 0xFF ? in.u16() : kTypes[pick % kTypeCount];
+    const std::vector<uint8_t> payload = in.take(in.u16());
+    uint8_t head[ClProxyWire::kHeaderSize];
+    ClProxyWire::EncodeHeader(type, static_cast<uint32_t>(payload.size()), head);
+    stream.insert(stream.end(), head, head + sizeof head);
+    stream.insert(stream.end(), payload.begin(), payload.end());
+  }
+
+  int pair[2];
+  FUZZ_CHECK(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) == 0, "socketpair: %s", std::strerror(errno));
+  const int buffer = 4 * 1024 * 1024;
+  setsockopt(pair[1], SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+  setsockopt(pair[0], SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+  size_t done = 0;
+  while (done < stream.size()) {
+    const ssize_t n = ::write(pair[1], stream.data() + done, stream.size() - done);
+    FUZZ_CHECK(n > 0, "write: %s", std::strerror(errno));
+    done += static_cast<size_t>(n);
+  }
+  ::close(pair[1]);
+
+  ClProxyConnection link;
+  FUZZ_CHECK(!link.getConnectionSocket().AttachConnectedSocket(CWqSocketDescriptor(pair[0])).IsError(), "attach");
+  const std::string target = logFiles ? scratch.dest : scratch.dest + "/dirChange.txt";
+  (void)ReceiveDownload(link, logFiles, target, [&link] { link.getConnectionSocket().Close(); });
+  link.getConnectionSocket().Close();
+
+  std::vector<std::string> outside;
+  Walk(scratch.parent, "", outside);
+  for (const std::string& path : outside)
+    FUZZ_CHECK(path == "dest" || path.compare(0, 5, "dest/") == 0, "written outside the folder: %s", path.c_str());
+  std::vector<std::string> inside;
+  Walk(scratch.dest, "", inside);
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  for (const std::string& path : inside) {
+    const size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    // A temporary: ".<name>.receiving-XXXXXX", unless the client itself sent that name.
+    const bool temporary = name.size() > 18 && name[0] == '.' &&
+                           name.compare(name.size() - 17, 11, ".receiving-") == 0;
+    FUZZ_CHECK(!temporary || input.find(name) != std::string::npos, "a temporary was left: %s", path.c_str());
+  }
+  RemoveTree(scratch.dest);
+  return 0;
+}
