@@ -6,6 +6,7 @@ const std::vector<ExampleMode>& ExampleModes() {
       ServiceMode(),
       BrowseMode(),
       DownloadMode(),
+      DRMode(),
   };
   return modes;
 }

@@ -30,5 +30,8 @@ ExampleMode BrowseMode();
 // The client's logs and directory-change file fetched (ExampleDownloadMode.cpp).
 ExampleMode DownloadMode();
 
+// A whole IBM i DR backup on a virtual clock (ExampleDRMode.cpp).
+ExampleMode DRMode();
+
 // Every mode, the default first.
 const std::vector<ExampleMode>& ExampleModes();

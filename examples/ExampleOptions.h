@@ -26,6 +26,10 @@ struct ExampleOptions {
   // The browse mode.
   std::string browsePath = "/";
   bool browseResponse = false;
+  // The dr mode.
+  bool drIPL = false;
+  bool drSuspend = false;
+  bool drFailSave = false;
 };
 
 // Refuses an empty value ("--content=" or "--content ''").
