@@ -124,8 +124,9 @@ TEST_F(DRConnectionTest, StartAnswers) {
     EXPECT_EQ(c.ok, !result.IsError()) << result.AsString();
     EXPECT_EQ(c.number, number);
     EXPECT_EQ(c.causes, Causes());
-    if (std::string(c.what) == "silence")
+    if (std::string(c.what) == "silence") {
       EXPECT_NE(std::string::npos, result.AsString().find("no confirmation from client"));
+    }
     EXPECT_FALSE(connection->stopServicesOnClient().IsError());
     EXPECT_FALSE(connection->isConnected());
   }
@@ -289,13 +290,14 @@ TEST_F(DRConnectionTest, CleanupAnswers) {
     ASSERT_FALSE(connection->configure(false).IsError());
     CWqError result = connection->cleanUp();
     EXPECT_EQ(c.ok, !result.IsError());
-    if (!c.ok) EXPECT_EQ(c.isInt, FXErrorUtil::IsInt(result, DR_ERROR_RETRY_LATER));
-    if (std::string(c.what) == "failed file")
+    if (!c.ok) { EXPECT_EQ(c.isInt, FXErrorUtil::IsInt(result, DR_ERROR_RETRY_LATER)); }
+    if (std::string(c.what) == "failed file") {
       EXPECT_NE(std::string::npos, result.AsString().find("DR backup cleanup failed:"));
+    }
     EXPECT_EQ(c.causes, Causes());
     EXPECT_EQ(c.deferred, CleanupScheduled());
     // Dropped after the exchange or after it ended without its answer.
-    if (c.ok || c.isInt) EXPECT_FALSE(connection->isConnected());
+    if (c.ok || c.isInt) { EXPECT_FALSE(connection->isConnected()); }
   }
   // What the daemon decoded names this job and its folder.
   bool seen = false;

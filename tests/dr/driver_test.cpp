@@ -163,7 +163,7 @@ TEST_F(DRDriverTest, ResumesFromSavedState) {
     ASSERT_FALSE(m->configure().IsError());
     CWqError result = m->run();
     EXPECT_EQ(c.ok, !result.IsError()) << result.AsString();
-    if (c.state == DR_STATE_FAILED) EXPECT_TRUE(FXErrorUtil::IsInt(result, DR_ERROR_GENERAL));
+    if (c.state == DR_STATE_FAILED) { EXPECT_TRUE(FXErrorUtil::IsInt(result, DR_ERROR_GENERAL)); }
     EXPECT_EQ(c.final, Saved().getState());
     EXPECT_EQ(c.starts, Sent(daemon, IBM_DR_BACKUP_JOB_MSG) - startsBefore);
     EXPECT_EQ(c.queries, Sent(daemon, DR_JOB_STATUS_MSG) - queriesBefore);
@@ -186,9 +186,9 @@ TEST_F(DRDriverTest, StepGating) {
                    : step == 2 ? m->suspendJob()
                    : step == 3 ? m->waitForServiceComeUp()
                                : m->getDRStatus();
-      if (want == 'n') EXPECT_FALSE(r.IsError());
-      if (want == 'i') EXPECT_TRUE(FXErrorUtil::IsErrNo(r, EINVAL));
-      if (want == 'f') EXPECT_TRUE(FXErrorUtil::IsInt(r, DR_ERROR_GENERAL));
+      if (want == 'n') { EXPECT_FALSE(r.IsError()); }
+      if (want == 'i') { EXPECT_TRUE(FXErrorUtil::IsErrNo(r, EINVAL)); }
+      if (want == 'f') { EXPECT_TRUE(FXErrorUtil::IsInt(r, DR_ERROR_GENERAL)); }
       EXPECT_EQ(state, Saved().getState());
     }
   EXPECT_EQ(0u, Sent(daemon, IBM_DR_BACKUP_JOB_MSG) + Sent(daemon, DR_JOB_STATUS_MSG));
