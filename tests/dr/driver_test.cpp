@@ -229,3 +229,49 @@ TEST_F(DRDriverTest, ConfigureRefusesWhenLibraryQueryFails) {
 }
 
 }  // namespace
+
+namespace {
+
+struct Crash {};
+
+// The process ends right after a save; a new driver (the restarted job) goes
+// on from what was saved. Only a crash in state 1 starts the save twice.
+struct CrashCase {
+  int crashAfterSave;  // 1 configure, 2 initiated, 3 restricted, 4 tapes, 5 back
+  size_t starts;
+};
+
+class DRCrashTest : public DRDriverTest, public ::testing::WithParamInterface<CrashCase> {};
+
+TEST_P(DRCrashTest, NewDriverFinishesTheJob) {
+  const CrashCase c = GetParam();
+  ScriptClient(0);
+  ScriptClient(0);  // a second start, should the job send one
+  JobResultsSwitches::Instance().SetSaveHook([&](int n) {
+    if (n == c.crashAfterSave) throw Crash();
+  });
+  {
+    auto m = Make();
+    try {
+      if (!m->configure().IsError()) m->run();
+    } catch (const Crash&) {
+    }
+  }
+  JobResultsSwitches::Instance().SetSaveHook(nullptr);
+  // A job that crashed once the client was down is restarted when it is back;
+  // one that crashed before resumes while the client still runs.
+  if (c.crashAfterSave >= 3) clock.clock().Advance(700000);
+  auto again = Make();
+  CWqError configured = again->configure();
+  ASSERT_FALSE(configured.IsError()) << configured.AsString();
+  CWqError result = again->run();
+  EXPECT_FALSE(result.IsError()) << result.AsString();
+  EXPECT_EQ(DR_STATE_SUCCESS, Saved().getState());
+  EXPECT_EQ(c.starts, Sent(daemon, IBM_DR_BACKUP_JOB_MSG) + Sent(back, IBM_DR_BACKUP_JOB_MSG));
+}
+
+INSTANTIATE_TEST_SUITE_P(EachSave, DRCrashTest,
+                         ::testing::Values(CrashCase{1, 1}, CrashCase{2, 2}, CrashCase{3, 1}, CrashCase{4, 1},
+                                           CrashCase{5, 1}));
+
+}  // namespace
