@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "CWqError.h"
 #include "ExampleOptions.h"
 
 struct ExampleMode {
@@ -29,6 +30,10 @@ ExampleMode ServiceMode();
 ExampleMode BrowseMode();
 // The client's logs and directory-change file fetched (ExampleDownloadMode.cpp).
 ExampleMode DownloadMode();
+
+// A mode's exit status for `result`: the error chain on stderr and 1, or
+// "example_host: the <what> completed" and 0.
+int ReportModeResult(const CWqError& result, const char* what);
 
 // Every mode, the default first.
 const std::vector<ExampleMode>& ExampleModes();
