@@ -30,6 +30,20 @@ CWqError StepFailed(CWqError error, const char* phase, const char* step) {
   return error;
 }
 
+// init, launchClientProcess and acceptClientProcessConnection of a phase of
+// the example job.
+template <class Phase>
+CWqError Connect(Phase& phase, const char* phaseName) {
+  CWqError result = phase.init(ExampleJob::kVelliconId, ExampleJob::kAppId, ExampleJob::kClientId, ExampleJob::kJobId,
+                               ExampleJob::kLevel, ExampleJob::kJobStartValue, ExampleJob::kHost, 0);
+  if (result.IsError()) return StepFailed(result, phaseName, "init");
+  result = phase.launchClientProcess();
+  if (result.IsError()) return StepFailed(result, phaseName, "launchClientProcess");
+  result = phase.acceptClientProcessConnection();
+  if (result.IsError()) return StepFailed(result, phaseName, "acceptClientProcessConnection");
+  return result;
+}
+
 int StatusOf(const CWqError& result) {
   if (!result.IsError()) return 0;
   return FXErrorUtil::IsInt(result) ? FXErrorUtil::GetInt(result) : -1;
@@ -172,13 +186,8 @@ CWqError RunBackupRoad(SimClientDaemon& daemon, const std::string& dirChangePath
   const char* const kPhase = "backup";
   std::unique_ptr<ProxyBackup> phase(new ProxyBackup);
   std::printf("ProxyBackup: backup phase made (no VTL, sync library off)\n");
-  CWqError result = phase->init(ExampleJob::kVelliconId, ExampleJob::kAppId, ExampleJob::kClientId, ExampleJob::kJobId,
-                                ExampleJob::kLevel, ExampleJob::kJobStartValue, ExampleJob::kHost, 0);
-  if (result.IsError()) return StepFailed(result, kPhase, "init");
-  result = phase->launchClientProcess();
-  if (result.IsError()) return StepFailed(result, kPhase, "launchClientProcess");
-  result = phase->acceptClientProcessConnection();
-  if (result.IsError()) return StepFailed(result, kPhase, "acceptClientProcessConnection");
+  CWqError result = Connect(*phase, kPhase);
+  if (result.IsError()) return result;
   std::printf("init, launchClientProcess, acceptClientProcessConnection: %s connected back (daemon port %u)\n",
               SimBackupProgram::kCommand, static_cast<unsigned>(daemon.GetPort()));
   result = phase->sendJobStart(true);
@@ -217,13 +226,8 @@ CWqError RunBackupRoad(SimClientDaemon& daemon, const std::string& dirChangePath
 CWqError RunPostOpsRoad(SimClientDaemon& daemon, const std::string& outputDir) {
   const char* const kPhase = "post-operations";
   std::unique_ptr<ProxyPostOps> phase(new ProxyPostOps);
-  CWqError result = phase->init(ExampleJob::kVelliconId, ExampleJob::kAppId, ExampleJob::kClientId, ExampleJob::kJobId,
-                                ExampleJob::kLevel, ExampleJob::kJobStartValue, ExampleJob::kHost, 0);
-  if (result.IsError()) return StepFailed(result, kPhase, "init");
-  result = phase->launchClientProcess();
-  if (result.IsError()) return StepFailed(result, kPhase, "launchClientProcess");
-  result = phase->acceptClientProcessConnection();
-  if (result.IsError()) return StepFailed(result, kPhase, "acceptClientProcessConnection");
+  CWqError result = Connect(*phase, kPhase);
+  if (result.IsError()) return result;
   result = phase->sendJobStart();
   if (result.IsError()) return StepFailed(result, kPhase, "sendJobStart");
   std::printf("ProxyPostOps: PST.EXE connected back (daemon port %u) and took the job start\n",

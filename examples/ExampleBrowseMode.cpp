@@ -95,14 +95,7 @@ void AddBrowseOptions(CLI::App& command, ExampleOptions& options) {
 }
 
 int RunBrowse(const ExampleOptions& options) {
-  CWqError result = RunBrowseJob(options);
-  if (result.IsError()) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "example_host: the browse FAILED:\n%s\n", result.AsString().c_str());
-    return 1;
-  }
-  std::printf("example_host: the browse completed\n");
-  return 0;
+  return ReportModeResult(RunBrowseJob(options), "browse");
 }
 
 }  // namespace

@@ -145,16 +145,7 @@ void AddDROptions(CLI::App& command, ExampleOptions& options) {
   command.add_flag("--fail-save", options.drFailSave, "The client reports a failed save");
 }
 
-int RunDRMode(const ExampleOptions& options) {
-  CWqError result = RunDR(options);
-  if (result.IsError()) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "example_host: the dr run FAILED:\n%s\n", result.AsString().c_str());
-    return 1;
-  }
-  std::printf("example_host: the dr run completed\n");
-  return 0;
-}
+int RunDRMode(const ExampleOptions& options) { return ReportModeResult(RunDR(options), "dr run"); }
 
 }  // namespace
 

@@ -62,14 +62,7 @@ CWqError RunDownloadJob(const ExampleOptions& options) {
 void AddDownloadOptions(CLI::App&, ExampleOptions&) {}
 
 int RunDownload(const ExampleOptions& options) {
-  CWqError result = RunDownloadJob(options);
-  if (result.IsError()) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "example_host: the download FAILED:\n%s\n", result.AsString().c_str());
-    return 1;
-  }
-  std::printf("example_host: the download completed\n");
-  return 0;
+  return ReportModeResult(RunDownloadJob(options), "download");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <vector>
 
+#include "CWqError.h"
 #include "ExampleOptions.h"
 
 struct ExampleMode {
@@ -32,6 +33,10 @@ ExampleMode DownloadMode();
 
 // A whole IBM i DR backup on a virtual clock (ExampleDRMode.cpp).
 ExampleMode DRMode();
+
+// A mode's exit status for `result`: the error chain on stderr and 1, or
+// "example_host: the <what> completed" and 0.
+int ReportModeResult(const CWqError& result, const char* what);
 
 // Every mode, the default first.
 const std::vector<ExampleMode>& ExampleModes();

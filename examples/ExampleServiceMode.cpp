@@ -95,14 +95,7 @@ CWqError RunServices(const ExampleOptions& options) {
 void AddServiceOptions(CLI::App&, ExampleOptions&) {}
 
 int RunService(const ExampleOptions& options) {
-  CWqError result = RunServices(options);
-  if (result.IsError()) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "example_host: the service run FAILED:\n%s\n", result.AsString().c_str());
-    return 1;
-  }
-  std::printf("example_host: the service run completed\n");
-  return 0;
+  return ReportModeResult(RunServices(options), "service run");
 }
 
 }  // namespace

@@ -3,10 +3,14 @@
 // turns a broken promise into a crash libFuzzer reports.
 #pragma once
 
+#include <sys/socket.h>
+
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include <boost/shared_ptr.hpp>
@@ -34,6 +38,17 @@ inline void FuzzQuietLogging() {
   writer->SetCategoryMask(0xFFFFFFFFu);
   writer->SetQuiet(true);
   g_ptrLogWriter = writer;
+}
+
+// A connected socket pair whose buffers hold a whole fuzz stream, so that
+// one side can be written in full before the other is read.
+inline void FuzzSocketPair(int pair[2]) {
+  FUZZ_CHECK(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) == 0, "socketpair: %s", std::strerror(errno));
+  const int size = 8 * 1024 * 1024;
+  for (int side = 0; side < 2; ++side) {
+    setsockopt(pair[side], SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    setsockopt(pair[side], SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+  }
 }
 
 // Reads the fuzz input front to back; past the end every read gives zeros.

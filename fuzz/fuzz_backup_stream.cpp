@@ -173,10 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Decoders(lastPayload, vtl);
 
   int pair[2];
-  FUZZ_CHECK(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) == 0, "socketpair: %s", std::strerror(errno));
-  const int sndbuf = 4 * 1024 * 1024;
-  setsockopt(pair[1], SOL_SOCKET, SO_SNDBUF, &sndbuf, sizeof sndbuf);
-  setsockopt(pair[0], SOL_SOCKET, SO_RCVBUF, &sndbuf, sizeof sndbuf);
+  FuzzSocketPair(pair);
   FuzzBackup phase;
   phase.m_bVTLBackup = vtl;
   FUZZ_CHECK(phase.Attach(pair[0]), "attach failed");

@@ -58,10 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Stream mode, read back by the requester.
   int pair[2];
-  FUZZ_CHECK(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) == 0, "socketpair: %s", std::strerror(errno));
-  const int buffer = 8 * 1024 * 1024;
-  setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
-  setsockopt(pair[1], SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+  FuzzSocketPair(pair);
   CWqSocket requester;
   requester.AttachConnectedSocket(CWqSocketDescriptor(pair[0]));
   {

@@ -87,10 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   int pair[2];
-  FUZZ_CHECK(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) == 0, "socketpair: %s", std::strerror(errno));
-  const int buffer = 4 * 1024 * 1024;
-  setsockopt(pair[1], SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
-  setsockopt(pair[0], SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+  FuzzSocketPair(pair);
   size_t done = 0;
   while (done < stream.size()) {
     const ssize_t n = ::write(pair[1], stream.data() + done, stream.size() - done);

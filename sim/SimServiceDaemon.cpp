@@ -37,6 +37,11 @@ void SimServiceDaemon::SetLogFolder(const std::string& folder) {
   m_sLogFolder = folder;
 }
 
+void SimServiceDaemon::SetGeneratedListing(size_t entries) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_uGeneratedEntries = entries;
+}
+
 void SimServiceDaemon::SetDirChangeFile(const std::string& path) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_sDirChangeFile = path;
@@ -150,6 +155,7 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
   SimScript script;
   bool scripted = false;
   std::string folder, logFolder, dirChangeFile;
+  size_t generated = 0;
   int heartbeats;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -163,6 +169,7 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
     folder = m_sClientFolder;
     heartbeats = m_iTapeHeartbeats;
     logFolder = m_sLogFolder;
+    generated = m_uGeneratedEntries;
     dirChangeFile = m_sDirChangeFile;
   }
 
@@ -201,7 +208,7 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
     }
     return Send(peer, ClEmptyMsg(GOOD_EOF_MSG));
   }
-  if (type == CLIENT_BROWSE_REQ_MSG) return AnswerBrowse(peer, folder, request);
+  if (type == CLIENT_BROWSE_REQ_MSG) return AnswerBrowse(peer, folder, generated, request);
   if (type == DOWNLOAD_LOG_FILE_MSG) {
     std::vector<std::string> names;
     if (DIR* dir = ::opendir(logFolder.c_str())) {
@@ -249,8 +256,20 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
   return Send(peer, ClEmptyMsg(SERVICE_CHECK_MSG));
 }
 
-CWqError SimServiceDaemon::AnswerBrowse(SimPeer& peer, const std::string& folder, const ClProxyMsg& request) {
+CWqError SimServiceDaemon::AnswerBrowse(SimPeer& peer, const std::string& folder, size_t generated,
+                                        const ClProxyMsg& request) {
   const ClClientBrowseReqMsg& browse = static_cast<const ClClientBrowseReqMsg&>(request);
+  if (generated) {
+    std::vector<ClClientBrowseRepMsg::ClientBrowseEntry_t> entries(generated);
+    for (size_t i = 0; i < generated; ++i) {
+      entries[i].name = "entry-" + std::to_string(i);
+      entries[i].name.resize(16 + i % 9, 'x');  // 16 to 24 bytes
+      entries[i].type = i % 10 == 0 ? 1 : 0;
+      entries[i].size = static_cast<int64_t>(i * 512);
+      entries[i].value = 0644;
+    }
+    return Send(peer, ClClientBrowseRepMsg(entries));
+  }
   const std::string target = folder + "/" + browse.getPath();
   DIR* dir = ::opendir(target.c_str());
   if (!dir) {

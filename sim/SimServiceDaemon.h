@@ -13,7 +13,8 @@
 //   CREATE_INDEX_FLAG_MSG  one flag per (Vellicon id, app id): clear and
 //                          complete acknowledged with SERVICE_CHECK_MSG; a
 //                          query answered with command 4 once complete, else 0
-//   browse request         the directory under the client folder, "." and
+//   browse request         a generated listing when set; otherwise the
+//                          directory under the client folder, "." and
 //                          ".." first, then its entries in name order (type 1
 //                          for a folder, value 0644, the size); FAILED_FILE_MSG
 //                          with errno and text when it cannot be listed
@@ -66,6 +67,9 @@ class SimServiceDaemon {
   void SetClientFolder(const std::string& folder);
   void SetTapeHeartbeats(int count);
   void SetLogFolder(const std::string& folder);
+  // Browse answers list `entries` generated names (16 to 24 bytes) instead
+  // of a folder; 0 goes back to folders.
+  void SetGeneratedListing(size_t entries);
   void SetDirChangeFile(const std::string& path);
   void SetAnswerDelayMs(int64_t milliseconds);
   void ScriptNext(ClProxyMsgType requestType, SimScript answer);
@@ -97,7 +101,7 @@ class SimServiceDaemon {
  private:
   CWqError Serve(SimPeer& peer);
   CWqError Answer(SimPeer& peer, const ClProxyMsg& request);
-  CWqError AnswerBrowse(SimPeer& peer, const std::string& folder, const ClProxyMsg& request);
+  CWqError AnswerBrowse(SimPeer& peer, const std::string& folder, size_t generated, const ClProxyMsg& request);
   // A header naming `name`, then `path` in 64 KiB blocks.
   CWqError SendFile(SimPeer& peer, const std::string& name, const std::string& path);
   CWqError Send(SimPeer& peer, const ClProxyMsg& answer);
@@ -110,6 +114,7 @@ class SimServiceDaemon {
   std::string m_sClientFolder;
   int m_iTapeHeartbeats = 0;
   std::string m_sLogFolder;
+  size_t m_uGeneratedEntries = 0;
   std::string m_sDirChangeFile;
   int64_t m_iDelayMs = 0;
   std::map<uint16_t, std::deque<SimScript>> m_scripts;

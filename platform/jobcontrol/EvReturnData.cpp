@@ -25,20 +25,21 @@ void EvReturnData::addItem(const std::vector<uint8_t>& payload) {
   ClProxyWire::PutU32(head + 4, static_cast<uint32_t>(payload.size()));
   m_buffer.insert(m_buffer.end(), head, head + sizeof head);
   m_buffer.insert(m_buffer.end(), payload.begin(), payload.end());
+  // Written by size: a long listing neither waits in memory nor goes out item by item.
+  if (m_buffer.size() >= kFlushBytes) dumpBuffer(0);
 }
 
 void EvReturnData::dumpBuffer(int reason) {
   if (m_buffer.empty() || m_bEnded) return;
   FX_LOG(4, "Result stream %lld: %zu bytes of items out (%d)", m_llSequence, m_buffer.size(), reason);
-  std::vector<uint8_t> out;
-  out.swap(m_buffer);
   size_t done = 0;
-  while (done < out.size() && !m_failure.IsError()) {
-    const ssize_t n = ::send(m_iDescriptor, out.data() + done, out.size() - done, MSG_NOSIGNAL);
+  while (done < m_buffer.size() && !m_failure.IsError()) {
+    const ssize_t n = ::send(m_iDescriptor, m_buffer.data() + done, m_buffer.size() - done, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) m_failure = FXErrorUtil::ErrorErrNo(FX_HERE, n < 0 ? errno : EPIPE, "Result stream write failed");
     else done += static_cast<size_t>(n);
   }
+  m_buffer.clear();  // keeps its capacity for the next items
 }
 
 void EvReturnData::write(uint32_t tag, const uint8_t* data, uint32_t size) {

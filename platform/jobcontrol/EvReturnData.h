@@ -3,7 +3,7 @@
 //
 // The stream is a sequence of records, each: u32 tag, u32 length, then
 // `length` payload bytes (tag and length big-endian). Items are buffered and
-// go out when the buffer is dumped or the stream ends; send() writes one
+// go out when the buffer fills, is dumped or the stream ends; send() writes one
 // record of the caller's bytes as they are; end() writes the end record
 // (tag 0, an i64 code, big-endian) and ends the stream. Write failures are
 // kept: the first one is what failure() reports.
@@ -31,6 +31,8 @@ class EvReturnData {
  public:
   static const uint32_t kEndTag = 0;
   static const uint32_t kItemTag = 1;
+  // Buffered items go out once they hold this many bytes.
+  static const size_t kFlushBytes = 64 * 1024;
 
   EvReturnData(unsigned long code, long long sequence, const CWqSocket* socket, bool flag, CKxNetwork* network);
   virtual ~EvReturnData();

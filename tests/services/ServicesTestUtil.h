@@ -7,8 +7,11 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -82,6 +85,16 @@ inline size_t OpenDescriptors() {
     ::closedir(dir);
   }
   return count;
+}
+
+// A new folder "/tmp/<prefix>XXXXXX" (empty when it cannot be made), and
+// its removal with all it holds.
+inline std::string MakeScratchFolder(const std::string& prefix) {
+  std::string pattern = "/tmp/" + prefix + "XXXXXX";
+  return ::mkdtemp(&pattern[0]) ? pattern : std::string();
+}
+inline void RemoveScratchFolder(const std::string& folder) {
+  if (!folder.empty()) std::system(("rm -rf '" + folder + "'").c_str());
 }
 
 // Polls `done` in real time for at most `seconds`.

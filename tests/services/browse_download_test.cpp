@@ -102,9 +102,8 @@ class BrowseDownloadTest : public ServicesTest {
  protected:
   void SetUp() override {
     ServicesTest::SetUp();
-    char pattern[] = "/tmp/proxy-services-client-XXXXXX";
-    ASSERT_TRUE(::mkdtemp(pattern));
-    root = pattern;
+    root = MakeScratchFolder("proxy-services-client-");
+    ASSERT_FALSE(root.empty());
     daemon.SetClientFolder(root + "/fs");
     ASSERT_TRUE(CWqDirectory::Create(root + "/fs/lib/sub", true));
     ASSERT_TRUE(CWqDirectory::Create(root + "/fs/empty", true));
@@ -118,7 +117,7 @@ class BrowseDownloadTest : public ServicesTest {
   void TearDown() override {
     handle.reset();
     ServicesTest::TearDown();
-    std::system(("rm -rf '" + root + "'").c_str());
+    RemoveScratchFolder(root);
   }
   CWqError Browse(const char* path, bool fill, App::MachineBrowseResp* resp, App::GenericResp* generic,
                   Requester& requester) {

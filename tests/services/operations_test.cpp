@@ -25,9 +25,8 @@ class OperationsTest : public ServicesTest {
  protected:
   void SetUp() override {
     ServicesTest::SetUp();
-    char pattern[] = "/tmp/proxy-services-folder-XXXXXX";
-    ASSERT_TRUE(::mkdtemp(pattern));
-    folder = pattern;
+    folder = MakeScratchFolder("proxy-services-folder-");
+    ASSERT_FALSE(folder.empty());
     daemon.SetClientFolder(folder);
     SetTimeout("TIMEOUT_CREATE_FOLDER_REPLY", 1);
     SetTimeout("TIMEOUT_DAEMON_REPLY", 1);
@@ -37,7 +36,7 @@ class OperationsTest : public ServicesTest {
   void TearDown() override {
     handle.reset();
     ServicesTest::TearDown();
-    std::system(("rm -rf '" + folder + "'").c_str());
+    RemoveScratchFolder(folder);
   }
   static bool IsDir(const std::string& path) {
     struct stat st;
