@@ -245,9 +245,9 @@ void BackupStream(const std::string& dir) {
         Join({Bytes{0x00}, BackupFrame(kHeader, HeaderPayload("/r", 0100644, 0)),
               BackupFrame(kReferences, Bytes{0xFF, 0xFF, 0xFF, 0xF0, 0, 0, 0, 1, 'a'})}));
   const std::string pieces = ";/a;;/b;";
-  Write(dir, "seed_volumes_empty_pieces",
+  Write(dir, "seed_volumes_empty_names",
         Join({Bytes{0x04}, BackupFrame(kVolumes, Bytes(pieces.begin(), pieces.end()))}));
-  Write(dir, "seed_volumes_one_huge_piece", Join({Bytes{0x04}, BackupFrame(kVolumes, Bytes(4000, 'v'))}));
+  Write(dir, "seed_volumes_one_huge_name", Join({Bytes{0x04}, BackupFrame(kVolumes, Bytes(4000, 'v'))}));
   Write(dir, "seed_tape_info", Join({Bytes{0x00}, BackupFrame(kTapeInfo, Payload(ClTapeInfoMsg("BC0001", "SER9")))}));
 }
 

@@ -156,6 +156,15 @@ class ServicesTest : public ::testing::Test {
     ASSERT_EQ(0, settings.setNumber("ProxyTimeouts", kind, seconds));
   }
 
+  // A new instance for `handle` when an exchange closed its link.
+  static void ReconnectIfClosed(ProxyServicesPtr& handle) {
+    if (handle->instance()->isConnected()) return;
+    handle.reset();
+    ProxyServicesCache::Reset();
+    handle = ProxyServices::instanceForClient(kClient);
+    ASSERT_TRUE(handle);
+  }
+
   size_t LogCount(const std::string& fragment) const {
     size_t count = 0;
     for (const std::string& line : g_ptrLogWriter->CapturedLines())

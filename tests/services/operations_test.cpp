@@ -110,12 +110,7 @@ TEST_F(OperationsTest, TapePreparation) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    if (!handle->instance()->isConnected()) {
-      handle.reset();
-      ProxyServicesCache::Reset();
-      handle = ProxyServices::instanceForClient(kClient);
-      ASSERT_TRUE(handle);
-    }
+    ASSERT_NO_FATAL_FAILURE(ReconnectIfClosed(handle));
     g_ptrLogWriter->ClearCapture();
     daemon.ScriptNext(PREPARE_VTL_TAPE_MSG, c.answer);
     CWqError result = handle->prepareVTLTape("D1", "T1");
