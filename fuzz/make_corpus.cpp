@@ -154,6 +154,11 @@ void MessagePayload(const std::string& dir) {
   Write(dir, "seed_launch_dip", Picked(ClLaunchCmdDIPMsg("10.0.0.1", 8400, "SCAN.EXE")));
   Write(dir, "seed_failed_file", Picked(ClFailedFileMsg("/a/b", -5, "gone")));
   Write(dir, "seed_dr_clean", Picked(ClIBMDRBackupCleanMsg(1, 2, 3)));
+  ClClientBackupSize size(2, 17, 9);
+  size.addUserLibrary("/QSYS.LIB/PAYROLL.LIB");
+  size.setClientBackupSize(4096);
+  Write(dir, "seed_dr_system_size", Picked(size));
+  Write(dir, "seed_dr_tape_init", Picked(ClInitializeTapeMLBMode(2, 17, 9, "TAPMLB01", {"A1", "B2"})));
 
   _PipelineDataHdr header;
   header.uDataSize = 4;

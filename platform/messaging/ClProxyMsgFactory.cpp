@@ -47,6 +47,8 @@ Decoder DecoderFor(uint16_t type) {
     case DOWNLOAD_LOG_FILE_MSG: return &Decode<ClDownloadLogFile>;
     case DOWNLOAD_DIR_CHANGE_FILE_MSG: return &Decode<ClDownloadDirChangeFile>;
     case IBM_DR_BACKUP_JOB_MSG: return &Decode<ClIBMDRBackupJobMsg>;
+    case CLIENT_BACKUP_SIZE_MSG: return &Decode<ClClientBackupSize>;
+    case INITIALIZE_TAPE_MLB_MODE_MSG: return &Decode<ClInitializeTapeMLBMode>;
     default: return nullptr;
   }
 }

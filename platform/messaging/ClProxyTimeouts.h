@@ -30,6 +30,8 @@
 //   TIMEOUT_CONTROL_PORT             20      300  seconds
 //   TIMEOUT_UPDATE_SERVICES_STOP     23      600  seconds
 //   TIMEOUT_UPDATE_RECONNECT         24       30  minutes
+//   TIMEOUT_SYSTEM_SIZE_REPLY        40       30  seconds (one wait of many)
+//   TIMEOUT_TAPE_INIT_REPLY          41      300  seconds
 //
 // A value that is not one of these kinds reads as 60 (logged at level -1).
 #pragma once
@@ -52,6 +54,8 @@ enum TimeOut_enum {
   TIMEOUT_CONTROL_PORT = 20,
   TIMEOUT_UPDATE_SERVICES_STOP = 23,
   TIMEOUT_UPDATE_RECONNECT = 24,
+  TIMEOUT_SYSTEM_SIZE_REPLY = 40,
+  TIMEOUT_TAPE_INIT_REPLY = 41,
 };
 
 // The settings section that holds the configured values.

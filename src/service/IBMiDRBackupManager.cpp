@@ -97,8 +97,21 @@ CWqError IBMiDRBackupManager::run() {
     FX_LOG(2, "System scan for calculating VTL backup size is starting.");
     const int state = m_ptrState->getState();
     // A job whose save has started is not reset by a pre-scan.
-    if (state >= DR_STATE_INITIATED && state <= DR_STATE_SERVICES_BACK) return CWqError::Success();
-    return FXErrorUtil::ErrorErrNo(FX_HERE, ENOSYS, "The VTL system size scan is not available");
+    if (state >= DR_STATE_INITIATED && state <= DR_STATE_SERVICES_BACK) {
+      FX_LOG(0, "The DR save of this job has started (state %d); no pre-scan.", state);
+      return CWqError::Success();
+    }
+    CWqError result = m_ptrConnection->getSystemBackupSize();
+    if (result.IsError()) return result.Push(FX_HERE);
+    result = m_ptrConnection->clearCreateIndexFlag();
+    if (result.IsError()) return result.Push(FX_HERE);
+    m_ptrState->setState(DR_STATE_BEGIN);
+    m_ptrState->setBackupJobNumber("");
+    m_ptrState->setSystemBackupSize(m_ptrConnection->systemBackupSizeFromClient());
+    result = m_ptrState->saveStatus();
+    if (result.IsError()) return SaveFailed(result);
+    FX_LOG(0, "VTL DR Pre-Scan is finished.");
+    return CWqError::Success();
   }
   CWqError result = initiateDRBackupProcess();
   if (result.IsError()) return result.Push(FX_HERE);

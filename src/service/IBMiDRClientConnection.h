@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <list>
 #include <string>
 
 #include <boost/shared_ptr.hpp>
@@ -62,6 +63,15 @@ class IBMiDRClientConnectionInterface {
   // the removal to the deployment manager. No directory: nothing to remove.
   CWqError cleanUp();
 
+  // The VTL exchanges. The size wait and the tape initialisation end with
+  // plain integer 100 when the job is asked to stop, and with ETIME when no
+  // answer came (maximum duration + 15) minutes on.
+  CWqError getSystemBackupSize();
+  // Through the client's cached proxy service, not the DR connection.
+  CWqError clearCreateIndexFlag();
+  // On success the configuration holds the drive and volumes the client chose.
+  CWqError InitializeTapeAndDrive(const std::string& drive, const std::list<std::string>& tapes);
+
   unsigned int systemBackupSizeFromClient() const { return m_uiSystemBackupSize; }
   bool shouldSuspendJob() const { return m_ptrConfiguration && m_ptrConfiguration->shouldSuspendJob(); }
   long long getJobID() const { return m_llJobId; }
@@ -87,6 +97,10 @@ class IBMiDRClientConnectionInterface {
   void DropConnection();
   // One reply of the start or status exchange; a failed receive drops the link.
   CWqError ReceiveReply(ClProxyMsg*& reply);
+  // Between the receives of a long wait: plain integer 100 when the job is
+  // asked to stop, ETIME past `deadline`; the link is dropped either way.
+  CWqError CheckWaitGoesOn(int64_t deadline, const char* what);
+  int64_t AnswerDeadline() const;
 
   uint32_t m_uiSystemBackupSize;
   uint64_t m_ulClientId;

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <list>
 #include <memory>
 
 #include "../services/ServicesTestUtil.h"
 #include "ClBasicMsgs.h"
+#include "ClDRMsgs.h"
 #include "ClFileStreamMsgs.h"
 #include "App_ExecuteSP.h"
 #include "ClProxySerializer.h"
@@ -219,6 +221,69 @@ TEST_F(DRDriverTest, ConfigureRefusesWhenSaveFails) {
   auto m = Make();
   EXPECT_TRUE(FXErrorUtil::IsWin32(m->configure(), 996));
   EXPECT_TRUE(FXErrorUtil::IsErrNo(m->run(), EINVAL));
+}
+
+// A subclient writing to a VTL and a non-VTL library: run is the pre-scan.
+// It measures the system, clears the create-index flag and saves state 0
+// with the size, keeping the tape list; a job whose save has started is
+// left as it is.
+TEST_F(DRDriverTest, PreScan) {
+  MediaManager::GetLibInfoForSubClientResp reply;
+  for (int type : {0, 4}) {
+    MediaManager::LibraryInfo info;
+    info.setint64(1, 1, 10 + type);
+    info.setint64(4, 4, type);
+    reply.getlistobject(1, 1, 0, 0, true)->push_back(info);
+  }
+  std::string text;
+  reply.serialize(text, false);
+  RecordRegistry::Instance().SetStoredProcedureReply(Tag_GetLibInfoForSubClientReq, 0, text);
+  auto sized = std::make_shared<ClClientBackupSize>(2, kApp, kJob);
+  sized->setClientBackupSize(40960);
+
+  const struct {
+    const char* what;
+    int saved;
+    SimScript size;
+    bool ok;
+    int state;
+    const char* number;
+    unsigned int megabytes;
+    size_t sizeRequests;
+  } cases[] = {
+      {"after a failed job", DR_STATE_FAILED, SimScript().Reply(sized), true, DR_STATE_BEGIN, "", 40960, 1},
+      {"a finished job", DR_STATE_SUCCESS, SimScript().Reply(sized), true, DR_STATE_BEGIN, "", 40960, 1},
+      {"a started save", DR_STATE_IN_RESTRICTED_STATE, SimScript(), true, DR_STATE_IN_RESTRICTED_STATE, "OLD", 0, 0},
+      {"the client cannot measure", DR_STATE_FAILED,
+       SimScript().Reply(std::make_shared<ClFailedFileMsg>("", 0x17000090, "scan failed")), false, DR_STATE_FAILED,
+       "OLD", 0, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SaveState(c.saved, "OLD");
+    {
+      IBMiDRStateInterface s = Saved();
+      s.setTapeList("T1:T2");
+      ASSERT_FALSE(s.saveStatus().IsError());
+    }
+    const size_t before = Sent(daemon, CLIENT_BACKUP_SIZE_MSG);
+    if (c.sizeRequests) daemon.ScriptNext(CLIENT_BACKUP_SIZE_MSG, c.size);
+    auto m = Make();
+    ASSERT_TRUE(m->isPreScanOnly());
+    ASSERT_FALSE(m->configure().IsError());
+    EXPECT_EQ(c.ok, !m->run().IsError());
+    IBMiDRStateInterface after = Saved();
+    EXPECT_EQ(c.state, after.getState());
+    EXPECT_EQ(c.number, after.getBackupJobNumber());
+    EXPECT_EQ(c.megabytes, after.getSystemBackupSize());
+    std::list<std::string> tapes;
+    after.getTapeList(tapes);
+    EXPECT_EQ(std::list<std::string>({"T1", "T2"}), tapes);
+    EXPECT_EQ(c.sizeRequests, Sent(daemon, CLIENT_BACKUP_SIZE_MSG) - before);
+    EXPECT_EQ(0u, Sent(daemon, IBM_DR_BACKUP_JOB_MSG));
+  }
+  // Each measured pre-scan cleared the create-index flag.
+  EXPECT_EQ(2u, Sent(daemon, CREATE_INDEX_FLAG_MSG));
 }
 
 TEST_F(DRDriverTest, ConfigureRefusesWhenLibraryQueryFails) {

@@ -64,6 +64,19 @@ TEST(GoldenBytesTest, ServiceRequests) {
             EncodePayload(ClDownloadDirChangeFile(first, second, third)));
 }
 
+TEST(GoldenBytesTest, DRSizeAndTapeInitialisation) {
+  ClClientBackupSize size(2, 17, 0x1CBE991A14ul);
+  size.addUserLibrary("/A");
+  size.setClientBackupSize(0x1000);
+  EXPECT_EQ(BYTES("PXM1" "\x00\x66" "\x00\x00" "\x00\x00\x00\x1E"
+                  "\x00\x00\x00\x02" "\x00\x00\x00\x11" "\x00\x00\x00\x1C\xBE\x99\x1A\x14"
+                  "\x00\x00\x00\x01" "\x00\x00\x00\x02" "/A" "\x00\x00\x10\x00"),
+            EncodeFrame(size));
+  EXPECT_EQ(BYTES("\x00\x00\x00\x02" "\x00\x00\x00\x11" "\x00\x00\x00\x00\x00\x00\x00\x09"
+                  "\x00\x00\x00\x01" "D" "\x00\x00\x00\x02" "\x00\x00\x00\x02" "A1" "\x00\x00\x00\x00"),
+            EncodePayload(ClInitializeTapeMLBMode(2, 17, 9, "D", {"A1", ""})));
+}
+
 TEST(GoldenBytesTest, BrowseReply) {
   std::vector<ClClientBrowseRepMsg::ClientBrowseEntry_t> entries(1);
   entries[0].name = "ab";

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <functional>
+#include <list>
 
 #include "ClProxyMessages.h"
 #include "ClServiceMsgs.h"
@@ -287,6 +288,36 @@ std::vector<Case> AllCases() {
                      EXPECT_EQ(0u, t->getJobId());
                      EXPECT_EQ(77, t->getAppId());
                      EXPECT_EQ("/KXDR/STAGE", t->getDRMediaLocation());
+                   }});
+  cases.push_back({"ClientBackupSize",
+                   [] {
+                     std::unique_ptr<ClClientBackupSize> m(new ClClientBackupSize(2, 17, 123456789012ul));
+                     m->addUserLibrary("/QSYS.LIB/PAYROLL.LIB");
+                     m->addUserLibrary("/QSYS.LIB/HR.LIB");
+                     m->setClientBackupSize(0xFFFFFFFFu);
+                     return std::unique_ptr<ClProxyMsg>(std::move(m));
+                   },
+                   [](const ClProxyMsg& m) {
+                     AS(ClClientBackupSize, m);
+                     EXPECT_EQ(2, t->getVelliconId());
+                     EXPECT_EQ(17, t->getAppId());
+                     EXPECT_EQ(123456789012ul, t->getJobId());
+                     EXPECT_EQ(std::list<std::string>({"/QSYS.LIB/PAYROLL.LIB", "/QSYS.LIB/HR.LIB"}),
+                               t->getUserLibraries());
+                     EXPECT_EQ(0xFFFFFFFFu, t->getClientBackupSize());
+                   }});
+  cases.push_back({"InitializeTapeMLBMode",
+                   [] {
+                     return std::unique_ptr<ClProxyMsg>(
+                         new ClInitializeTapeMLBMode(2, 17, 123456789012ul, "TAPMLB01", {"A1", "B2"}));
+                   },
+                   [](const ClProxyMsg& m) {
+                     AS(ClInitializeTapeMLBMode, m);
+                     EXPECT_EQ(2, t->getVelliconId());
+                     EXPECT_EQ(17, t->getAppId());
+                     EXPECT_EQ(123456789012ul, t->getJobId());
+                     EXPECT_EQ("TAPMLB01", t->getDriveCode());
+                     EXPECT_EQ(std::list<std::string>({"A1", "B2"}), t->getTapeList());
                    }});
   cases.push_back({"COBConfig",
                    [] {

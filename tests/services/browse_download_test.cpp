@@ -1,8 +1,11 @@
 // Machine browse into a response and back to a requester's socket, and the
 // log and directory-change downloads, against the simulated daemon.
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstdlib>
@@ -18,6 +21,7 @@
 #include "FXPath.h"
 #include "ServicesTestUtil.h"
 #include "service/EvRestoreReturn.h"
+#include "service/ServiceDownload.h"
 
 using namespace servicetest;
 
@@ -365,6 +369,46 @@ TEST_F(BrowseDownloadTest, DirChangeFile) {
   EXPECT_EQ(std::vector<std::string>({"dirChange.tmp"}), Names(root + "/jobs/1001"));
   EXPECT_FALSE(handle->instance()->isConnected());
   EXPECT_TRUE(FXErrorUtil::IsWin32(handle->downloadDirChangeFile(dest, 2, 10, 1001), 2250));
+}
+
+// A write the file-size limit stops (CI runs as root, so no permission trick
+// can fail a write): the download fails with EFBIG and cuts the link, the
+// older file stays and no temporary remains. The child is a fresh process
+// so that the limit touches nothing else.
+void DownloadUnderASizeLimit(const std::string& dest) {
+  const rlimit limit = {1024, 1024};
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  std::signal(SIGXFSZ, SIG_IGN);
+  int pair[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) std::_Exit(2);
+  std::string stream;
+  auto frame = [&stream](uint16_t type, const std::string& payload) {
+    uint8_t head[ClProxyWire::kHeaderSize];
+    ClProxyWire::EncodeHeader(type, static_cast<uint32_t>(payload.size()), head);
+    stream.append(reinterpret_cast<const char*>(head), sizeof head).append(payload);
+  };
+  frame(FILE_HEADER_MSG, "big");
+  for (int i = 0; i < 4; ++i) frame(FILE_DATA_MSG, std::string(4096, 'x'));
+  frame(JOB_COMPLETE_MSG, "");
+  if (::write(pair[1], stream.data(), stream.size()) != static_cast<ssize_t>(stream.size())) std::_Exit(3);
+  ::close(pair[1]);
+  ClProxyConnection link;
+  if (link.getConnectionSocket().AttachConnectedSocket(CWqSocketDescriptor(pair[0])).IsError()) std::_Exit(4);
+  bool cut = false;
+  const CWqError result = ReceiveDownload(link, true, dest, [&cut] { cut = true; });
+  std::fprintf(stderr, "%s\n", result.AsString().c_str());
+  std::_Exit(FXErrorUtil::IsErrNo(result, EFBIG) && cut ? 0 : 1);
+}
+
+TEST(DownloadLimitTest, AWriteStoppedByTheFileSizeLimit) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string root = MakeScratchFolder("proxy-services-limit-");
+  ASSERT_FALSE(root.empty());
+  WriteFile(root + "/big", "older big");
+  EXPECT_EXIT(DownloadUnderASizeLimit(root), ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ("older big", ReadAll(root + "/big"));
+  EXPECT_EQ(std::vector<std::string>({"big"}), Names(root));
+  RemoveScratchFolder(root);
 }
 
 TEST(EvRestoreReturnTest, ConstructionAndSourcePath) {
