@@ -158,6 +158,8 @@ void MessagePayload(const std::string& dir) {
   size.addUserLibrary("/QSYS.LIB/PAYROLL.LIB");
   size.setClientBackupSize(4096);
   Write(dir, "seed_dr_system_size", Picked(size));
+  Write(dir, "seed_dr_outfile", Picked(ClProcessOutFileMsg(2, 17, 9, "KXLIBOBJ/DRLOG")));
+  Write(dir, "seed_dr_vtl_cleanup", Picked(ClVTLDRCleanupMsg(2, 17, 9, "TAPMLB01", 0)));
   Write(dir, "seed_dr_tape_init", Picked(ClInitializeTapeMLBMode(2, 17, 9, "TAPMLB01", {"A1", "B2"})));
 
   _PipelineDataHdr header;

@@ -1,5 +1,6 @@
 // The IBM i disaster-recovery exchanges beside the start message: the
-// staging cleanup, the system size query and the VTL tape initialisation.
+// staging cleanup, the system size query, the VTL tape initialisation, the
+// outfile processing and the VTL drive cleanup.
 
 // ClIBMDRBackupCleanMsg: asks the client daemon to remove the staging folder
 // that an IBM i disaster-recovery backup left on the client.
@@ -111,4 +112,71 @@ class ClInitializeTapeMLBMode : public ClProxyMsg {
   uint64_t m_ullJobId;
   std::string m_sDrive;
   std::list<std::string> m_tapes;
+};
+
+// Asks the client to process the DR save's job-log outfile and stream back
+// what the save wrote. The client sends no answer to the request itself.
+//
+// Payload: int32 Vellicon id, int32 application id, uint64 job id, string
+// outfile name.
+class ClProcessOutFileMsg : public ClProxyMsg {
+ public:
+  ClProcessOutFileMsg(int velliconId, int appId, unsigned long jobId, const std::string& outfileName)
+      : ClProxyMsg(PROCESS_OUTFILE_MSG),
+        m_iVelliconId(velliconId),
+        m_iAppId(appId),
+        m_ullJobId(jobId),
+        m_sOutfileName(outfileName) {}
+  ~ClProcessOutFileMsg() override {}
+
+  int32_t getVelliconId() const { return m_iVelliconId; }
+  int32_t getAppId() const { return m_iAppId; }
+  uint64_t getJobId() const { return m_ullJobId; }
+  const std::string& getOutfileName() const { return m_sOutfileName; }
+
+  static std::unique_ptr<ClProcessOutFileMsg> decode(const uint8_t* payload, uint32_t length);
+
+ protected:
+  CWqError encode(std::vector<uint8_t>& out) const override;
+
+ private:
+  int32_t m_iVelliconId;
+  int32_t m_iAppId;
+  uint64_t m_ullJobId;
+  std::string m_sOutfileName;
+};
+
+// Asks the client to clean up what a VTL DR job set up on its tape drive;
+// the client acknowledges with SERVICE_CHECK_MSG.
+//
+// Payload: int32 Vellicon id, int32 application id, uint64 job id, string
+// drive, uint32 value.
+class ClVTLDRCleanupMsg : public ClProxyMsg {
+ public:
+  ClVTLDRCleanupMsg(int velliconId, int appId, unsigned long jobId, const std::string& drive, unsigned int value)
+      : ClProxyMsg(VTL_DR_CLEANUP_MSG),
+        m_iVelliconId(velliconId),
+        m_iAppId(appId),
+        m_ullJobId(jobId),
+        m_sDrive(drive),
+        m_uValue(value) {}
+  ~ClVTLDRCleanupMsg() override {}
+
+  int32_t getVelliconId() const { return m_iVelliconId; }
+  int32_t getAppId() const { return m_iAppId; }
+  uint64_t getJobId() const { return m_ullJobId; }
+  const std::string& getDrive() const { return m_sDrive; }
+  uint32_t getValue() const { return m_uValue; }
+
+  static std::unique_ptr<ClVTLDRCleanupMsg> decode(const uint8_t* payload, uint32_t length);
+
+ protected:
+  CWqError encode(std::vector<uint8_t>& out) const override;
+
+ private:
+  int32_t m_iVelliconId;
+  int32_t m_iAppId;
+  uint64_t m_ullJobId;
+  std::string m_sDrive;
+  uint32_t m_uValue;
 };

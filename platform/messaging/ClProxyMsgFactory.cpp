@@ -49,6 +49,8 @@ Decoder DecoderFor(uint16_t type) {
     case IBM_DR_BACKUP_JOB_MSG: return &Decode<ClIBMDRBackupJobMsg>;
     case CLIENT_BACKUP_SIZE_MSG: return &Decode<ClClientBackupSize>;
     case INITIALIZE_TAPE_MLB_MODE_MSG: return &Decode<ClInitializeTapeMLBMode>;
+    case PROCESS_OUTFILE_MSG: return &Decode<ClProcessOutFileMsg>;
+    case VTL_DR_CLEANUP_MSG: return &Decode<ClVTLDRCleanupMsg>;
     default: return nullptr;
   }
 }

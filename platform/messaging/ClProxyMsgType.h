@@ -81,6 +81,8 @@ enum ClProxyMsgType : uint16_t {
   DOWNLOAD_LOG_FILE_MSG = 0x011D,
   DOWNLOAD_DIR_CHANGE_FILE_MSG = 0x011E,
   IBM_DR_BACKUP_JOB_MSG = 0x0130,
+  PROCESS_OUTFILE_MSG = 0x0131,
+  VTL_DR_CLEANUP_MSG = 0x0132,
 };
 
 // True for the 0x40xx types, which travel as one byte block.

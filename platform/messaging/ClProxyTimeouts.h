@@ -32,6 +32,7 @@
 //   TIMEOUT_UPDATE_RECONNECT         24       30  minutes
 //   TIMEOUT_SYSTEM_SIZE_REPLY        40       30  seconds (one wait of many)
 //   TIMEOUT_TAPE_INIT_REPLY          41      300  seconds
+//   TIMEOUT_VTL_CLEANUP_REPLY        42       30  seconds
 //
 // A value that is not one of these kinds reads as 60 (logged at level -1).
 #pragma once
@@ -56,6 +57,7 @@ enum TimeOut_enum {
   TIMEOUT_UPDATE_RECONNECT = 24,
   TIMEOUT_SYSTEM_SIZE_REPLY = 40,
   TIMEOUT_TAPE_INIT_REPLY = 41,
+  TIMEOUT_VTL_CLEANUP_REPLY = 42,
 };
 
 // The settings section that holds the configured values.

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "CxHeaderConversion.h"
 #include "FXErrorUtil.h"
 #include "FXLogWriter.h"
 #include "FXString.h"
@@ -13,17 +14,8 @@ namespace {
 
 const char kHardLinkStore[] = "/__KXHardLink@-@-Files__/";
 
-// Header flag bits.
-const uint64_t kKindMask = 0xF0;
-const uint64_t kArchiveData = 0x2;
-const uint64_t kReferenceBits = 0x5;
-const uint64_t kReferenceAttrBit = 0x8;
-const uint64_t kAttributes600Flag = 0x10000000000ull;
-// Bits added to the converted flags.
+// A reference to an archive is marked in the converted flags.
 const uint64_t kReferenceFlag = 0x2000000000000000ull;
-const uint64_t kReferenceAttrFlag = 0x8000000000ull;
-
-bool TakesReferences(uint64_t kind) { return kind == 0x10 || kind == 0x20 || kind == 0x40; }
 
 }  // namespace
 
@@ -31,41 +23,9 @@ std::string ProxyBackup::getFileName() const { return m_headerSerializer.name; }
 
 CWqError ProxyBackup::getCxHeader(CXFileHeader& cx) {
   const ClProxyFileHeader& header = m_headerSerializer;
-  // The name field has a fixed capacity: refuse rather than cut a name
-  // (the archive would record a file that does not exist).
-  if (header.name.size() >= CXFileHeader::kNameCapacity)
-    return FXErrorUtil::ErrorErrNo(FX_HERE, ENAMETOOLONG,
-                                   "File name of %zu characters does not fit the header's %u: %.200s...",
-                                   header.name.size(), CXFileHeader::kNameCapacity - 1, header.name.c_str());
-  const uint64_t flags = header.flags;
-  const uint64_t kind = flags & kKindMask;
-
-  cx.headerType = 3;
-  cx.nameLength = static_cast<uint32_t>(header.name.size() + 1);
-  cx.mode = header.mode;
-  cx.uid = header.uid;
-  cx.gid = header.gid;
-  cx.size = header.size;
-  cx.mtime = header.mtime;
-  cx.ctime = header.ctime;
-  cx.offset = header.offset;
-  cx.pathSeparator = '/';
-  cx.clientOsType = m_iClientOSId;
-  cx.platformFlags = flags;
-  std::memcpy(cx.name, header.name.c_str(), header.name.size() + 1);
+  CWqError result = ConvertClientHeader(header, m_iClientOSId, kReferenceFlag, cx);
+  if (result.IsError()) return result;
   m_sCurrentFile = header.name;
-
-  if (TakesReferences(kind) && (flags & kReferenceBits) != 0 && (flags & kArchiveData) == 0) {
-    cx.platformFlags |= kReferenceFlag;
-    FX_LOG(3, "Backup file %s as reference to archive", header.name.c_str());
-    if (flags & kReferenceAttrBit) {
-      cx.attributes |= 0x200;
-      cx.platformFlags |= kReferenceAttrFlag;
-    }
-  }
-  if (flags & kAttributes600Flag) cx.attributes |= 0x600;
-  if (kind == 0x40 && (flags & kArchiveData) != 0) cx.attributes |= 0x400;
-
   FX_LOG(4, "Backup %s %s with platform flags %llX size:%llu time:%llu offset:%llu",
          (header.mode & 0xF000) == 0x4000 ? "folder" : "file", header.name.c_str(),
          static_cast<unsigned long long>(cx.platformFlags), static_cast<unsigned long long>(header.size),

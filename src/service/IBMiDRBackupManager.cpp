@@ -45,12 +45,15 @@ CWqError IBMiDRBackupManager::Save() {
   return CWqError::Success();
 }
 
-CWqError IBMiDRBackupManager::configure() {
+CWqError IBMiDRBackupManager::configure() { return ConfigureWith(false); }
+
+CWqError IBMiDRBackupManager::ConfigureWith(bool vtl) {
   if (!m_ptrConnection || !m_ptrState) return FXErrorUtil::ErrorWin32(FX_HERE, kErrorOutOfMemory);
-  // A hiccup of the library query must not turn a pre-scan into a full save.
-  if (m_bLibraryQueryFailed)
+  // A hiccup of the library query must not turn a pre-scan into a full
+  // save; a VTL driver never pre-scans.
+  if (m_bLibraryQueryFailed && !vtl)
     return FXErrorUtil::ErrorErrNo(FX_HERE, EAGAIN, "Failed to read the libraries of the subclient");
-  CWqError result = m_ptrConnection->configure(false);
+  CWqError result = m_ptrConnection->configure(vtl);
   if (result.IsError()) return result.Push(FX_HERE);
   result = m_ptrConnection->ValidateConfig();
   if (result.IsError()) return result.Push(FX_HERE);

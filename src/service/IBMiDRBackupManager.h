@@ -43,6 +43,8 @@ class IBMiDRBackupManager {
   bool isPreScanOnly() const { return m_bPreScanOnly; }
 
  protected:
+  // configure with the plain (false) or the VTL configuration.
+  CWqError ConfigureWith(bool vtl);
   CWqError Save();
   // What a step does in the current state: 1 work, 0 nothing, or an error.
   int Gate(int step, CWqError& error) const;

@@ -17,16 +17,18 @@
 #include <boost/shared_ptr.hpp>
 
 #include "CWqError.h"
+#include "CXFileHeader.h"
 #include "IBMiDRConfiguration.h"
 #include "IBMiDRStateInterface.h"
+#include "ProxyEventIds.h"
 
 class ClProxyClientConnection;
 class ClProxyMsg;
+struct ClProxyFileHeader;
 class KXBkpJobClient;
 class KXJobCtrlClient;
 
 const uint32_t EV_DR_CLIENT_ERROR = 0x17000082;
-const uint32_t EV_CLIENT_SERVICES_UNREACHABLE = 0x17000085;
 const uint32_t EV_DR_NO_REPLY = 0x17000086;
 const uint32_t EV_DR_IPLTYPE_WARNING = 0x4800006a;
 const uint32_t EV_DR_CLIENT_NOT_BACK = 0x17000083;
@@ -72,6 +74,20 @@ class IBMiDRClientConnectionInterface {
   // On success the configuration holds the drive and volumes the client chose.
   CWqError InitializeTapeAndDrive(const std::string& drive, const std::list<std::string>& tapes);
 
+  // The index update of a VTL DR job: the outfile-processing request (no
+  // answer awaited), then one item of the client's stream per call: status
+  // 0 a file with its barcode (and any symlink target), 8 a failed file, 7
+  // the end, 1 the client's failure (success) or a lost link (error). A
+  // name the host header cannot hold is a failed file (ENAMETOOLONG).
+  // Without a connection: 2250, status 1. Between receive time-outs the
+  // quit flag (plain integer 100) and (maximum duration + 15) minutes of
+  // silence end the wait.
+  CWqError startOutfileProcessing();
+  CWqError recvNextFileFromDR(int& status, std::string& name, CXFileHeader& header);
+  // Has the client clean up the VTL drive of the job on a fresh service
+  // connection; success without a drive (nothing sent).
+  CWqError cleanUpClientVTLBackup();
+
   unsigned int systemBackupSizeFromClient() const { return m_uiSystemBackupSize; }
   bool shouldSuspendJob() const { return m_ptrConfiguration && m_ptrConfiguration->shouldSuspendJob(); }
   long long getJobID() const { return m_llJobId; }
@@ -101,6 +117,10 @@ class IBMiDRClientConnectionInterface {
   // asked to stop, ETIME past `deadline`; the link is dropped either way.
   CWqError CheckWaitGoesOn(int64_t deadline, const char* what);
   int64_t AnswerDeadline() const;
+  // Fills `header` and `name` from a decoded client header (status 0) or a
+  // failed file's name (status 8); a name too long for `header` turns the
+  // item into a failed file.
+  void FillHostHeader(const ClProxyFileHeader& decoded, int& status, std::string& name, CXFileHeader& header);
 
   uint32_t m_uiSystemBackupSize;
   uint64_t m_ulClientId;

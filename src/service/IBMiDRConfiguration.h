@@ -68,6 +68,11 @@ class IBMiDRConfigurationInterface {
   // not "/QSYS.LIB/<library>".
   CWqError getAdditionalLibraryList(std::string& libraries);
   void getNotifyUserMessage(std::string& message, bool& notify);
+  // The job-log outfile a VTL DR save writes and the index update reads:
+  // the task's outfile when "Log_Output_Option" is 2 and the outfile option
+  // reads, else "KXLIBOBJ/DRLOG". The start message and the outfile request
+  // both take it from here, so they always name the same file.
+  static std::string DRLogOutfile(long long jobId);
 
  protected:
   Subclient* subclient() const { return m_pSubclient; }

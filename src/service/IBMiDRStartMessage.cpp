@@ -125,6 +125,16 @@ CWqError IBMiDRConfigurationInterface::populateDRMessage(ClIBMDRBackupJobMsg& me
   return CWqError::Success();
 }
 
+std::string IBMiDRConfigurationInterface::DRLogOutfile(long long jobId) {
+  EvTask task(jobId, 0, NULL, false);
+  int logOption = 0;
+  std::string outFile;
+  if (task.getOptionInt(kLogOutputOption, logOption) == 0 && logOption == 2 &&
+      task.getOptionString(kLogOutputFileOption, outFile) == 0)
+    return outFile;
+  return "KXLIBOBJ/DRLOG";
+}
+
 std::string IBMiVTLDRConfiguration::getTapeList() const { return Join(m_lstTapes, ":"); }
 
 CWqError IBMiVTLDRConfiguration::populateDRMessage(ClIBMDRBackupJobMsg& message) {
@@ -134,11 +144,8 @@ CWqError IBMiVTLDRConfiguration::populateDRMessage(ClIBMDRBackupJobMsg& message)
   const std::string volumes = Join(m_lstTapes, " ");
   bool saveFileData = true;
   if (m_pSubclient->getiSeriesBackupLibSAVFDTAFlag(saveFileData) != 0) saveFileData = true;
-  std::string outFile;
-  if (message.getOption("Log_Output_File", outFile).IsError()) {
-    message.setOption("Log_Output_Option", static_cast<uint32_t>(2));
-    message.setOption("Log_Output_File", "KXLIBOBJ/DRLOG");
-  }
+  message.setOption("Log_Output_Option", static_cast<uint32_t>(2));
+  message.setOption("Log_Output_File", DRLogOutfile(m_llJobId));
   char category[32];
   std::snprintf(category, sizeof(category), "KXDR%04llu", static_cast<unsigned long long>(m_llJobId));
   char token[64];

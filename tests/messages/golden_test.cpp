@@ -77,6 +77,16 @@ TEST(GoldenBytesTest, DRSizeAndTapeInitialisation) {
             EncodePayload(ClInitializeTapeMLBMode(2, 17, 9, "D", {"A1", ""})));
 }
 
+TEST(GoldenBytesTest, DROutfileAndDriveCleanup) {
+  EXPECT_EQ(BYTES("PXM1" "\x01\x31" "\x00\x00" "\x00\x00\x00\x15"
+                  "\x00\x00\x00\x02" "\x00\x00\x00\x11" "\x00\x00\x00\x00\x00\x00\x00\x09"
+                  "\x00\x00\x00\x01" "O"),
+            EncodeFrame(ClProcessOutFileMsg(2, 17, 9, "O")));
+  EXPECT_EQ(BYTES("\x00\x00\x00\x02" "\x00\x00\x00\x11" "\x00\x00\x00\x00\x00\x00\x00\x09"
+                  "\x00\x00\x00\x01" "D" "\x00\x00\x00\x00"),
+            EncodePayload(ClVTLDRCleanupMsg(2, 17, 9, "D", 0)));
+}
+
 TEST(GoldenBytesTest, BrowseReply) {
   std::vector<ClClientBrowseRepMsg::ClientBrowseEntry_t> entries(1);
   entries[0].name = "ab";

@@ -319,6 +319,25 @@ std::vector<Case> AllCases() {
                      EXPECT_EQ("TAPMLB01", t->getDriveCode());
                      EXPECT_EQ(std::list<std::string>({"A1", "B2"}), t->getTapeList());
                    }});
+  cases.push_back({"ProcessOutFile",
+                   [] { return std::unique_ptr<ClProxyMsg>(new ClProcessOutFileMsg(2, 17, 123456789012ul, "QGPL/OUT")); },
+                   [](const ClProxyMsg& m) {
+                     AS(ClProcessOutFileMsg, m);
+                     EXPECT_EQ(2, t->getVelliconId());
+                     EXPECT_EQ(17, t->getAppId());
+                     EXPECT_EQ(123456789012ul, t->getJobId());
+                     EXPECT_EQ("QGPL/OUT", t->getOutfileName());
+                   }});
+  cases.push_back({"VTLDRCleanup",
+                   [] { return std::unique_ptr<ClProxyMsg>(new ClVTLDRCleanupMsg(2, 17, 123456789012ul, "TAPMLB01", 7)); },
+                   [](const ClProxyMsg& m) {
+                     AS(ClVTLDRCleanupMsg, m);
+                     EXPECT_EQ(2, t->getVelliconId());
+                     EXPECT_EQ(17, t->getAppId());
+                     EXPECT_EQ(123456789012ul, t->getJobId());
+                     EXPECT_EQ("TAPMLB01", t->getDrive());
+                     EXPECT_EQ(7u, t->getValue());
+                   }});
   cases.push_back({"COBConfig",
                    [] {
                      COBClientConfig c;

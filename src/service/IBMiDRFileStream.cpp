@@ -1,0 +1,199 @@
+// The index update of a VTL DR job: the outfile-processing request and the
+// stream of what the save wrote, one item per call.
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "ClBasicMsgs.h"
+#include "ClDRMsgs.h"
+#include "ClFileStreamMsgs.h"
+#include "ClProxyClientConnection.h"
+#include "ClProxyFileHeader.h"
+#include "ClProxySerializer.h"
+#include "ClProxyTimeouts.h"
+#include "CxHeaderConversion.h"
+#include "FXClock.h"
+#include "FXErrorUtil.h"
+#include "FXLogWriter.h"
+#include "IBMiDRClientConnection.h"
+#include "KXJobControl.h"
+#include "ProxyEventIds.h"
+
+namespace {
+
+const uint32_t kErrorNotConnected = 2250;
+const int32_t kIBMiClientType = 118;
+
+enum DRStreamStatus {
+  kStatusFile = 0,
+  kStatusInvalidMessage = 1,
+  kStatusCollectDone = 7,
+  kStatusFailedFile = 8,
+  kStatusGoodEof = 10,
+};
+
+const std::vector<ClProxyMsgType>& AcceptedTypes() {
+  static const std::vector<ClProxyMsgType> types = {FILE_HEADER_MSG, BACKUP_STATS_MSG, FAILED_FILE_MSG,
+                                                    FILE_DATA_MSG,   BAD_EOF_MSG,      GOOD_EOF_MSG};
+  return types;
+}
+
+}  // namespace
+
+CWqError IBMiDRClientConnectionInterface::startOutfileProcessing() {
+  if (!m_ptrConfiguration) return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "DR connection not configured");
+  CWqError result = connectToClientService();
+  if (result.IsError()) return result.Push(FX_HERE);
+  const std::string name = IBMiDRConfigurationInterface::DRLogOutfile(m_llJobId);
+  FX_LOG(3, "Process outfiles for Vellicon [%d] AppID [%d] Job [%lu], name [%s]", m_iVelliconId, m_iAppId,
+         static_cast<unsigned long>(m_llJobId), name.c_str());
+  ClProcessOutFileMsg request(m_iVelliconId, m_iAppId, static_cast<unsigned long>(m_llJobId), name);
+  result = m_ptrClientConnection->sendMessage(&request);
+  if (result.IsError()) DropConnection();
+  return result;
+}
+
+void IBMiDRClientConnectionInterface::FillHostHeader(const ClProxyFileHeader& decoded, int& status,
+                                                     std::string& name, CXFileHeader& header) {
+  name = decoded.name;
+  CWqError converted = ConvertClientHeader(decoded, kIBMiClientType, 0, header);
+  if (converted.IsError()) {
+    // The host header cannot hold the name: the file is reported as failed
+    // under its whole name, and the stream goes on.
+    m_sFileName = decoded.name;
+    m_iFileError = ENAMETOOLONG;
+    m_sFileErrorText = std::strerror(ENAMETOOLONG);
+    FX_LOG(-1, "Failed file, fileName=%s, OS errno=%d (%s)", m_sFileName.c_str(), m_iFileError,
+           m_sFileErrorText.c_str());
+    ClProxyFileHeader bare;
+    ConvertClientHeader(bare, kIBMiClientType, 0, header);
+    status = kStatusFailedFile;
+    return;
+  }
+  FX_LOG(4, "Backup %s %s with platform flags %llX size:%llu time:%llu offset:%llu Tape:[%s]",
+         (decoded.mode & 0xF000) == 0x4000 ? "folder" : "file", decoded.name.c_str(),
+         static_cast<unsigned long long>(header.platformFlags), static_cast<unsigned long long>(header.size),
+         static_cast<unsigned long long>(header.mtime), static_cast<unsigned long long>(header.offset),
+         m_sFileTapeBarCode.c_str());
+}
+
+CWqError IBMiDRClientConnectionInterface::recvNextFileFromDR(int& status, std::string& name, CXFileHeader& header) {
+  if (!m_ptrConfiguration) return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "DR connection not configured");
+  if (!isConnected()) {
+    status = kStatusInvalidMessage;
+    return FXErrorUtil::ErrorWin32(FX_HERE, kErrorNotConnected, "no service connection for the DR file stream");
+  }
+  int64_t deadline = AnswerDeadline();
+  for (;;) {
+    ClProxyMsg* received = nullptr;
+    CWqError result =
+        m_ptrClientConnection->recvMessage(received, AcceptedTypes(), getTimeOutValue(TIMEOUT_NEXT_FILE));
+    std::unique_ptr<ClProxyMsg> message(received);
+    if (result.IsError() && FXErrorUtil::IsErrNo(result, ETIME)) {
+      FX_LOG(3, "receive message timeout");
+      CWqError goOn = CheckWaitGoesOn(deadline, "the next file of the DR save");
+      if (goOn.IsError()) {
+        status = kStatusInvalidMessage;
+        return goOn;
+      }
+      continue;
+    }
+    if (result.IsError()) {
+      FX_LOG(-1, "Failed to receive message, status=%d, errno=%d:%s", status, errno, result.AsString().c_str());
+      DropConnection();
+      status = kStatusInvalidMessage;
+      return result.Push(FX_HERE, "Failed to receive message");
+    }
+    deadline = AnswerDeadline();
+    const ClProxyMsgType type = message->getMsgType();
+    FX_LOG(4, "recvMessageType:0x%X", static_cast<unsigned>(type));
+    switch (type) {
+      case GOOD_EOF_MSG:
+        m_sSymlink.clear();
+        FX_LOG(5, "File backup is complete");
+        status = kStatusGoodEof;
+        continue;
+      case FILE_DATA_MSG: {
+        const ClBlobMsg& blob = static_cast<const ClBlobMsg&>(*message);
+        m_sSymlink.assign(reinterpret_cast<const char*>(blob.getBlob()), blob.getBlobSize());
+        FX_LOG(3, "Symlink [%s]", m_sSymlink.c_str());
+        continue;
+      }
+      case BAD_EOF_MSG: {
+        std::string text;
+        static_cast<const ClBadEofMsg&>(*message).get(text);
+        FX_LOG(-1, "Job failed on client during outfile processing, %s", text.c_str());
+        status = kStatusInvalidMessage;
+        return CWqError::Success();
+      }
+      case BACKUP_STATS_MSG: {
+        uint32_t files = 0, failed = 0;
+        uint64_t total = 0;
+        static_cast<const ClBackupStatsMsg&>(*message).get(files, failed, total);
+        status = kStatusCollectDone;
+        FX_LOG(4, "Collect file processing complete, numFiles=%u, numFailedFiles=%u, totSize=%llu", files, failed,
+               static_cast<unsigned long long>(total));
+        return CWqError::Success();
+      }
+      case FAILED_FILE_MSG: {
+        static_cast<const ClFailedFileMsg&>(*message).get(m_sFileName, m_iFileError, m_sFileErrorText);
+        FX_LOG(-1, "Failed file, fileName=%s, OS errno=%d (%s)", m_sFileName.c_str(), m_iFileError,
+               m_sFileErrorText.c_str());
+        ClProxyFileHeader bare;
+        name = m_sFileName;
+        // The host header carries the name only when it fits.
+        if (m_sFileName.size() < CXFileHeader::kNameCapacity) bare.name = m_sFileName;
+        ConvertClientHeader(bare, kIBMiClientType, 0, header);
+        status = kStatusFailedFile;
+        return CWqError::Success();
+      }
+      case FILE_HEADER_MSG: {
+        const ClBlobMsg& blob = static_cast<const ClBlobMsg&>(*message);
+        ClProxyFileHeaderSerializer serializer;
+        uint32_t position = 0;
+        status = serializer.deserialize(blob.getBlob(), blob.getBlobSize(), position);
+        if (status == 0)
+          status = ClProxySerializer::deserialize(blob.getBlob(), blob.getBlobSize(), position, m_sFileTapeBarCode);
+        if (status != 0) {
+          FX_LOG(-1, "Failed to deserialize proxy file header, status=%d", status);
+          return FXErrorUtil::ErrorKXResult(FX_HERE, static_cast<int32_t>(EV_FILE_HEADER_DECODE_FAILED));
+        }
+        status = kStatusFile;
+        FillHostHeader(serializer, status, name, header);
+        return CWqError::Success();
+      }
+      default:
+        continue;
+    }
+  }
+}
+
+CWqError IBMiDRClientConnectionInterface::cleanUpClientVTLBackup() {
+  if (!m_ptrConfiguration) return CWqError::Success();
+  const std::string drive = m_ptrConfiguration->getDriveCode();
+  if (drive.empty()) return CWqError::Success();
+  FX_LOG(2, "Run cleanup for VTL DR Backup on Vellicon [%d] App [%d] Job [%lu] Drive [%s]", m_iVelliconId,
+         m_iAppId, static_cast<unsigned long>(m_llJobId), drive.c_str());
+  DropConnection();
+  CWqError result = connectToClientService();
+  if (!result.IsError()) {
+    ClVTLDRCleanupMsg request(m_iVelliconId, m_iAppId, static_cast<unsigned long>(m_llJobId), drive, 0);
+    result = m_ptrClientConnection->sendMessage(&request);
+  }
+  ClProxyMsg* received = nullptr;
+  if (!result.IsError())
+    result = m_ptrClientConnection->recvMessage(received, {CLIENT_ERROR_MSG, SERVICE_CHECK_MSG},
+                                                getTimeOutValue(TIMEOUT_VTL_CLEANUP_REPLY));
+  std::unique_ptr<ClProxyMsg> reply(received);
+  if (result.IsError()) {
+    const std::string text = result.AsString();
+    result.Push(FX_HERE);
+    FX_LOG(-1, "%s: %s", text.c_str(), result.AsString().c_str());
+    return result;
+  }
+  if (reply->getMsgType() == SERVICE_CHECK_MSG) return CWqError::Success();
+  const unsigned type = static_cast<unsigned>(reply->getMsgType());
+  FX_LOG(-1, "Unexpected message received during cleanup [0x%X]", type);
+  return FXErrorUtil::ErrorWin32(FX_HERE, 774, "Error during VTL DR Cleanup. Message type 0x%X", type);
+}

@@ -1,0 +1,347 @@
+// The index update of a VTL DR job against the simulated IBM i: the outfile
+// request (its name agrees with the start message's), every item of the
+// stream, and the drive cleanup.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../services/ServicesTestUtil.h"
+#include "ClBasicMsgs.h"
+#include "ClDRMsgs.h"
+#include "ClDRStartMsg.h"
+#include "ClFileStreamMsgs.h"
+#include "ClProxyFileHeader.h"
+#include "ClProxySerializer.h"
+#include "FXClock.h"
+#include "JobResults.h"
+#include "KXJobControl.h"
+#include "ProxyEventIds.h"
+#include "service/IBMiDRClientConnection.h"
+
+namespace {
+
+using servicetest::ServicesTest;
+
+const int kApp = 17;
+const long long kJob = 123456789012LL;
+
+std::shared_ptr<ClProxyMsg> Empty(ClProxyMsgType type) { return std::make_shared<ClEmptyMsg>(type); }
+std::shared_ptr<ClProxyMsg> Data(const std::string& bytes) {
+  return std::make_shared<ClBlobMsg>(FILE_DATA_MSG, ClBlobMsg::Copy, bytes.data(), static_cast<uint32_t>(bytes.size()));
+}
+
+ClProxyFileHeader File(const std::string& name, uint64_t flags, uint64_t mode = 0100644) {
+  ClProxyFileHeader h;
+  h.word1 = 7;
+  h.name = name;
+  h.mode = mode;
+  h.uid = 11;
+  h.gid = 12;
+  h.size = 4096;
+  h.ctime = 100;
+  h.mtime = 200;
+  h.atime = 300;
+  h.flags = flags;
+  h.offset = 5;
+  return h;
+}
+
+// A header and its barcode, cut `cut` bytes short.
+std::shared_ptr<ClProxyMsg> Header(const ClProxyFileHeader& header, const std::string& barcode, size_t cut = 0) {
+  ClProxyFileHeaderSerializer s;
+  s.setHeader(header);
+  std::vector<uint8_t> bytes(s.getBufSize() + 4 + barcode.size());
+  uint32_t used = 0;
+  s.serialize(bytes.data(), static_cast<uint32_t>(bytes.size()), used);
+  ClProxySerializer::serialize(barcode, bytes.data(), static_cast<uint32_t>(bytes.size()), used);
+  return std::make_shared<ClBlobMsg>(FILE_HEADER_MSG, ClBlobMsg::Copy, bytes.data(),
+                                     static_cast<uint32_t>(bytes.size() - cut));
+}
+
+class DRFileStreamTest : public ServicesTest {
+ protected:
+  void SetUp() override {
+    ServicesTest::SetUp();
+    RecordRegistry& r = RecordRegistry::Instance();
+    r.AddSubclient(servicetest::kVellicon, kApp, servicetest::kClient);
+    r.SetSubclientValue(servicetest::kVellicon, kApp, "DRDataPath", RecordValue(""));
+    r.SetSubclientValue(servicetest::kVellicon, kApp, "IBMiBackupMaxTime", RecordValue(1));
+    r.SetTaskXMLOptions(kJob, "<options/>");
+    SetTimeout("TIMEOUT_NEXT_FILE", 1);
+    SetTimeout("TIMEOUT_VTL_CLEANUP_REPLY", 1);
+    KXJobControlScript::Instance().Reset();
+    g_ptrLogWriter->SetLevel(5);  // the item lines log at 4
+    ASSERT_TRUE(jobClient.init("central01", 0, kJob));
+    state.reset(new IBMiDRStateInterface(servicetest::kVellicon, kApp, kJob));
+  }
+  void TearDown() override {
+    KXJobControlScript::Instance().Reset();
+    ServicesTest::TearDown();
+  }
+  std::unique_ptr<IBMiDRClientConnectionInterface> Configured() {
+    std::unique_ptr<IBMiDRClientConnectionInterface> c(new IBMiDRClientConnectionInterface(
+        &jobClient, &control, servicetest::kVellicon, kApp, kJob, false, state));
+    EXPECT_FALSE(c->configure(true).IsError());
+    return c;
+  }
+  std::vector<std::shared_ptr<ClProxyMsg>> Received(ClProxyMsgType type) {
+    std::vector<std::shared_ptr<ClProxyMsg>> found;
+    for (size_t i = 0; i < daemon.GetConnectionCount(); ++i)
+      for (const auto& msg : daemon.GetRecord(i).received)
+        if (msg->getMsgType() == type) found.push_back(msg);
+    return found;
+  }
+
+  ScopedResultsRoot results;
+  KXBkpJobClient jobClient;
+  KXJobCtrlClient control{kJob};
+  boost::shared_ptr<IBMiDRStateInterface> state;
+};
+
+// The request names the outfile the start message named, whatever the task
+// options say.
+TEST_F(DRFileStreamTest, OutfileNameAgreesWithTheStartMessage) {
+  const struct {
+    const char* what;
+    int logOption;  // 0: not set
+    const char* outfile;
+    const char* expected;
+  } cases[] = {
+      {"no options", 0, nullptr, "KXLIBOBJ/DRLOG"},
+      {"the task's outfile", 2, "MYLIB/OUT", "MYLIB/OUT"},
+      {"an outfile the save does not write", 1, "MYLIB/OUT", "KXLIBOBJ/DRLOG"},
+  };
+  long long job = kJob;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ++job;
+    RecordRegistry& r = RecordRegistry::Instance();
+    r.SetTaskXMLOptions(job, "<options/>");
+    if (c.logOption) r.SetTaskOption(job, 0x1722ca9a, RecordValue(c.logOption));
+    if (c.outfile) r.SetTaskOption(job, 0x2a0686b9, RecordValue(c.outfile));
+    daemon.ScriptNext(PROCESS_OUTFILE_MSG, SimScript());  // recorded, unanswered
+    IBMiDRClientConnectionInterface connection(&jobClient, nullptr, servicetest::kVellicon, kApp, job, false, state);
+    ASSERT_FALSE(connection.configure(true).IsError());
+    ASSERT_FALSE(connection.startOutfileProcessing().IsError());
+    ClIBMDRBackupJobMsg start(servicetest::kVellicon, static_cast<unsigned long>(job), kApp);
+    ASSERT_FALSE(connection.configuration()->populateDRMessage(start).IsError());
+    std::string named;
+    ASSERT_FALSE(start.getOption("Log_Output_File", named).IsError());
+    EXPECT_EQ(c.expected, named);
+    connection.stopServicesOnClient();
+    const size_t link = static_cast<size_t>(job - kJob - 1);
+    ASSERT_TRUE(daemon.WaitForAccepted(link + 1, 5));
+    ASSERT_TRUE(daemon.WaitForClosed(link, 5));
+    auto requests = Received(PROCESS_OUTFILE_MSG);
+    ASSERT_FALSE(requests.empty());
+    const auto& request = static_cast<const ClProcessOutFileMsg&>(*requests.back());
+    EXPECT_EQ(c.expected, request.getOutfileName());
+    EXPECT_EQ(servicetest::kVellicon, request.getVelliconId());
+    EXPECT_EQ(kApp, request.getAppId());
+    EXPECT_EQ(static_cast<uint64_t>(job), request.getJobId());
+  }
+}
+
+// One item per call, in the stream's order.
+TEST_F(DRFileStreamTest, StreamItems) {
+  const std::string longName(CXFileHeader::kNameCapacity, 'n');
+  daemon.ScriptNext(
+      PROCESS_OUTFILE_MSG,
+      SimScript()
+          .Reply(Empty(GOOD_EOF_MSG))
+          .Reply(Data("/QSYS.LIB/TARGET.LIB"))
+          .Reply(Header(File("/QSYS.LIB/A.LIB", 0x4C, 040755), "VOL001"))  // reference with attribute bit
+          .Reply(Empty(GOOD_EOF_MSG))
+          .Silent(1500)  // a time-out between items
+          .Reply(Header(File("/QSYS.LIB/B.LIB/F.FILE", 0x10000000042ull), "VOL002"))
+          .Reply(Header(File("/QSYS.LIB/C.LIB", 0x44), "VOL002"))  // reference without the attribute bit
+          .Reply(std::make_shared<ClFailedFileMsg>("/QSYS.LIB/D.LIB", EACCES, "locked"))
+          .Reply(Header(File(longName, 0), "VOL003"))
+          .Reply(std::make_shared<ClBackupStatsMsg>(4, 1, 12288)));
+  auto c = Configured();
+  ASSERT_FALSE(c->startOutfileProcessing().IsError());
+
+  struct Item {
+    int status;
+    std::string name;
+    uint64_t flags;  // as converted
+    uint32_t attributes;
+    std::string barcode;
+    std::string symlink;
+  };
+  const Item expected[] = {
+      {0, "/QSYS.LIB/A.LIB", 0x800000004Cull, 0x200, "VOL001", "/QSYS.LIB/TARGET.LIB"},
+      {0, "/QSYS.LIB/B.LIB/F.FILE", 0x10000000042ull, 0x600 | 0x400, "VOL002", ""},
+      {0, "/QSYS.LIB/C.LIB", 0x44, 0, "VOL002", ""},
+      {8, "/QSYS.LIB/D.LIB", 0, 0, "VOL002", ""},
+      {8, longName, 0, 0, "VOL003", ""},
+      {7, "", 0, 0, "VOL003", ""},
+  };
+  for (const Item& e : expected) {
+    SCOPED_TRACE(e.name.substr(0, 40));
+    int status = 99;
+    std::string name;
+    CXFileHeader header;
+    header.attributes = 0;
+    CWqError result = c->recvNextFileFromDR(status, name, header);
+    ASSERT_FALSE(result.IsError()) << result.AsString();
+    ASSERT_EQ(e.status, status);
+    EXPECT_EQ(e.barcode, c->getFileTapeBarCode());
+    if (status == 7) continue;
+    EXPECT_EQ(e.name, name);
+    EXPECT_EQ(3, header.headerType);
+    EXPECT_EQ(47, header.pathSeparator);
+    EXPECT_EQ(118, header.clientOsType);
+    EXPECT_EQ(e.attributes, header.attributes);
+    if (status == 0) {
+      EXPECT_EQ(e.flags, header.platformFlags);
+      EXPECT_EQ(e.name, header.name);
+      EXPECT_EQ(e.name.size() + 1, header.nameLength);
+      EXPECT_EQ(4096u, header.size);
+      EXPECT_EQ(200u, header.mtime);
+      EXPECT_EQ(100u, header.ctime);
+      EXPECT_EQ(5u, header.offset);
+      EXPECT_EQ(11u, header.uid);
+      EXPECT_EQ(e.symlink, c->getSymlink());
+    } else {
+      int error = 0;
+      std::string failedName, text;
+      c->getFileError(error, failedName, text);
+      EXPECT_EQ(e.name, failedName);
+      EXPECT_EQ(e.name.size() < CXFileHeader::kNameCapacity ? EACCES : ENAMETOOLONG, error);
+      EXPECT_EQ(0u, header.size);
+      EXPECT_EQ(0u, header.mode);
+      // Nothing past the name field: a name that does not fit is left out.
+      EXPECT_EQ(e.name.size() < CXFileHeader::kNameCapacity ? e.name : std::string(), header.name);
+    }
+  }
+  EXPECT_EQ(1u, LogCount("Backup folder /QSYS.LIB/A.LIB"));
+  EXPECT_EQ(1u, LogCount("Backup file /QSYS.LIB/C.LIB as reference to archive"));
+}
+
+TEST_F(DRFileStreamTest, StreamEnds) {
+  const struct {
+    const char* what;
+    SimScript script;
+    bool ok;
+    int status;
+    std::function<bool(const CWqError&)> error;
+  } cases[] = {
+      {"the client's failure", SimScript().Reply(std::make_shared<ClBadEofMsg>("outfile missing")), true, 1, nullptr},
+      {"a header cut inside its barcode", SimScript().Reply(Header(File("/QSYS.LIB/A.LIB", 0), "VOL001", 3)), false,
+       6, [](const CWqError& e) {
+         return e.GetKind() == FX_ERROR_KX_RESULT && e.GetNumber() == static_cast<int32_t>(EV_FILE_HEADER_DECODE_FAILED);
+       }},
+      {"a type the stream does not carry", SimScript().Reply(Empty(SERVICE_CHECK_MSG)), false, 1,
+       [](const CWqError& e) { return FXErrorUtil::IsErrNo(e, EPROTO); }},
+      {"a broken link", SimScript().Close(), false, 1,
+       [](const CWqError& e) { return FXErrorUtil::IsErrNo(e, ENOTCONN); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    daemon.ScriptNext(PROCESS_OUTFILE_MSG, c.script);
+    auto connection = Configured();
+    ASSERT_FALSE(connection->startOutfileProcessing().IsError());
+    int status = 0;
+    std::string name;
+    CXFileHeader header;
+    CWqError result = connection->recvNextFileFromDR(status, name, header);
+    EXPECT_EQ(c.ok, !result.IsError()) << result.AsString();
+    EXPECT_EQ(c.status, status);
+    if (c.error) { EXPECT_TRUE(c.error(result)) << result.AsString(); }
+    connection->stopServicesOnClient();
+  }
+  if (HasFailure()) return;
+  // No connection: 2250 and status 1.
+  auto idle = Configured();
+  idle->stopServicesOnClient();
+  int status = 0;
+  std::string name;
+  CXFileHeader header;
+  EXPECT_TRUE(FXErrorUtil::IsWin32(idle->recvNextFileFromDR(status, name, header), 2250));
+  EXPECT_EQ(1, status);
+}
+
+// A client that keeps the link open and says nothing: the quit flag, and
+// the job's maximum duration + 15 minutes of silence, end the wait.
+TEST_F(DRFileStreamTest, SilentStreamEnds) {
+  FXScopedVirtualClock clock;
+  daemon.ScriptNext(PROCESS_OUTFILE_MSG, SimScript().Call([](SimPeer&) {
+    KXJobControlScript::Instance().RaiseQuitFlag(kJob);
+    return CWqError::Success();
+  }));
+  auto quit = Configured();
+  ASSERT_FALSE(quit->startOutfileProcessing().IsError());
+  int status = 0;
+  std::string name;
+  CXFileHeader header;
+  EXPECT_TRUE(FXErrorUtil::IsInt(quit->recvNextFileFromDR(status, name, header), DR_ERROR_RETRY_LATER));
+  EXPECT_EQ(1, status);
+  KXJobControlScript::Instance().Reset();
+
+  daemon.ScriptNext(PROCESS_OUTFILE_MSG, SimScript().Call([&clock](SimPeer&) {
+    clock.clock().Advance(16 * 60 * 1000);
+    return CWqError::Success();
+  }));
+  auto silent = Configured();
+  ASSERT_FALSE(silent->startOutfileProcessing().IsError());
+  status = 0;
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(silent->recvNextFileFromDR(status, name, header), ETIME));
+  EXPECT_EQ(1, status);
+}
+
+TEST_F(DRFileStreamTest, DriveCleanup) {
+  const struct {
+    const char* what;
+    SimScript script;
+    bool ok;
+    uint32_t win32;
+    int errNo;
+  } cases[] = {
+      {"acknowledged", SimScript().Reply(Empty(SERVICE_CHECK_MSG)), true, 0, 0},
+      {"client error", SimScript().Reply(Empty(CLIENT_ERROR_MSG)), false, 774, 0},
+      {"silence", SimScript().Silent(2500), false, 0, ETIME},
+  };
+  size_t link = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    daemon.ScriptNext(VTL_DR_CLEANUP_MSG, c.script);
+    auto connection = Configured();
+    connection->configuration()->setTapeListAndDevice({"A1"}, "TAPMLB01");
+    CWqError result = connection->cleanUpClientVTLBackup();
+    EXPECT_EQ(c.ok, !result.IsError()) << result.AsString();
+    if (c.win32) {
+      EXPECT_TRUE(FXErrorUtil::IsWin32(result, c.win32));
+      EXPECT_NE(std::string::npos, result.AsString().find("Error during VTL DR Cleanup. Message type 0x8016"));
+    }
+    if (c.errNo) { EXPECT_TRUE(FXErrorUtil::IsErrNo(result, c.errNo)) << result.AsString(); }
+    // The configure's link was replaced by a fresh one for the request.
+    ASSERT_TRUE(daemon.WaitForAccepted(link + 2, 5));
+    EXPECT_TRUE(daemon.WaitForClosed(link, 5));
+    std::shared_ptr<ClVTLDRCleanupMsg> request;
+    for (const auto& msg : daemon.GetRecord(link + 1).received)
+      if (msg->getMsgType() == VTL_DR_CLEANUP_MSG) request = std::dynamic_pointer_cast<ClVTLDRCleanupMsg>(msg);
+    ASSERT_TRUE(request);
+    EXPECT_EQ("TAPMLB01", request->getDrive());
+    EXPECT_EQ(0u, request->getValue());
+    EXPECT_EQ(static_cast<uint64_t>(kJob), request->getJobId());
+    connection->stopServicesOnClient();
+    link += 2;
+  }
+  // No drive, or never configured: nothing is sent, no link is made.
+  IBMiDRClientConnectionInterface never(&jobClient, nullptr, servicetest::kVellicon, kApp, kJob, false, state);
+  EXPECT_FALSE(never.cleanUpClientVTLBackup().IsError());
+  auto noDrive = Configured();
+  EXPECT_FALSE(noDrive->cleanUpClientVTLBackup().IsError());
+  EXPECT_TRUE(daemon.WaitForAccepted(link + 1, 5));
+  EXPECT_EQ(link + 1, daemon.GetConnectionCount());
+  EXPECT_EQ(3u, Received(VTL_DR_CLEANUP_MSG).size());
+}
+
+}  // namespace
