@@ -309,6 +309,23 @@ void DRStatusFile(const std::string& dir) {
   Write(dir, "foreign", text(entry));
 }
 
+// DR file items: a header with its barcode (a reference with its attribute
+// bit), one cut inside the barcode, one with bytes after it.
+void DRFileItem(const std::string& dir) {
+  ClProxyFileHeaderSerializer file;
+  file.name = "/QSYS.LIB/A.LIB";
+  file.flags = 0x1000000004Cull;
+  file.mode = 040755;
+  Bytes bytes(file.getBufSize() + 10);
+  uint32_t used = 0;
+  file.serialize(bytes.data(), static_cast<uint32_t>(bytes.size()), used);
+  ClProxySerializer::serialize(std::string("VOL001"), bytes.data(), static_cast<uint32_t>(bytes.size()), used);
+  Write(dir, "seed_header_and_barcode", bytes);
+  Write(dir, "seed_cut_in_barcode", Bytes(bytes.begin(), bytes.end() - 3));
+  bytes.push_back(0x55);
+  Write(dir, "seed_trailing_bytes", bytes);
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: %s <corpus dir>\n", argv[0]);
@@ -322,8 +339,10 @@ int main(int argc, char** argv) {
   const std::string download = root + "/fuzz_download_stream";
   const std::string browse = root + "/fuzz_browse_reply";
   const std::string drStatus = root + "/fuzz_dr_status_file";
+  const std::string drItem = root + "/fuzz_dr_file_item";
   if (!MakeDir(root) || !MakeDir(frames) || !MakeDir(payloads) || !MakeDir(records) || !MakeDir(backup) ||
-      !MakeDir(download) || !MakeDir(browse) || !MakeDir(drStatus))
+      !MakeDir(download) || !MakeDir(browse) || !MakeDir(drStatus) ||
+      !MakeDir(drItem))
     return 1;
   FrameDecoder(frames);
   MessagePayload(payloads);
@@ -332,5 +351,6 @@ int main(int argc, char** argv) {
   DownloadStream(download);
   BrowseReply(browse);
   DRStatusFile(drStatus);
+  DRFileItem(drItem);
   return g_failed ? 1 : 0;
 }

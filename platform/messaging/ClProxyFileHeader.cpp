@@ -28,19 +28,20 @@ int ClProxyFileHeaderSerializer::serialize(void* buf, uint32_t bufSize, uint32_t
 }
 
 int ClProxyFileHeaderSerializer::deserialize(const void* buf, uint32_t bufSize, uint32_t& used) {
-  ClProxyFileHeader decoded;
+  // The whole header must be there before the held one is touched: a
+  // failure leaves it as it was, and a success decodes in place, reusing
+  // the name's storage from header to header.
+  const uint32_t left = ClProxySerializer::remaining(bufSize, used);
+  if (left < 12) return kShort;
+  uint32_t nameLength = 0, peek = used + 8;
+  ClProxySerializer::deserialize(buf, bufSize, peek, nameLength);
+  if (12ull + nameLength + 9 * 8 > left) return kShort;
   uint32_t cursor = used;
-  int result = kOk;
-  uint64_t* numbers[] = {&decoded.mode,  &decoded.uid,   &decoded.gid,
-                         &decoded.size,  &decoded.ctime, &decoded.mtime,
-                         &decoded.atime, &decoded.flags, &decoded.offset};
-  if ((result = ClProxySerializer::deserialize(buf, bufSize, cursor, decoded.word1)) != kOk ||
-      (result = ClProxySerializer::deserialize(buf, bufSize, cursor, decoded.word2)) != kOk ||
-      (result = ClProxySerializer::deserialize(buf, bufSize, cursor, decoded.name)) != kOk)
-    return result;
-  for (uint64_t* number : numbers)
-    if ((result = ClProxySerializer::deserialize(buf, bufSize, cursor, *number)) != kOk) return result;
-  setHeader(decoded);
+  ClProxySerializer::deserialize(buf, bufSize, cursor, word1);
+  ClProxySerializer::deserialize(buf, bufSize, cursor, word2);
+  ClProxySerializer::deserialize(buf, bufSize, cursor, name);
+  for (uint64_t* number : {&mode, &uid, &gid, &size, &ctime, &mtime, &atime, &flags, &offset})
+    ClProxySerializer::deserialize(buf, bufSize, cursor, *number);
   used = cursor;
   return kOk;
 }

@@ -108,7 +108,9 @@ class TimeOutCache {
  public:
   int Get(size_t index) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const std::string root = KXPlatformInfo::RootDirectory();
+    // Into a kept string: a lookup on a receive loop allocates nothing.
+    KXPlatformInfo::RootDirectory(m_sRootNow);
+    const std::string& root = m_sRootNow;
     const uint64_t changes = SettingsStorage::ChangeCount();
     const int64_t nowMs = FXGetClock().MonotonicMs();
     bool stale = !m_bLoaded || root != m_sRoot || changes != m_uChanges;
@@ -141,6 +143,7 @@ class TimeOutCache {
   std::mutex m_mutex;
   bool m_bLoaded = false;
   std::string m_sRoot;
+  std::string m_sRootNow;  // the root of the current lookup
   std::string m_sPath;
   uint64_t m_uChanges = 0;
   int64_t m_iCheckedMs = 0;

@@ -155,11 +155,26 @@ int KXPlatformInfo::findZentraverHostName(char* buffer, int size) {
 }
 
 std::string KXPlatformInfo::RootDirectory() {
+  std::string root;
+  RootDirectory(root);
+  return root;
+}
+
+void KXPlatformInfo::RootDirectory(std::string& out) {
   const char* root = std::getenv("PROXY_SETTINGS_ROOT");
-  if (root && *root) return root;
+  if (root && *root) {
+    out.assign(root);
+    return;
+  }
   const char* config = std::getenv("XDG_CONFIG_HOME");
-  if (config && *config) return std::string(config) + "/proxyagent/settings";
+  if (config && *config) {
+    out.assign(config).append("/proxyagent/settings");
+    return;
+  }
   const char* home = std::getenv("HOME");
-  if (home && *home) return std::string(home) + "/.config/proxyagent/settings";
-  return "/tmp/proxyagent-settings-" + std::to_string(static_cast<unsigned long>(::getuid()));
+  if (home && *home) {
+    out.assign(home).append("/.config/proxyagent/settings");
+    return;
+  }
+  out.assign("/tmp/proxyagent-settings-").append(std::to_string(static_cast<unsigned long>(::getuid())));
 }

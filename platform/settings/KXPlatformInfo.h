@@ -59,6 +59,8 @@ class KXPlatformInfo {
 
   // The root folder in force (for tests and tools).
   static std::string RootDirectory();
+  // The same into `out`, reusing its storage (for callers on a hot path).
+  static void RootDirectory(std::string& out);
 
  private:
   std::string m_sFocus;

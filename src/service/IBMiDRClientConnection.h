@@ -18,13 +18,13 @@
 
 #include "CWqError.h"
 #include "CXFileHeader.h"
+#include "ClProxyFileHeader.h"
 #include "IBMiDRConfiguration.h"
 #include "IBMiDRStateInterface.h"
 #include "ProxyEventIds.h"
 
 class ClProxyClientConnection;
 class ClProxyMsg;
-struct ClProxyFileHeader;
 class KXBkpJobClient;
 class KXJobCtrlClient;
 
@@ -102,6 +102,12 @@ class IBMiDRClientConnectionInterface {
   boost::shared_ptr<IBMiDRConfigurationInterface> configuration() const { return m_ptrConfiguration; }
   bool isConnected() const;
 
+  // A FILE_HEADER_MSG blob of the DR file stream: the file header, then its
+  // tape barcode; bytes after the barcode are ignored. 0, or the
+  // serializer's non-zero result (`header` or `barcode` then partly read).
+  static int DecodeFileItem(const uint8_t* blob, uint32_t size, ClProxyFileHeaderSerializer& header,
+                            std::string& barcode);
+
   // The DR family rule: a client code of module 0x17 is its own event id,
   // any other becomes EV_DR_CLIENT_ERROR.
   static uint32_t DREventId(int32_t code);
@@ -139,4 +145,7 @@ class IBMiDRClientConnectionInterface {
   std::string m_sFileErrorText;
   std::string m_sSymlink;
   bool m_bStatusAnswered;
+  // The DR file stream's decoded header, kept so that its name's storage
+  // is reused from item to item.
+  ClProxyFileHeaderSerializer m_fileItem;
 };

@@ -41,6 +41,14 @@ const std::vector<ClProxyMsgType>& AcceptedTypes() {
 
 }  // namespace
 
+int IBMiDRClientConnectionInterface::DecodeFileItem(const uint8_t* blob, uint32_t size,
+                                                    ClProxyFileHeaderSerializer& header, std::string& barcode) {
+  uint32_t position = 0;
+  const int status = header.deserialize(blob, size, position);
+  if (status != 0) return status;
+  return ClProxySerializer::deserialize(blob, size, position, barcode);
+}
+
 CWqError IBMiDRClientConnectionInterface::startOutfileProcessing() {
   if (!m_ptrConfiguration) return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "DR connection not configured");
   CWqError result = connectToClientService();
@@ -150,17 +158,13 @@ CWqError IBMiDRClientConnectionInterface::recvNextFileFromDR(int& status, std::s
       }
       case FILE_HEADER_MSG: {
         const ClBlobMsg& blob = static_cast<const ClBlobMsg&>(*message);
-        ClProxyFileHeaderSerializer serializer;
-        uint32_t position = 0;
-        status = serializer.deserialize(blob.getBlob(), blob.getBlobSize(), position);
-        if (status == 0)
-          status = ClProxySerializer::deserialize(blob.getBlob(), blob.getBlobSize(), position, m_sFileTapeBarCode);
+        status = DecodeFileItem(blob.getBlob(), blob.getBlobSize(), m_fileItem, m_sFileTapeBarCode);
         if (status != 0) {
           FX_LOG(-1, "Failed to deserialize proxy file header, status=%d", status);
           return FXErrorUtil::ErrorKXResult(FX_HERE, static_cast<int32_t>(EV_FILE_HEADER_DECODE_FAILED));
         }
         status = kStatusFile;
-        FillHostHeader(serializer, status, name, header);
+        FillHostHeader(m_fileItem, status, name, header);
         return CWqError::Success();
       }
       default:
