@@ -6,7 +6,8 @@
 // events and pending causes and the status file. --suspend (with --ipl)
 // suspends the job after the go-down: the first driver stops at the come-up
 // wait and a second one, the restarted job, resumes there. --fail-save makes
-// the client report a failed save, which defers the staging cleanup.
+// the client report a failed save, which defers the staging cleanup. --vtl
+// runs a VTL DR job instead (ExampleDRVTL.cpp).
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "App_ExecuteSP.h"
 #include "ClBasicMsgs.h"
 #include "ClProxySerializer.h"
+#include "ExampleDR.h"
 #include "EventJournal.h"
 #include "ExampleJob.h"
 #include "ExampleModes.h"
@@ -31,11 +33,7 @@
 #include "service/IBMiDRBackupManager.h"
 #include "service/IBMiDRConfiguration.h"
 
-namespace {
-
-const char kJobNumber[] = "123456/QSECOFR/KXDRBKP";
-
-std::shared_ptr<ClProxyMsg> StatusBlob(const std::string& first, const uint32_t* code, const std::string* text) {
+std::shared_ptr<ClProxyMsg> DRStatusBlob(const std::string& first, const uint32_t* code, const std::string* text) {
   std::vector<uint8_t> bytes(512);
   uint32_t offset = 0;
   ClProxySerializer::serialize(first, bytes.data(), 512, offset);
@@ -44,16 +42,23 @@ std::shared_ptr<ClProxyMsg> StatusBlob(const std::string& first, const uint32_t*
   return std::make_shared<ClBlobMsg>(DR_JOB_STATUS_MSG, ClBlobMsg::Copy, bytes.data(), offset);
 }
 
-std::string PlainLibraryReply() {
+std::string DRLibraryReply(bool vtl) {
   MediaManager::GetLibInfoForSubClientResp reply;
-  MediaManager::LibraryInfo info;
-  info.setint64(1, 1, 1);
-  info.setint64(4, 4, 0);
-  reply.getlistobject(1, 1, 0, 0, true)->push_back(info);
+  for (int type : {0, 4}) {
+    if (type == 4 && !vtl) break;
+    MediaManager::LibraryInfo info;
+    info.setint64(1, 1, 1 + type);
+    info.setint64(4, 4, type);
+    reply.getlistobject(1, 1, 0, 0, true)->push_back(info);
+  }
   std::string text;
   reply.serialize(text, false);
   return text;
 }
+
+namespace {
+
+const char kJobNumber[] = "123456/QSECOFR/KXDRBKP";
 
 CWqError RunDR(const ExampleOptions& options) {
   ServiceClient client;
@@ -72,14 +77,14 @@ CWqError RunDR(const ExampleOptions& options) {
   records.SetSubclientValue(ExampleJob::kVelliconId, ExampleJob::kAppId, "DRDataPath", RecordValue("/home/drimage"));
   records.SetTaskXMLOptions(ExampleJob::kJobId, "<options/>");
   if (options.drSuspend) records.SetTaskOption(ExampleJob::kJobId, kSuspendJobTaskOption, RecordValue(1));
-  records.SetStoredProcedureReply(Tag_GetLibInfoForSubClientReq, 0, PlainLibraryReply());
+  records.SetStoredProcedureReply(Tag_GetLibInfoForSubClientReq, 0, DRLibraryReply(false));
   KXPlatformInfo().setString("Zentraver", "sHostName", "central01", 9);
   KXJobControlScript::Instance().Reset();
   EventJournal::Instance().Reset();
 
   // The client: down 30 s after the start, back after its save.
   const int64_t backAfterMs = options.drIPL ? 20 * 60000 : 5 * 60000;
-  client.daemon().ScriptNext(IBM_DR_BACKUP_JOB_MSG, SimScript().Reply(StatusBlob(kJobNumber, nullptr, nullptr))
+  client.daemon().ScriptNext(IBM_DR_BACKUP_JOB_MSG, SimScript().Reply(DRStatusBlob(kJobNumber, nullptr, nullptr))
                                                         .Call([&](SimPeer&) {
                                                           clock.clock().At(clock.clock().MonotonicMs() + 30000,
                                                                            [&] { client.daemon().Stop(); });
@@ -89,7 +94,7 @@ CWqError RunDR(const ExampleOptions& options) {
                                                         }));
   uint32_t exitCode = options.drFailSave ? 3 : (options.drIPL ? 10 : 0);
   std::string text = options.drFailSave ? "CPF3794 save ended abnormally" : "Save completed";
-  back.ScriptNext(DR_JOB_STATUS_MSG, SimScript().Reply(StatusBlob("KXDRBKP2", &exitCode, &text)));
+  back.ScriptNext(DR_JOB_STATUS_MSG, SimScript().Reply(DRStatusBlob("KXDRBKP2", &exitCode, &text)));
 
   JobResultsSwitches::Instance().SetSaveHook([&](int) {
     IBMiDRStateInterface saved(ExampleJob::kVelliconId, ExampleJob::kAppId, ExampleJob::kJobId);
@@ -143,9 +148,14 @@ void AddDROptions(CLI::App& command, ExampleOptions& options) {
   command.add_flag("--ipl", options.drIPL, "The client restarts (IPL) after its save");
   command.add_flag("--suspend", options.drSuspend, "Suspend the job after the go-down (needs --ipl)")->needs("--ipl");
   command.add_flag("--fail-save", options.drFailSave, "The client reports a failed save");
+  command.add_flag("--vtl", options.drVTL, "A VTL DR job: pre-scan, tapes, the save, the index update")
+      ->excludes("--suspend")
+      ->excludes("--fail-save");
 }
 
-int RunDRMode(const ExampleOptions& options) { return ReportModeResult(RunDR(options), "dr run"); }
+int RunDRMode(const ExampleOptions& options) {
+  return ReportModeResult(options.drVTL ? RunVTLDR(options) : RunDR(options), "dr run");
+}
 
 }  // namespace
 

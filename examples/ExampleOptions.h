@@ -30,6 +30,7 @@ struct ExampleOptions {
   bool drIPL = false;
   bool drSuspend = false;
   bool drFailSave = false;
+  bool drVTL = false;
 };
 
 // Refuses an empty value ("--content=" or "--content ''").
