@@ -29,6 +29,7 @@
 #include "MediaManagerMsgs.h"
 #include "RecordRegistry.h"
 #include "ServiceClient.h"
+#include "SimMediaManager.h"
 #include "SimServiceDaemon.h"
 #include "service/IBMiDRBackupManager.h"
 #include "service/IBMiDRConfiguration.h"
@@ -42,19 +43,6 @@ std::shared_ptr<ClProxyMsg> DRStatusBlob(const std::string& first, const uint32_
   return std::make_shared<ClBlobMsg>(DR_JOB_STATUS_MSG, ClBlobMsg::Copy, bytes.data(), offset);
 }
 
-std::string DRLibraryReply(bool vtl) {
-  MediaManager::GetLibInfoForSubClientResp reply;
-  for (int type : {0, 4}) {
-    if (type == 4 && !vtl) break;
-    MediaManager::LibraryInfo info;
-    info.setint64(1, 1, 1 + type);
-    info.setint64(4, 4, type);
-    reply.getlistobject(1, 1, 0, 0, true)->push_back(info);
-  }
-  std::string text;
-  reply.serialize(text, false);
-  return text;
-}
 
 namespace {
 
@@ -77,7 +65,7 @@ CWqError RunDR(const ExampleOptions& options) {
   records.SetSubclientValue(ExampleJob::kVelliconId, ExampleJob::kAppId, "DRDataPath", RecordValue("/home/drimage"));
   records.SetTaskXMLOptions(ExampleJob::kJobId, "<options/>");
   if (options.drSuspend) records.SetTaskOption(ExampleJob::kJobId, kSuspendJobTaskOption, RecordValue(1));
-  records.SetStoredProcedureReply(Tag_GetLibInfoForSubClientReq, 0, DRLibraryReply(false));
+  records.SetStoredProcedureReply(Tag_GetLibInfoForSubClientReq, 0, SimLibraryReply(false));
   KXPlatformInfo().setString("Zentraver", "sHostName", "central01", 9);
   KXJobControlScript::Instance().Reset();
   EventJournal::Instance().Reset();

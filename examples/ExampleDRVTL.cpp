@@ -28,6 +28,7 @@
 #include "KXPlatformInfo.h"
 #include "RecordRegistry.h"
 #include "ServiceClient.h"
+#include "SimMediaManager.h"
 #include "SimServiceDaemon.h"
 #include "service/IBMiDRBackupManager.h"
 #include "service/IBMiVTLDRBackupManager.h"
@@ -117,7 +118,7 @@ CWqError RunVTLDR(const ExampleOptions& options) {
   records.AddSubclient(ExampleJob::kVelliconId, ExampleJob::kAppId, ExampleJob::kClientId);
   records.SetSubclientValue(ExampleJob::kVelliconId, ExampleJob::kAppId, "DRDataPath", RecordValue(""));
   records.SetTaskXMLOptions(job, "<options/>");
-  records.SetStoredProcedureReply(Tag_GetLibInfoForSubClientReq, 0, DRLibraryReply(true));
+  records.SetStoredProcedureReply(Tag_GetLibInfoForSubClientReq, 0, SimLibraryReply(true));
   KXPlatformInfo().setString("Zentraver", "sHostName", "central01", 9);
   KXJobControlScript::Instance().Reset();
   EventJournal::Instance().Reset();

@@ -7,7 +7,7 @@
 #include <list>
 #include <memory>
 
-#include "../services/ServicesTestUtil.h"
+#include "DRTestUtil.h"
 #include "ClBasicMsgs.h"
 #include "ClDRMsgs.h"
 #include "ClFileStreamMsgs.h"
@@ -36,17 +36,6 @@ std::shared_ptr<ClProxyMsg> Blob(const std::string& first, const uint32_t* code 
   return std::make_shared<ClBlobMsg>(DR_JOB_STATUS_MSG, ClBlobMsg::Copy, bytes.data(), offset);
 }
 
-// One ordinary (non-VTL) library: no pre-scan.
-std::string PlainLibraryReply() {
-  MediaManager::GetLibInfoForSubClientResp reply;
-  MediaManager::LibraryInfo info;
-  info.setint64(1, 1, 1);
-  info.setint64(4, 4, 0);
-  reply.getlistobject(1, 1, 0, 0, true)->push_back(info);
-  std::string text;
-  reply.serialize(text, false);
-  return text;
-}
 
 class DRDriverTest : public ServicesTest {
  protected:
@@ -57,7 +46,7 @@ class DRDriverTest : public ServicesTest {
     r.SetSubclientValue(servicetest::kVellicon, kApp, "DRDataPath", RecordValue("/home/drimage"));
     r.SetTaskXMLOptions(kJob, "<options/>");
     // The library query answers "no VTL".
-    r.SetStoredProcedureReply(Tag_GetLibInfoForSubClientReq, 0, PlainLibraryReply());
+    r.SetStoredProcedureReply(Tag_GetLibInfoForSubClientReq, 0, SimLibraryReply(false));
     SetTimeout("TIMEOUT_DAEMON_REPLY", 1);
     KXJobControlScript::Instance().Reset();
     ASSERT_TRUE(jobClient.init("central01", 0, kJob));
@@ -228,16 +217,7 @@ TEST_F(DRDriverTest, ConfigureRefusesWhenSaveFails) {
 // with the size, keeping the tape list; a job whose save has started is
 // left as it is.
 TEST_F(DRDriverTest, PreScan) {
-  MediaManager::GetLibInfoForSubClientResp reply;
-  for (int type : {0, 4}) {
-    MediaManager::LibraryInfo info;
-    info.setint64(1, 1, 10 + type);
-    info.setint64(4, 4, type);
-    reply.getlistobject(1, 1, 0, 0, true)->push_back(info);
-  }
-  std::string text;
-  reply.serialize(text, false);
-  RecordRegistry::Instance().SetStoredProcedureReply(Tag_GetLibInfoForSubClientReq, 0, text);
+  RecordRegistry::Instance().SetStoredProcedureReply(Tag_GetLibInfoForSubClientReq, 0, SimLibraryReply(true));
   auto sized = std::make_shared<ClClientBackupSize>(2, kApp, kJob);
   sized->setClientBackupSize(40960);
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "../services/ServicesTestUtil.h"
+#include "DRTestUtil.h"
 #include "ClBasicMsgs.h"
 #include "ClDRMsgs.h"
 #include "ClDRStartMsg.h"
@@ -26,12 +26,9 @@
 
 namespace {
 
-using servicetest::ServicesTest;
-
-const int kApp = 17;
-const long long kJob = 123456789012LL;
-
-std::shared_ptr<ClProxyMsg> Empty(ClProxyMsgType type) { return std::make_shared<ClEmptyMsg>(type); }
+using drtest::Empty;
+using drtest::kApp;
+using drtest::kJob;
 std::shared_ptr<ClProxyMsg> Data(const std::string& bytes) {
   return std::make_shared<ClBlobMsg>(FILE_DATA_MSG, ClBlobMsg::Copy, bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
@@ -64,44 +61,13 @@ std::shared_ptr<ClProxyMsg> Header(const ClProxyFileHeader& header, const std::s
                                      static_cast<uint32_t>(bytes.size() - cut));
 }
 
-class DRFileStreamTest : public ServicesTest {
+class DRFileStreamTest : public drtest::VTLDRTest {
  protected:
   void SetUp() override {
-    ServicesTest::SetUp();
-    RecordRegistry& r = RecordRegistry::Instance();
-    r.AddSubclient(servicetest::kVellicon, kApp, servicetest::kClient);
-    r.SetSubclientValue(servicetest::kVellicon, kApp, "DRDataPath", RecordValue(""));
-    r.SetSubclientValue(servicetest::kVellicon, kApp, "IBMiBackupMaxTime", RecordValue(1));
-    r.SetTaskXMLOptions(kJob, "<options/>");
+    VTLDRTest::SetUp();
     SetTimeout("TIMEOUT_NEXT_FILE", 1);
     SetTimeout("TIMEOUT_VTL_CLEANUP_REPLY", 1);
-    KXJobControlScript::Instance().Reset();
-    g_ptrLogWriter->SetLevel(5);  // the item lines log at 4
-    ASSERT_TRUE(jobClient.init("central01", 0, kJob));
-    state.reset(new IBMiDRStateInterface(servicetest::kVellicon, kApp, kJob));
   }
-  void TearDown() override {
-    KXJobControlScript::Instance().Reset();
-    ServicesTest::TearDown();
-  }
-  std::unique_ptr<IBMiDRClientConnectionInterface> Configured() {
-    std::unique_ptr<IBMiDRClientConnectionInterface> c(new IBMiDRClientConnectionInterface(
-        &jobClient, &control, servicetest::kVellicon, kApp, kJob, false, state));
-    EXPECT_FALSE(c->configure(true).IsError());
-    return c;
-  }
-  std::vector<std::shared_ptr<ClProxyMsg>> Received(ClProxyMsgType type) {
-    std::vector<std::shared_ptr<ClProxyMsg>> found;
-    for (size_t i = 0; i < daemon.GetConnectionCount(); ++i)
-      for (const auto& msg : daemon.GetRecord(i).received)
-        if (msg->getMsgType() == type) found.push_back(msg);
-    return found;
-  }
-
-  ScopedResultsRoot results;
-  KXBkpJobClient jobClient;
-  KXJobCtrlClient control{kJob};
-  boost::shared_ptr<IBMiDRStateInterface> state;
 };
 
 // The request names the outfile the start message named, whatever the task
@@ -138,13 +104,12 @@ TEST_F(DRFileStreamTest, OutfileNameAgreesWithTheStartMessage) {
     const size_t link = static_cast<size_t>(job - kJob - 1);
     ASSERT_TRUE(daemon.WaitForAccepted(link + 1, 5));
     ASSERT_TRUE(daemon.WaitForClosed(link, 5));
-    auto requests = Received(PROCESS_OUTFILE_MSG);
-    ASSERT_FALSE(requests.empty());
-    const auto& request = static_cast<const ClProcessOutFileMsg&>(*requests.back());
-    EXPECT_EQ(c.expected, request.getOutfileName());
-    EXPECT_EQ(servicetest::kVellicon, request.getVelliconId());
-    EXPECT_EQ(kApp, request.getAppId());
-    EXPECT_EQ(static_cast<uint64_t>(job), request.getJobId());
+    auto request = LastRequest<ClProcessOutFileMsg>(PROCESS_OUTFILE_MSG);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(c.expected, request->getOutfileName());
+    EXPECT_EQ(servicetest::kVellicon, request->getVelliconId());
+    EXPECT_EQ(kApp, request->getAppId());
+    EXPECT_EQ(static_cast<uint64_t>(job), request->getJobId());
   }
 }
 
@@ -341,7 +306,7 @@ TEST_F(DRFileStreamTest, DriveCleanup) {
   EXPECT_FALSE(noDrive->cleanUpClientVTLBackup().IsError());
   EXPECT_TRUE(daemon.WaitForAccepted(link + 1, 5));
   EXPECT_EQ(link + 1, daemon.GetConnectionCount());
-  EXPECT_EQ(3u, Received(VTL_DR_CLEANUP_MSG).size());
+  EXPECT_EQ(3u, Requests<ClVTLDRCleanupMsg>(VTL_DR_CLEANUP_MSG).size());
 }
 
 }  // namespace

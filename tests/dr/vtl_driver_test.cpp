@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "../services/ServicesTestUtil.h"
+#include "DRTestUtil.h"
 #include "App_ExecuteSP.h"
 #include "ClBasicMsgs.h"
 #include "ClDRMsgs.h"
@@ -22,12 +22,9 @@
 
 namespace {
 
-using servicetest::ServicesTest;
-
-const int kApp = 17;
-const long long kJob = 123456789012LL;
-
-std::shared_ptr<ClProxyMsg> Empty(ClProxyMsgType type) { return std::make_shared<ClEmptyMsg>(type); }
+using drtest::Empty;
+using drtest::kApp;
+using drtest::kJob;
 std::shared_ptr<ClProxyMsg> Status(uint32_t exitCode) {
   std::vector<uint8_t> bytes(256);
   uint32_t offset = 0;
@@ -37,34 +34,13 @@ std::shared_ptr<ClProxyMsg> Status(uint32_t exitCode) {
   return std::make_shared<ClBlobMsg>(DR_JOB_STATUS_MSG, ClBlobMsg::Copy, bytes.data(), offset);
 }
 
-class VTLDriverTest : public ServicesTest {
+class VTLDriverTest : public drtest::VTLDRTest {
  protected:
   void SetUp() override {
-    ServicesTest::SetUp();
-    RecordRegistry& r = RecordRegistry::Instance();
-    r.AddSubclient(servicetest::kVellicon, kApp, servicetest::kClient);
-    r.SetSubclientValue(servicetest::kVellicon, kApp, "DRDataPath", RecordValue(""));
-    r.SetTaskXMLOptions(kJob, "<options/>");
+    VTLDRTest::SetUp();
     // A VTL and a non-VTL library: the plain driver would pre-scan.
-    MediaManager::GetLibInfoForSubClientResp reply;
-    for (int type : {0, 4}) {
-      MediaManager::LibraryInfo info;
-      info.setint64(1, 1, 10 + type);
-      info.setint64(4, 4, type);
-      reply.getlistobject(1, 1, 0, 0, true)->push_back(info);
-    }
-    std::string text;
-    reply.serialize(text, false);
-    r.SetStoredProcedureReply(Tag_GetLibInfoForSubClientReq, 0, text);
-    SetTimeout("TIMEOUT_DAEMON_REPLY", 1);
+    RecordRegistry::Instance().SetStoredProcedureReply(Tag_GetLibInfoForSubClientReq, 0, SimLibraryReply(true));
     SetTimeout("TIMEOUT_VTL_CLEANUP_REPLY", 1);
-    KXJobControlScript::Instance().Reset();
-    ASSERT_TRUE(jobClient.init("central01", 0, kJob));
-  }
-  void TearDown() override {
-    KXJobControlScript::Instance().Reset();
-    JobResultsSwitches::Instance().Reset();
-    ServicesTest::TearDown();
   }
   std::unique_ptr<IBMiVTLDRBackupManager> Make() {
     return std::unique_ptr<IBMiVTLDRBackupManager>(
@@ -94,9 +70,6 @@ class VTLDriverTest : public ServicesTest {
     for (ClProxyMsgType t : daemon.GetRequests()) n += t == type;
     return n;
   }
-
-  ScopedResultsRoot results;
-  KXBkpJobClient jobClient;
 };
 
 TEST_F(VTLDriverTest, NeverPreScans) {
@@ -204,13 +177,8 @@ TEST_F(VTLDriverTest, TapesAndDriveCleanup) {
     ASSERT_FALSE(m->initializeTapeAndDrive({"A1", "B2"}, "TAPMLB01").IsError());
     EXPECT_EQ("TAPMLB02", m->connection()->configuration()->getDriveCode());
   }
-  std::shared_ptr<ClInitializeTapeMLBMode> init;
-  std::shared_ptr<ClVTLDRCleanupMsg> cleanup;
-  for (size_t i = 0; i < daemon.GetConnectionCount(); ++i)
-    for (const auto& msg : daemon.GetRecord(i).received) {
-      if (auto m = std::dynamic_pointer_cast<ClInitializeTapeMLBMode>(msg)) init = m;
-      if (auto m = std::dynamic_pointer_cast<ClVTLDRCleanupMsg>(msg)) cleanup = m;
-    }
+  auto init = LastRequest<ClInitializeTapeMLBMode>(INITIALIZE_TAPE_MLB_MODE_MSG);
+  auto cleanup = LastRequest<ClVTLDRCleanupMsg>(VTL_DR_CLEANUP_MSG);
   ASSERT_TRUE(init);
   EXPECT_EQ("TAPMLB01", init->getDriveCode());
   EXPECT_EQ(std::list<std::string>({"A1", "B2"}), init->getTapeList());

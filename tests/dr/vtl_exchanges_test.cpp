@@ -11,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "../services/ServicesTestUtil.h"
-#include "CProxyFileSystemSendEvents.h"
+#include "DRTestUtil.h"
 #include "ClBasicMsgs.h"
 #include "ClDRMsgs.h"
 #include "ClDRStartMsg.h"
@@ -26,13 +25,11 @@
 
 namespace {
 
-using servicetest::ServicesTest;
-
-const int kApp = 17;
-const long long kJob = 123456789012LL;
+using drtest::Empty;
+using drtest::kApp;
+using drtest::kJob;
 const uint32_t kScanFailed = 0x17000090;
 
-std::shared_ptr<ClProxyMsg> Empty(ClProxyMsgType type) { return std::make_shared<ClEmptyMsg>(type); }
 std::shared_ptr<ClProxyMsg> Size(uint32_t megabytes) {
   auto size = std::make_shared<ClClientBackupSize>(2, kApp, kJob);
   size->setClientBackupSize(megabytes);
@@ -43,44 +40,12 @@ std::shared_ptr<ClProxyMsg> Tapes(const std::string& drive, const std::list<std:
 }
 std::shared_ptr<ClProxyMsg> Event(uint32_t id) { return std::make_shared<ClEventMsg>(id, 2, 0, std::list<std::string>{"x"}); }
 
-class DRVTLExchangeTest : public ServicesTest {
+class DRVTLExchangeTest : public drtest::VTLDRTest {
  protected:
   void SetUp() override {
-    ServicesTest::SetUp();
-    RecordRegistry& r = RecordRegistry::Instance();
-    r.AddSubclient(servicetest::kVellicon, kApp, servicetest::kClient);
-    r.SetSubclientValue(servicetest::kVellicon, kApp, "DRDataPath", RecordValue(""));
-    r.SetSubclientValue(servicetest::kVellicon, kApp, "IBMiBackupMaxTime", RecordValue(1));
-    r.SetTaskXMLOptions(kJob, "<options/>");
+    VTLDRTest::SetUp();
     SetTimeout("TIMEOUT_SYSTEM_SIZE_REPLY", 1);
     SetTimeout("TIMEOUT_TAPE_INIT_REPLY", 1);
-    KXJobControlScript::Instance().Reset();
-    g_ptrLogWriter->SetLevel(5);  // the scan wait logs at 5
-    ISendEventInterface::SetInstance(
-        boost::shared_ptr<ISendEventInterface>(new CProxyFileSystemSendEvents(kJob, nullptr)));
-    ASSERT_TRUE(jobClient.init("central01", 0, kJob));
-    state.reset(new IBMiDRStateInterface(servicetest::kVellicon, kApp, kJob));
-  }
-  void TearDown() override {
-    ISendEventInterface::SetInstance(boost::shared_ptr<ISendEventInterface>());
-    KXJobControlScript::Instance().Reset();
-    JobResultsSwitches::Instance().Reset();
-    ServicesTest::TearDown();
-  }
-  std::unique_ptr<IBMiDRClientConnectionInterface> Configured(bool vtl) {
-    std::unique_ptr<IBMiDRClientConnectionInterface> c(new IBMiDRClientConnectionInterface(
-        &jobClient, &control, servicetest::kVellicon, kApp, kJob, false, state));
-    EXPECT_FALSE(c->configure(vtl).IsError());
-    return c;
-  }
-  // The last decoded request of `type` on any link.
-  template <typename T>
-  std::shared_ptr<T> LastRequest(ClProxyMsgType type) {
-    std::shared_ptr<T> last;
-    for (size_t i = 0; i < daemon.GetConnectionCount(); ++i)
-      for (const auto& msg : daemon.GetRecord(i).received)
-        if (msg->getMsgType() == type) last = std::dynamic_pointer_cast<T>(msg);
-    return last;
   }
   std::vector<EventJournalEntry> Journal(int messageType) {
     std::vector<EventJournalEntry> found;
@@ -88,11 +53,6 @@ class DRVTLExchangeTest : public ServicesTest {
       if (e.messageType == messageType) found.push_back(e);
     return found;
   }
-
-  ScopedResultsRoot results;
-  KXBkpJobClient jobClient;
-  KXJobCtrlClient control{kJob};
-  boost::shared_ptr<IBMiDRStateInterface> state;
 };
 
 TEST_F(DRVTLExchangeTest, NotConfigured) {
