@@ -3,6 +3,8 @@
 #include "RecordGetters.h"
 
 KXClient::KXClient(int32_t velliconId, int32_t clientId) : m_iClientId(clientId) {}
+KXClient::KXClient(const std::string& name, bool create, int flags)
+    : m_iClientId(RecordRegistry::Instance().ClientIdForName(name)) {}
 KXClient::~KXClient() {}
 
 int KXClient::getKXDPort(uint64_t& port, std::string* errorText) {

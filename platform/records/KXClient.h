@@ -16,6 +16,9 @@ class KXClient {
   // The Vellicon id names the backup domain; this store holds one, so the
   // client id alone finds the record.
   KXClient(int32_t velliconId, int32_t clientId);
+  // The client named `name`; getters answer KXR_NO_RECORD when none is.
+  // The flag and number choose nothing in this store.
+  KXClient(const std::string& name, bool create, int flags);
   ~KXClient();
 
   int getKXDPort(uint64_t& port, std::string* errorText = nullptr);

@@ -106,6 +106,15 @@ bool RecordRegistry::HasClient(int32_t clientId) const {
   return m_data->clients.count(clientId) != 0;
 }
 
+int32_t RecordRegistry::ClientIdForName(const std::string& name) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  for (const auto& client : m_data->clients) {
+    std::string clientName;
+    if (client.second.values.GetString("Name", &clientName) && clientName == name) return client.first;
+  }
+  return -1;
+}
+
 bool RecordRegistry::SetClientHasProperties(int32_t clientId, bool hasProperties) {
   std::lock_guard<std::mutex> lock(m_mutex);
   auto it = m_data->clients.find(clientId);

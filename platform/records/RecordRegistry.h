@@ -59,6 +59,9 @@ class RecordRegistry {
   bool SetClientValue(int32_t clientId, const std::string& name, const RecordValue& value);
   bool SetClientProperty(int32_t clientId, const std::string& name, const RecordValue& value);
   bool HasClient(int32_t clientId) const;
+  // The id of the client whose "Name" is `name` (case as given); -1 when
+  // no client has it.
+  int32_t ClientIdForName(const std::string& name) const;
   // A client without properties: getClientProperties gives null.
   bool SetClientHasProperties(int32_t clientId, bool hasProperties);
 

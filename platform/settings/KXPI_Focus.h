@@ -8,4 +8,8 @@
 class KXPI_Focus {
  public:
   static std::string getFocus();
+  // The client name of the machine this process runs on: the string value
+  // "sClientName" of the section "Machine", else the host's name. `forLookup`
+  // chooses nothing in this store (both uses get the same name).
+  static std::string getFocusClientName(bool forLookup);
 };

@@ -48,6 +48,13 @@ int WriteValue(const std::string& section, const std::string& name, const Settin
 KXPlatformInfo::KXPlatformInfo() {}
 KXPlatformInfo::~KXPlatformInfo() {}
 
+int KXPlatformInfo::getNumber(const std::string& section, const std::string& name, unsigned int* value) {
+  unsigned long wide = 0;
+  const int rc = getNumber(section, name, &wide);
+  if (rc != 0 && value) *value = static_cast<unsigned int>(wide);
+  return rc;
+}
+
 int KXPlatformInfo::getNumber(const std::string& section, const std::string& name,
                               unsigned long* value) {
   SettingsValue v;

@@ -31,6 +31,9 @@ class KXPlatformInfo {
 
   // Non-zero when the value exists.
   int getNumber(const std::string& section, const std::string& name, unsigned long* value);
+  // The 32-bit form: reads through the form above into a temporary and
+  // stores its low 32 bits only when the value exists.
+  int getNumber(const std::string& section, const std::string& name, unsigned int* value);
   int getString(const std::string& section, const std::string& name, std::string* value);
   int getBoolean(const std::string& section, const std::string& name, bool* value);
 
