@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -189,6 +190,8 @@ void SimDBFileBackupServer::Serve() {
     if (!(entries[0].revents & POLLIN)) continue;
     const int fd = ::accept4(m_iListen, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
+    int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     ServeConnection(fd);
     ::close(fd);
     {
