@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <new>
 
 #include "ClProxyTimeouts.h"
 #include "DBProxyBackup.h"
@@ -122,7 +123,13 @@ int DBClientBackup::getFile() {
 
 int DBClientBackup::getFileHeader() {
   FX_LOG(4, "DBClientBackup::getFileHeader");
-  m_pReader.reset(new DBClientFileBackup);
+  m_pReader.reset(new (std::nothrow) DBClientFileBackup);
+  if (!m_pReader) {
+    FX_LOG(-1, "Failed to initialize clientFileBackup, status=%d", 1);
+    m_iFileErrno = ENOMEM;
+    ++m_uNumFailedFiles;
+    return 1;
+  }
   int status = m_pReader->init(m_sFileName, m_ullStartOffset);
   if (status == 0) {
     char* header = nullptr;

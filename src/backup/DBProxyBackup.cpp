@@ -234,6 +234,9 @@ CWqError DBProxyBackup::getCxHeader(CXFileHeader& cx) {
                                    headerText.size(), CXFileHeader::kNameCapacity - 1, headerText.c_str());
   }
   const uint32_t optSize = m_pClientBackup->getHeaderSize() - used;
+  std::free(m_pOptHeader);  // a second call for the same file
+  m_pOptHeader = nullptr;
+  m_nOptHeaderSize = 0;
   if (optSize > 0) {
     char* opt = static_cast<char*>(std::malloc(optSize));
     if (!opt) {
