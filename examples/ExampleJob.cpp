@@ -49,7 +49,7 @@ std::string RecordsText(uint16_t daemonPort) {
        {{{"clientId", kClientId},
          {"name", kClientName},
          {"osId", kOsIbmI},
-         {"values", {{"KXDPort", daemonPort}}},
+         {"values", {{"KXDPort", daemonPort}, {"NetworkHostname", kHost}}},
          {"properties", {{"OpenVMSProxyClientId", kProxyClientId}}}},
         {{"clientId", kProxyClientId}, {"name", kProxyName}, {"osId", 0}}}},
       {"subclients",

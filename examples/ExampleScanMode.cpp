@@ -14,6 +14,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include "BackupRoad.h"
+#include "DBBackupRoad.h"
 #include "CProxyFileSystemSendEvents.h"
 #include "EventJournal.h"
 #include "ExampleFiles.h"
@@ -79,7 +80,10 @@ CWqError RunBackupAndVerify(SimClientDaemon& daemon, const SimPostOpsProgram& po
     }
   }
   std::printf("\n-- verification --\n");
-  return VerifyBackup(contentDir, outputDir, outcome, postOps);
+  result = VerifyBackup(contentDir, outputDir, outcome, postOps);
+  if (result.IsError()) return result;
+  std::printf("\n-- database file backup --\n");
+  return RunDBBackupRoad(contentDir, outputDir);
 }
 
 void PrintJournal() {

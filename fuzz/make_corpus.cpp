@@ -21,6 +21,8 @@
 #include "ClServiceMsgs.h"
 #include "ClProxyWire.h"
 #include "FuzzKnownTypes.h"
+#include "KxNetFrame.h"
+#include "KxsDBFBRecords.h"
 
 namespace {
 
@@ -326,6 +328,50 @@ void DRFileItem(const std::string& dir) {
   Write(dir, "seed_trailing_bytes", bytes);
 }
 
+// The database file-backup records: a control byte (0 a stream of frames,
+// 1 to 3 the body of a short, request or file record), then the bytes.
+Bytes DBFBBody(uint64_t type, const void* record) {
+  Bytes body;
+  std::string why;
+  if (!KxsEncodeRecord(type, record, kDBFBFileLength, body, why)) {
+    std::fprintf(stderr, "cannot encode a record: %s\n", why.c_str());
+    g_failed = true;
+  }
+  return body;
+}
+
+Bytes DBFBFrame(uint32_t type, const Bytes& body) {
+  Bytes frame(kKxNetHeaderSize);
+  KxNetEncodeHeader(type, static_cast<uint32_t>(body.size()), frame.data());
+  frame.insert(frame.end(), body.begin(), body.end());
+  return frame;
+}
+
+void DBFBXdr(const std::string& dir) {
+  DBFB_ShortRecord start{};
+  start.jobId = 4711;
+  DBFB_RequestRecord request{};
+  request.jobId = 4711;
+  request.threadId = 321;
+  DBFB_FileRecord file{};
+  file.jobId = 4711;
+  file.threadId = 321;
+  file.fileName = "/db/ORCL/users01.dbf";
+  file.bytes = 2048;
+  file.files = 1;
+  file.header = "ORCL/users01.dbf";
+  file.seqNum = 17;
+  const Bytes shortBody = DBFBBody(DBFB_JOB_START_MSG, &start);
+  const Bytes requestBody = DBFBBody(DBFB_NEXT_FILE_REQ_MSG, &request);
+  const Bytes fileBody = DBFBBody(DBFB_FILE_MSG, &file);
+  Write(dir, "seed_short", Join({Bytes{0x01}, shortBody}));
+  Write(dir, "seed_request", Join({Bytes{0x02}, requestBody}));
+  Write(dir, "seed_file", Join({Bytes{0x03}, fileBody}));
+  Write(dir, "seed_stream", Join({Bytes{0x00}, DBFBFrame(DBFB_JOB_START_MSG, shortBody),
+                                  DBFBFrame(DBFB_FILE_MSG, fileBody), DBFBFrame(DBFB_IGNORED_MSG, Bytes()),
+                                  DBFBFrame(DBFB_JOB_STOP_MSG, shortBody)}));
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: %s <corpus dir>\n", argv[0]);
@@ -340,9 +386,9 @@ int main(int argc, char** argv) {
   const std::string browse = root + "/fuzz_browse_reply";
   const std::string drStatus = root + "/fuzz_dr_status_file";
   const std::string drItem = root + "/fuzz_dr_file_item";
+  const std::string dbfb = root + "/fuzz_dbfb_xdr";
   if (!MakeDir(root) || !MakeDir(frames) || !MakeDir(payloads) || !MakeDir(records) || !MakeDir(backup) ||
-      !MakeDir(download) || !MakeDir(browse) || !MakeDir(drStatus) ||
-      !MakeDir(drItem))
+      !MakeDir(download) || !MakeDir(browse) || !MakeDir(drStatus) || !MakeDir(drItem) || !MakeDir(dbfb))
     return 1;
   FrameDecoder(frames);
   MessagePayload(payloads);
@@ -352,5 +398,6 @@ int main(int argc, char** argv) {
   BrowseReply(browse);
   DRStatusFile(drStatus);
   DRFileItem(drItem);
+  DBFBXdr(dbfb);
   return g_failed ? 1 : 0;
 }

@@ -1,5 +1,6 @@
 #include "KXClient.h"
 
+#include "ArMgrClientAPI.h"
 #include "RecordGetters.h"
 
 KXClient::KXClient(int32_t velliconId, int32_t clientId) : m_iClientId(clientId) {}
@@ -45,6 +46,16 @@ int KXClient::getNetworkHostname(std::string& host, std::string* errorText) {
   int rc = RecordRegistry::Instance().ClientValue("KXClient::getNetworkHostname", m_iClientId, "NetworkHostname",
                                                   &value);
   return RecordGetters::String(rc, value, host, errorText);
+}
+
+int KXClient::getNetworkHostnameMangled(std::string& mangled, std::string* errorText) {
+  std::string host, name;
+  int rc = getNetworkHostname(host, errorText);
+  if (rc != 0) return rc;
+  rc = getName(name, errorText);
+  if (rc != 0) return rc;
+  mangled = MangleHostName(host, name);
+  return 0;
 }
 
 ClientProperties* KXClient::getClientProperties(std::string* errorText) {

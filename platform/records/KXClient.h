@@ -29,6 +29,9 @@ class KXClient {
   // the client machine is reached by.
   int getDisplayName(std::string& name, std::string* errorText = nullptr);
   int getNetworkHostname(std::string& host, std::string* errorText = nullptr);
+  // The network host name in the platform's encoded form,
+  // "<NetworkHostname>*<name>" (ArMgrClientAPI.h); 0 on success.
+  int getNetworkHostnameMangled(std::string& mangled, std::string* errorText = nullptr);
 
   // The client's properties, owned by this record; null when the client has
   // none (or the getter was made to fail).

@@ -161,6 +161,23 @@ int KXPlatformInfo::findZentraverHostName(char* buffer, int size) {
   return static_cast<int>(n);
 }
 
+int KXPlatformInfo::getKXPlatformType() {
+  unsigned long type = 0;
+  getNumber("Platform", "nKXPlatformType", &type);
+  return static_cast<int>(type);
+}
+
+std::string KXPlatformInfo::getPhysicalMachine() {
+  std::string name;
+  if (!getString("Platform", "sPhysicalMachine", &name) || name.empty()) {
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) == 0) name = host;
+  }
+  name = name.c_str();  // up to a NUL the value may hold
+  if (name.size() > 255) name.resize(255);
+  return name;
+}
+
 std::string KXPlatformInfo::RootDirectory() {
   std::string root;
   RootDirectory(root);

@@ -60,6 +60,14 @@ class KXPlatformInfo {
   // "sHostName" of the section "Zentraver".
   int findZentraverHostName(char* buffer, int size);
 
+  // The kind of machine this is: the number "nKXPlatformType" of the section
+  // "Platform" (0 when absent). Bit 0 set: the machine is known to the
+  // central server under its client name (getZentraverClientName).
+  int getKXPlatformType();
+  // The machine's own name: the string "sPhysicalMachine" of the section
+  // "Platform", else the system's host name; at most 255 characters.
+  std::string getPhysicalMachine();
+
   // The root folder in force (for tests and tools).
   static std::string RootDirectory();
   // The same into `out`, reusing its storage (for callers on a hot path).

@@ -1,0 +1,206 @@
+#include "CKxNetwork.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "ArMgrClientAPI.h"
+#include "CWqIPAddr.h"
+#include "FXErrorUtil.h"
+#include "KXPlatformInfo.h"
+#include "KxXdr.h"
+
+namespace {
+
+const char kServiceSection[] = "KxNetworkServices/";
+
+}  // namespace
+
+CKxNetwork::CKxNetwork() : m_iSocket(-1) {}
+
+CKxNetwork::~CKxNetwork() { Close(); }
+
+void CKxNetwork::Close() {
+  if (m_iSocket >= 0) ::close(m_iSocket);
+  m_iSocket = -1;
+  m_reader.Reset();
+}
+
+std::string CKxNetwork::ServiceSection(const std::string& host) { return kServiceSection + host; }
+
+int CKxNetwork::RegisterService(const std::string& host, const std::string& service, uint16_t port) {
+  KXPlatformInfo settings;
+  return settings.setNumber(ServiceSection(host), service, port);
+}
+
+int CKxNetwork::UnregisterService(const std::string& host, const std::string& service) {
+  KXPlatformInfo settings;
+  return settings.deleteField(ServiceSection(host), service);
+}
+
+CWqError CKxNetwork::Connect(const std::string& host, uint16_t port) {
+  Close();
+  CWqIPAddr address;
+  CWqError result = CWqIPAddr::GetByName(host, address, AF_INET);
+  if (result.IsError()) return result.Push(FX_HERE, "Cannot resolve the host [%s]", host.c_str());
+  result = address.SetPortNumber(port);
+  if (result.IsError()) return result.Push(FX_HERE);
+  const int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (descriptor < 0) {
+    const int error = errno;
+    return FXErrorUtil::ErrorErrNo(FX_HERE, error, "Cannot create a socket");
+  }
+  const sockaddr_storage sa = address.GetSockAddr();
+  int rc;
+  do {
+    rc = ::connect(descriptor, reinterpret_cast<const sockaddr*>(&sa), address.GetSockAddrLength());
+  } while (rc < 0 && errno == EINTR);
+  if (rc < 0) {
+    const int error = errno;
+    ::close(descriptor);
+    return FXErrorUtil::ErrorErrNo(FX_HERE, error, "Cannot connect to %s:%u: %s", host.c_str(), port,
+                                   std::strerror(error));
+  }
+  // Records are small and answered at once: no waiting for a fuller segment.
+  int on = 1;
+  ::setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  m_iSocket = descriptor;
+  return CWqError::Success();
+}
+
+CWqError CKxNetwork::ReadFrame(int seconds, uint32_t& type, std::vector<uint8_t>& body, bool& timedOut) {
+  if (m_iSocket < 0) return FXErrorUtil::ErrorErrNo(FX_HERE, ENOTCONN, "No connection is open");
+  CWqError result = m_reader.Read(m_iSocket, seconds > 0 ? static_cast<int64_t>(seconds) * 1000 : -1, type, body,
+                                  timedOut);
+  if (result.IsError()) {
+    if (!timedOut) Close();
+    return result.Push(FX_HERE, "Receiving from %s", m_sPeer.c_str());
+  }
+  if (type == KXNET_DISCONNECT_MSG) {
+    Close();
+    return FXErrorUtil::ErrorErrNo(FX_HERE, ENOTCONN, "%s disconnected", m_sPeer.c_str());
+  }
+  return CWqError::Success();
+}
+
+CWqError CKxNetwork::Attach_RemoteService(const std::string& host, const std::string& service,
+                                          const std::string& localName, int seconds, bool& flag) {
+  std::string plainHost, client;
+  int n1 = 0, n2 = 0;
+  DemangleHostName(host, plainHost, client, n1, n2);
+  if (plainHost.empty() || service.empty() || service.size() > kKxNetNameBound)
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "Cannot attach to service [%s] on host [%s]", service.c_str(),
+                                   host.c_str());
+  KXPlatformInfo settings;
+  unsigned long port = 0;
+  if (!settings.getNumber(ServiceSection(plainHost), service, &port) || port == 0 || port > 65535)
+    return FXErrorUtil::ErrorErrNo(FX_HERE, ENOENT, "The service [%s] is not registered on host [%s]",
+                                   service.c_str(), plainHost.c_str());
+  m_sPeer = service + " on " + plainHost + ":" + std::to_string(port);
+  CWqError result = Connect(plainHost, static_cast<uint16_t>(port));
+  if (result.IsError()) return result.Push(FX_HERE, "Cannot attach to %s", m_sPeer.c_str());
+
+  std::vector<uint8_t> body;
+  KxXdrWriter writer(body);
+  writer.PutString(service.data(), service.size(), kKxNetNameBound);
+  const std::string name = localName.substr(0, kKxNetNameBound);
+  writer.PutString(name.data(), name.size(), kKxNetNameBound);
+  result = KxNetWriteFrame(m_iSocket, KXNET_ATTACH_MSG, body.data(), body.size());
+  if (result.IsError()) {
+    Close();
+    return result.Push(FX_HERE, "Cannot attach to %s", m_sPeer.c_str());
+  }
+  uint32_t type = 0;
+  bool timedOut = false;
+  result = ReadFrame(seconds, type, body, timedOut);
+  if (result.IsError()) {
+    Close();
+    return result.Push(FX_HERE, "No answer to the attach from %s", m_sPeer.c_str());
+  }
+  KxXdrReader reader(body.data(), body.size());
+  int32_t status = 0;
+  if (type != KXNET_ATTACH_REPLY_MSG || !reader.GetInt32(status)) {
+    Close();
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "%s answered the attach with a message of type 0x%x",
+                                   m_sPeer.c_str(), type);
+  }
+  if (status != 0) {
+    flag = true;
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EALREADY, "%s attached with the warning %d", m_sPeer.c_str(), status);
+  }
+  return CWqError::Success();
+}
+
+CWqError CKxNetwork::AttachBackToCaller(int argc, char** argv, bool& flag) {
+  std::string caller;
+  for (int i = 0; argv && i + 1 < argc; ++i)
+    if (argv[i] && argv[i + 1] && std::strcmp(argv[i], kCallerArgument) == 0) caller = argv[i + 1];
+  const size_t colon = caller.rfind(':');
+  char* end = nullptr;
+  const unsigned long port = colon == std::string::npos ? 0 : std::strtoul(caller.c_str() + colon + 1, &end, 10);
+  if (caller.empty() || colon == 0 || port == 0 || port > 65535 || (end && *end != '\0'))
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "No caller address (%s <host>:<port>) in the launch arguments",
+                                   kCallerArgument);
+  const std::string host = caller.substr(0, colon);
+  m_sPeer = "the launching service at " + caller;
+  CWqError result = Connect(host, static_cast<uint16_t>(port));
+  if (result.IsError()) return result.Push(FX_HERE, "Cannot reach %s", m_sPeer.c_str());
+  std::vector<uint8_t> body;
+  KxXdrWriter(body).PutUint64(static_cast<uint64_t>(::getpid()));
+  result = KxNetWriteFrame(m_iSocket, KXNET_LAUNCH_REPLY_MSG, body.data(), body.size());
+  if (result.IsError()) {
+    Close();
+    return result.Push(FX_HERE, "Cannot answer %s", m_sPeer.c_str());
+  }
+  return CWqError::Success();
+}
+
+CWqError CKxNetwork::SendXDRMessage(uint64_t msgType, kxsDatabuf_v2& buffer, int flags, int seconds, bool& flag) {
+  if (m_iSocket < 0) return FXErrorUtil::ErrorErrNo(FX_HERE, ENOTCONN, "No connection is open");
+  if (msgType > UINT32_MAX)
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "Message type %llu is out of range",
+                                   static_cast<unsigned long long>(msgType));
+  std::vector<uint8_t> body;
+  std::string why;
+  if (!KxsEncodeRecord(msgType, buffer.getBuffer(), buffer.getLength(), body, why))
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "%s", why.c_str());
+  CWqError result = KxNetWriteFrame(m_iSocket, static_cast<uint32_t>(msgType), body.data(), body.size());
+  if (result.IsError()) {
+    Close();
+    return result.Push(FX_HERE, "Sending %s to %s", KXS_OraBackupRestore_PM_STRING(msgType), m_sPeer.c_str());
+  }
+  return CWqError::Success();
+}
+
+CWqError CKxNetwork::ReceiveXDRMessage(uint64_t* msgType, kxsDatabuf_v2& buffer, void* header, int flags,
+                                       int seconds, bool& timedOut) {
+  timedOut = false;
+  uint32_t type = 0;
+  std::vector<uint8_t> body;
+  CWqError result = ReadFrame(seconds, type, body, timedOut);
+  if (result.IsError()) return result.Push(FX_HERE);
+  if (msgType) *msgType = type;
+  if (KxsRecordKindOf(type) == KXS_RECORD_UNKNOWN) return CWqError::Success();
+  std::string why;
+  if (!KxsDecodeRecord(type, body.data(), body.size(), buffer.getBuffer(), buffer.getLength(), m_texts, why))
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "%s sent a record that does not decode: %s", m_sPeer.c_str(),
+                                   why.c_str());
+  return CWqError::Success();
+}
+
+CWqError CKxNetwork::ReplyDisconnect(int seconds, bool& flag) {
+  if (m_iSocket < 0) return CWqError::Success();
+  CWqError result = KxNetWriteFrame(m_iSocket, KXNET_DISCONNECT_MSG, nullptr, 0);
+  if (result.IsError()) result.Push(FX_HERE, "Cannot tell %s of the disconnect", m_sPeer.c_str());
+  return result;
+}
+
+CWqError CKxNetwork::Disconnect(int seconds, bool& flag) {
+  Close();
+  return CWqError::Success();
+}

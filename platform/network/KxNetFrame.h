@@ -1,0 +1,63 @@
+// The frame of the platform network connection (CKxNetwork) over TCP:
+//
+//   offset 0  uint32  message type
+//   offset 4  uint32  body length in bytes (at most kKxNetMaxBody)
+//   offset 8  the body: the message's record in XDR (KxsDBFBRecords.h) or
+//             a control body below
+//
+// Big-endian throughout. Control messages of the connection itself:
+//   KXNET_ATTACH_MSG        string service<255>, string caller name<255>
+//   KXNET_ATTACH_REPLY_MSG  int status: 0 attached; another value attached
+//                           with a warning the service reports
+//   KXNET_LAUNCH_REPLY_MSG  unsigned hyper process id of the launched host
+//   KXNET_DISCONNECT_MSG    empty: the sender is about to close
+//
+// KxNetFrameReader takes one frame from a descriptor, keeping a frame that
+// arrived in part across time-outs. KxNetWriteFrame writes one whole frame.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "CWqError.h"
+
+enum : uint32_t {
+  KXNET_ATTACH_MSG = 0x7f000001,
+  KXNET_ATTACH_REPLY_MSG = 0x7f000002,
+  KXNET_LAUNCH_REPLY_MSG = 0x7f000003,
+  KXNET_DISCONNECT_MSG = 0x7f000004,
+};
+
+constexpr size_t kKxNetHeaderSize = 8;
+constexpr uint32_t kKxNetMaxBody = 65536;
+constexpr uint32_t kKxNetNameBound = 255;
+
+// The header bytes of a frame.
+void KxNetEncodeHeader(uint32_t type, uint32_t length, uint8_t out[kKxNetHeaderSize]);
+
+// Writes header and body in full, resuming short writes; never raises
+// SIGPIPE. Errors (errno kind): EMSGSIZE for a body above kKxNetMaxBody,
+// the system's errno of the write (EPIPE, ECONNRESET, EBADF).
+CWqError KxNetWriteFrame(int descriptor, uint32_t type, const uint8_t* body, size_t length);
+
+class KxNetFrameReader {
+ public:
+  // Waits up to `milliseconds` (negative: no limit) for the rest of a frame.
+  // Success: `type` and `body` hold it. Errors (errno kind): ETIME when the
+  // limit passed (`timedOut` set; the part received is kept), ENOTCONN at
+  // end of stream, ECONNRESET, EPROTO for a length above kKxNetMaxBody (the
+  // caller must close the link: the stream cannot be framed any more).
+  CWqError Read(int descriptor, int64_t milliseconds, uint32_t& type, std::vector<uint8_t>& body, bool& timedOut);
+  // Forgets a part received (a new connection).
+  void Reset();
+
+ private:
+  uint8_t m_header[kKxNetHeaderSize] = {};
+  size_t m_uHeaderGot = 0;
+  std::vector<uint8_t> m_body;
+  size_t m_uBodyGot = 0;
+  bool m_bHaveHeader = false;
+  uint32_t m_uType = 0;
+  uint32_t m_uLength = 0;
+};
