@@ -128,6 +128,8 @@ TEST_F(VTLDriverTest, OutfileProcessingGating) {
     if (acts) {
       EXPECT_FALSE(result.IsError()) << result.AsString();
       EXPECT_EQ(DR_STATE_SUCCESS, SavedState());
+      // The daemon records the request on its own thread.
+      EXPECT_TRUE(servicetest::Eventually([&] { return Sent(PROCESS_OUTFILE_MSG) == before + 1; }));
     } else {
       EXPECT_TRUE(FXErrorUtil::IsErrNo(result, EINVAL)) << result.AsString();
       EXPECT_NE(std::string::npos, result.AsString().find("Invalid state " + std::to_string(state)));
