@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "ArMgrClientAPI.h"
 #include "CWqIPAddr.h"
@@ -90,10 +91,42 @@ CWqError CKxNetwork::ReadFrame(int seconds, uint32_t& type, std::vector<uint8_t>
 
 CWqError CKxNetwork::Attach_RemoteService(const std::string& host, const std::string& service,
                                           const std::string& localName, int seconds, bool& flag) {
+  if (service.empty() || service.size() > kKxNetNameBound)
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "Cannot attach to service [%s] on host [%s]", service.c_str(),
+                                   host.c_str());
+  std::vector<uint8_t> body;
+  KxXdrWriter writer(body);
+  writer.PutString(service.data(), service.size(), kKxNetNameBound);
+  const std::string name = localName.substr(0, kKxNetNameBound);
+  writer.PutString(name.data(), name.size(), kKxNetNameBound);
+  CWqError result = AttachTo(host, service, KXNET_ATTACH_MSG, body, seconds, flag);
+  return result.IsError() ? result.Push(FX_HERE) : result;
+}
+
+CWqError CKxNetwork::Attach_RemoteDLL(const std::string& host, const kxsExecuteRemoteDllType& dll,
+                                      const std::string& localName, int seconds, bool& flag) {
+  const std::string first(dll.szFirst, strnlen(dll.szFirst, sizeof dll.szFirst));
+  const std::string second(dll.szSecond, strnlen(dll.szSecond, sizeof dll.szSecond));
+  if (first.empty() || first.size() > kKxNetNameBound || second.size() > kKxNetNameBound)
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "Cannot attach to the handlers [%s][%s] on host [%s]",
+                                   first.c_str(), second.c_str(), host.c_str());
+  std::vector<uint8_t> body;
+  KxXdrWriter writer(body);
+  writer.PutString(first.data(), first.size(), kKxNetNameBound);
+  writer.PutString(second.data(), second.size(), kKxNetNameBound);
+  const std::string name = localName.substr(0, kKxNetNameBound);
+  writer.PutString(name.data(), name.size(), kKxNetNameBound);
+  // The handler pair is served where its first handler is registered.
+  CWqError result = AttachTo(host, first, KXNET_ATTACH_DLL_MSG, body, seconds, flag);
+  return result.IsError() ? result.Push(FX_HERE) : result;
+}
+
+CWqError CKxNetwork::AttachTo(const std::string& host, const std::string& service, uint32_t attachType,
+                              const std::vector<uint8_t>& attachBody, int seconds, bool& flag) {
   std::string plainHost, client;
   int n1 = 0, n2 = 0;
   DemangleHostName(host, plainHost, client, n1, n2);
-  if (plainHost.empty() || service.empty() || service.size() > kKxNetNameBound)
+  if (plainHost.empty())
     return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "Cannot attach to service [%s] on host [%s]", service.c_str(),
                                    host.c_str());
   KXPlatformInfo settings;
@@ -105,18 +138,14 @@ CWqError CKxNetwork::Attach_RemoteService(const std::string& host, const std::st
   CWqError result = Connect(plainHost, static_cast<uint16_t>(port));
   if (result.IsError()) return result.Push(FX_HERE, "Cannot attach to %s", m_sPeer.c_str());
 
-  std::vector<uint8_t> body;
-  KxXdrWriter writer(body);
-  writer.PutString(service.data(), service.size(), kKxNetNameBound);
-  const std::string name = localName.substr(0, kKxNetNameBound);
-  writer.PutString(name.data(), name.size(), kKxNetNameBound);
-  result = KxNetWriteFrame(m_iSocket, KXNET_ATTACH_MSG, body.data(), body.size());
+  result = KxNetWriteFrame(m_iSocket, attachType, attachBody.data(), attachBody.size());
   if (result.IsError()) {
     Close();
     return result.Push(FX_HERE, "Cannot attach to %s", m_sPeer.c_str());
   }
   uint32_t type = 0;
   bool timedOut = false;
+  std::vector<uint8_t> body;
   result = ReadFrame(seconds, type, body, timedOut);
   if (result.IsError()) {
     Close();
@@ -133,6 +162,37 @@ CWqError CKxNetwork::Attach_RemoteService(const std::string& host, const std::st
     flag = true;
     return FXErrorUtil::ErrorErrNo(FX_HERE, EALREADY, "%s attached with the warning %d", m_sPeer.c_str(), status);
   }
+  return CWqError::Success();
+}
+
+CWqError CKxNetwork::SendXMLMessage(const CNMessageBase& message, int flags, int seconds, bool& flag) {
+  if (m_iSocket < 0) return FXErrorUtil::ErrorErrNo(FX_HERE, ENOTCONN, "No connection is open");
+  std::string text;
+  message.serialize(text, false);
+  CWqError result =
+      KxNetWriteFrame(m_iSocket, KXNET_XML_MSG, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  if (result.IsError()) {
+    Close();
+    return result.Push(FX_HERE, "Sending an XML message to %s", m_sPeer.c_str());
+  }
+  return CWqError::Success();
+}
+
+CWqError CKxNetwork::ReceiveXMLMessage(void* unused, CNMessageBase*& reply, void* header, int flags, int seconds,
+                                       bool& flag) {
+  reply = nullptr;
+  uint32_t type = 0;
+  std::vector<uint8_t> body;
+  CWqError result = ReadFrame(seconds, type, body, flag);
+  if (result.IsError()) return result.Push(FX_HERE);
+  if (type != KXNET_XML_MSG)
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "%s sent a message of type 0x%x, not an XML message",
+                                   m_sPeer.c_str(), type);
+  if (body.empty()) return CWqError::Success();  // an answer without a message
+  std::unique_ptr<CNMessageBase> received(new CNMessageBase(0, 0));
+  if (received->unserialize(std::string(body.begin(), body.end())) != CN_PARSE_OK)
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "%s sent an XML message that does not parse", m_sPeer.c_str());
+  reply = received.release();
   return CWqError::Success();
 }
 

@@ -31,10 +31,17 @@
 #include <cstdint>
 #include <string>
 
+#include "CNMessageBase.h"
 #include "CWqError.h"
 #include "KxNetFrame.h"
 #include "KxsDBFBRecords.h"
 #include "kxsDatabuf.h"
+
+// The remote handler pair a remote-DLL attach names: two NUL-filled names.
+struct kxsExecuteRemoteDllType {
+  char szFirst[257];
+  char szSecond[257];
+};
 
 class CKxNetwork {
  public:
@@ -48,6 +55,16 @@ class CKxNetwork {
   CWqError Attach_RemoteService(const std::string& host, const std::string& service, const std::string& localName,
                                 int seconds, bool& flag);
   CWqError AttachBackToCaller(int argc, char** argv, bool& flag);
+  // Attaches to the remote handler pair `dll` on `host` (served where its
+  // first handler is registered), naming the caller `localName`.
+  CWqError Attach_RemoteDLL(const std::string& host, const kxsExecuteRemoteDllType& dll,
+                            const std::string& localName, int seconds, bool& flag);
+  // One XML message of the central server's kind, as its text form
+  // (KXNET_XML_MSG). On receive, a new message the caller deletes, or null
+  // when the peer answered with an empty XML frame; EPROTO for another
+  // frame type or a text that does not parse.
+  CWqError SendXMLMessage(const CNMessageBase& message, int flags, int seconds, bool& flag);
+  CWqError ReceiveXMLMessage(void* unused, CNMessageBase*& reply, void* header, int flags, int seconds, bool& flag);
   CWqError SendXDRMessage(uint64_t msgType, kxsDatabuf_v2& buffer, int flags, int seconds, bool& flag);
   // `seconds` > 0 limits the wait; 0 or less waits without limit.
   CWqError ReceiveXDRMessage(uint64_t* msgType, kxsDatabuf_v2& buffer, void* header, int flags, int seconds,
@@ -69,6 +86,10 @@ class CKxNetwork {
   static int UnregisterService(const std::string& host, const std::string& service);
 
  private:
+  // Connects to `service` as registered for `host` and sends the attach
+  // frame; the attach reply's status decides.
+  CWqError AttachTo(const std::string& host, const std::string& service, uint32_t attachType,
+                    const std::vector<uint8_t>& attachBody, int seconds, bool& flag);
   CWqError Connect(const std::string& host, uint16_t port);
   CWqError ReadFrame(int seconds, uint32_t& type, std::vector<uint8_t>& body, bool& timedOut);
   void Close();

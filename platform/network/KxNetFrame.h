@@ -11,6 +11,11 @@
 //                           with a warning the service reports
 //   KXNET_LAUNCH_REPLY_MSG  unsigned hyper process id of the launched host
 //   KXNET_DISCONNECT_MSG    empty: the sender is about to close
+//   KXNET_ATTACH_DLL_MSG    string first handler<255>, string second
+//                           handler<255>, string caller name<255>; answered
+//                           as KXNET_ATTACH_MSG
+//   KXNET_XML_MSG           an XML message's text form; empty: an answer
+//                           without a message
 //
 // KxNetFrameReader takes one frame from a descriptor, keeping a frame that
 // arrived in part across time-outs. KxNetWriteFrame writes one whole frame.
@@ -27,6 +32,8 @@ enum : uint32_t {
   KXNET_ATTACH_REPLY_MSG = 0x7f000002,
   KXNET_LAUNCH_REPLY_MSG = 0x7f000003,
   KXNET_DISCONNECT_MSG = 0x7f000004,
+  KXNET_ATTACH_DLL_MSG = 0x7f000005,
+  KXNET_XML_MSG = 0x7f000006,
 };
 
 constexpr size_t kKxNetHeaderSize = 8;

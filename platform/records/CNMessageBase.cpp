@@ -1,5 +1,7 @@
 #include "CNMessageBase.h"
 
+#include "CNMessageTags.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -425,6 +427,23 @@ int CNMessageBase::setstring(int position, int field, const std::string& text, u
   std::vector<std::string>* list = getliststring(position, field, tagId, nameHash, true);
   list->assign(1, text);
   return 0;
+}
+
+const std::string& CNMessageBase::getstringByRef(int position, int field, uint32_t tagId, uint32_t nameHash) const {
+  static const std::string kEmpty;
+  std::vector<std::string>* list =
+      const_cast<CNMessageBase*>(this)->getliststring(position, field, tagId, nameHash, false);
+  return list && !list->empty() ? list->front() : kEmpty;
+}
+
+uint32_t CNMessageBase::getTagID() const {
+  const CNMessageTag* tag = CNMessageTags::Find(m_iNamespace, m_iMessageId);
+  return tag ? tag->tagId : (static_cast<uint32_t>(m_iNamespace) << 24) | (static_cast<uint32_t>(m_iMessageId) & 0xFFFFFF);
+}
+
+std::string CNMessageBase::getTagName() const {
+  const CNMessageTag* tag = CNMessageTags::Find(m_iNamespace, m_iMessageId);
+  return tag ? tag->name : "CNMessage_" + std::to_string(m_iNamespace) + "_" + std::to_string(m_iMessageId);
 }
 
 std::string CNMessageBase::getstring(int position, int field, uint32_t tagId, uint32_t nameHash) const {

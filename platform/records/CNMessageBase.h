@@ -59,6 +59,17 @@ class CNMessageBase {
   // position holds none.
   int setstring(int position, int field, const std::string& text, uint32_t tagId = 0, uint32_t nameHash = 0);
   std::string getstring(int position, int field = 0, uint32_t tagId = 0, uint32_t nameHash = 0) const;
+  // The same text by reference (an empty one when the position holds none),
+  // valid until the field changes or the message goes.
+  const std::string& getstringByRef(int position, int field = 0, uint32_t tagId = 0, uint32_t nameHash = 0) const;
+
+  // Readies a message made for sending; fields are set afterwards. Returns 0.
+  int initialize() { return 0; }
+  // The message's tag: the catalogue's id and name for a known namespace
+  // and id (CNMessageTags.h), else (namespace << 24 | id) and
+  // "CNMessage_<namespace>_<id>".
+  uint32_t getTagID() const;
+  std::string getTagName() const;
 
   // The list at `position`, to read or fill. When the position holds no
   // list of that kind: null, or with `create` a new empty list (replacing
