@@ -9,6 +9,7 @@ const std::vector<ExampleMode>& ExampleModes() {
       BrowseMode(),
       DownloadMode(),
       DRMode(),
+      TapeMode(),
   };
   return modes;
 }

@@ -33,6 +33,8 @@ ExampleMode DownloadMode();
 
 // A whole IBM i DR backup on a virtual clock (ExampleDRMode.cpp).
 ExampleMode DRMode();
+// The IBM i tape operations, locally and on a media agent (ExampleTapeMode.cpp).
+ExampleMode TapeMode();
 
 // A mode's exit status for `result`: the error chain on stderr and 1, or
 // "example_host: the <what> completed" and 0.

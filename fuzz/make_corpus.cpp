@@ -23,6 +23,7 @@
 #include "FuzzKnownTypes.h"
 #include "KxNetFrame.h"
 #include "KxsDBFBRecords.h"
+#include "MediaManagerMsgs.h"
 
 namespace {
 
@@ -372,6 +373,29 @@ void DBFBXdr(const std::string& dir) {
                                   DBFBFrame(DBFB_JOB_STOP_MSG, shortBody)}));
 }
 
+// A media agent's answers: each reply kind as a KXNET_XML_MSG frame, and an
+// empty one.
+void TapeReply(const std::string& dir) {
+  auto frame = [](const std::string& text) {
+    uint8_t head[kKxNetHeaderSize];
+    KxNetEncodeHeader(KXNET_XML_MSG, static_cast<uint32_t>(text.size()), head);
+    Bytes bytes(head, head + sizeof head);
+    bytes.insert(bytes.end(), text.begin(), text.end());
+    return bytes;
+  };
+  MediaManager::QErrorMsg error;
+  error.setint64(1, 1, 5);
+  error.setstring(2, 2, "drive busy");
+  MediaManager::GetChunkSizeOnMediaResp chunk;
+  chunk.setint64(6, 6, 1LL << 40);
+  std::string errorText, chunkText;
+  error.serialize(errorText, false);
+  chunk.serialize(chunkText, false);
+  Write(dir, "seed_error", frame(errorText));
+  Write(dir, "seed_chunk_size", frame(chunkText));
+  Write(dir, "seed_empty", frame(""));
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: %s <corpus dir>\n", argv[0]);
@@ -387,8 +411,10 @@ int main(int argc, char** argv) {
   const std::string drStatus = root + "/fuzz_dr_status_file";
   const std::string drItem = root + "/fuzz_dr_file_item";
   const std::string dbfb = root + "/fuzz_dbfb_xdr";
+  const std::string tape = root + "/fuzz_tape_reply";
   if (!MakeDir(root) || !MakeDir(frames) || !MakeDir(payloads) || !MakeDir(records) || !MakeDir(backup) ||
-      !MakeDir(download) || !MakeDir(browse) || !MakeDir(drStatus) || !MakeDir(drItem) || !MakeDir(dbfb))
+      !MakeDir(download) || !MakeDir(browse) || !MakeDir(drStatus) || !MakeDir(drItem) || !MakeDir(dbfb) ||
+      !MakeDir(tape))
     return 1;
   FrameDecoder(frames);
   MessagePayload(payloads);
@@ -399,5 +425,6 @@ int main(int argc, char** argv) {
   DRStatusFile(drStatus);
   DRFileItem(drItem);
   DBFBXdr(dbfb);
+  TapeReply(tape);
   return g_failed ? 1 : 0;
 }
