@@ -68,6 +68,10 @@ std::unique_ptr<ClIBMDRBackupJobMsg> ClIBMDRBackupJobMsg::decode(const uint8_t* 
     std::string name, value;
     in.get(name);
     in.get(value);
+    // Names come in strictly ascending order: a repeated or unordered name
+    // would be read as one option the sender did not mean.
+    if (!msg->m_options.empty() && !(msg->m_options.rbegin()->first < name)) in.fail();
+    if (!in.ok()) break;
     msg->m_options[name] = value;
   }
   if (!in.done()) return nullptr;

@@ -531,6 +531,25 @@ TEST(MalformedPayloadTest, JobStartRefusesUnknownKindAndBadBool) {
   EXPECT_FALSE(DecodePayload(JOB_START_MSG, goodBool).result.IsError());
 }
 
+// The DR start message's options come in ascending name order: a repeated
+// or unordered name is refused, not folded into one option.
+TEST(MalformedPayloadTest, DRStartRefusesRepeatedOrUnorderedOptions) {
+  ClIBMDRBackupJobMsg start(2, 9, 17);
+  start.setOption("A", "1");
+  start.setOption("B", "2");
+  const std::vector<uint8_t> good = EncodePayload(start);
+  ASSERT_FALSE(DecodePayload(IBM_DR_BACKUP_JOB_MSG, good).result.IsError());
+  // The last option's name "B" (its length, then the byte) becomes "A".
+  const size_t lastName = good.size() - (4 + 1) - (4 + 1);
+  ASSERT_EQ('B', good[lastName + 4]);
+  std::vector<uint8_t> repeated = good;
+  repeated[lastName + 4] = 'A';
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(DecodePayload(IBM_DR_BACKUP_JOB_MSG, repeated).result, EPROTO));
+  std::vector<uint8_t> unordered = good;
+  unordered[lastName + 4] = '0';
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(DecodePayload(IBM_DR_BACKUP_JOB_MSG, unordered).result, EPROTO));
+}
+
 TEST(MessageFactoryTest, ShapesByType) {
   // Empty and type-only types: the payload is not read.
   for (uint16_t type : {static_cast<uint16_t>(GOOD_EOF_MSG), static_cast<uint16_t>(STREAM_STOP_MSG),
