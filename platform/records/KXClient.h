@@ -18,6 +18,9 @@ class KXClient {
   KXClient(int32_t velliconId, int32_t clientId);
   ~KXClient();
 
+  // Finds the client's record: 0, or KXR_NO_RECORD for an unknown client id.
+  int lookup(std::string* errorText = nullptr);
+
   int getKXDPort(uint64_t& port, std::string* errorText = nullptr);
   int getClientId(uint64_t& clientId, std::string* errorText = nullptr);
   int getName(std::string& name, std::string* errorText = nullptr);
