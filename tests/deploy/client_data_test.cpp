@@ -4,6 +4,7 @@
 
 #include "DeployTestUtil.h"
 #include "ProxyEventIds.h"
+#include "RecordsJsonLoader.h"
 
 namespace {
 
@@ -253,6 +254,33 @@ TEST(BaseFolder, IbmiPathsAreFixed) {
     EXPECT_EQ(platform.getBinExecute(), "/QSYS.LIB/TARGET_LIB.LIB/");
     EXPECT_EQ(platform.getBaseUpload(), "/QSYS.LIB/QGPL.LIB/");
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The example host's records file carries the deployment's properties.
+using deploytest::DeployTest;
+
+TEST_F(DeployTest, PropertiesFromTheRecordsFile) {
+  const std::string json = R"({"clients": [{"clientId": 21, "name": "ibmi2", "osId": 118,
+      "values": {"NetworkHostname": "ibmi2.example", "KXDPort": 9411},
+      "properties": {"IBMiUserProfile": "KXUSER", "IBMiUserPassword": ")" +
+                           KXPassword::encrypt("pw") + R"(",
+                     "IBMiDataFolder": "/kxdata", "SubsystemDesc": "KXSBS", "CreateJobQueue": true,
+                     "JobPriority": 5, "RunPriority": 20, "OpenVMSProxyClientId": 3,
+                     "IsUpdateInstallBlocked": false}}]})";
+  CWqError loaded = RecordsJsonLoader::LoadText(json, "deploy.json", RecordRegistry::Instance());
+  ASSERT_FALSE(loaded.IsError()) << loaded.AsString();
+  ClClientManager manager("", 1, 21);
+  CWqError result = manager.initData();
+  ASSERT_FALSE(result.IsError()) << result.AsString();
+  EXPECT_EQ(manager.getHost(), "ibmi2.example");
+  EXPECT_EQ(manager.getPort(), 9411);
+  EXPECT_EQ(manager.getUser(), "KXUSER");
+  EXPECT_TRUE(manager.hasPassword());
+  EXPECT_EQ(manager.getJobQueue(), "*CREATE");
 }
 
 }  // namespace
