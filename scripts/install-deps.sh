@@ -10,6 +10,7 @@ PACKAGES=(
   ccache                                     # compiler cache shared by every build step
   openssh-server openssh-client sshpass      # the real ssh hop of the deployment tests
   zlib1g-dev                                 # reference for the project's own crc32
+  gzip diffutils                             # the deployment tests' tool stand-ins (crc32, password check)
   googletest                                 # GoogleTest sources, built with each compiler
   g++-powerpc64-linux-gnu libc6-dev-ppc64-cross  # cross build for big-endian ppc64
   qemu-user                                  # runs the ppc64 tests (qemu-ppc64)

@@ -62,6 +62,37 @@ void SimServiceDaemon::ScriptNext(ClProxyMsgType requestType, SimScript answer) 
   m_scripts[requestType].push_back(std::move(answer));
 }
 
+void SimServiceDaemon::SetVersionReply(const std::string& text) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_sVersionReply = text;
+  m_bHaveVersion = true;
+}
+
+void SimServiceDaemon::SetUpdateAck(UpdateAck ack) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_updateAck = ack;
+}
+
+void SimServiceDaemon::SetProbesBeforeClose(int probes) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_iProbesBeforeClose = probes;
+}
+
+std::vector<uint8_t> SimServiceDaemon::GetPackage() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_package;
+}
+
+ClProxyMsgType SimServiceDaemon::GetPackageEnd() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_packageEnd;
+}
+
+size_t SimServiceDaemon::GetPackageBlocks() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_uPackageBlocks;
+}
+
 CWqError SimServiceDaemon::SendOnLink(size_t index, const ClProxyMsg& message) {
   std::lock_guard<std::mutex> lock(m_mutex);
   if (index >= m_links.size() || !m_links[index])
@@ -179,9 +210,31 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
       if (launch && launch->getCommand() == "SERVICE") ++m_launches;
       return CWqError::Success();
     }
-    case SERVICE_CHECK_MSG:
+    case SERVICE_CHECK_MSG: {
       ++m_probes;
+      std::lock_guard<std::mutex> lock(m_mutex);
+      auto it = m_probesToClose.find(LinkIndex(peer));
+      if (it != m_probesToClose.end() && --it->second < 0) {
+        m_probesToClose.erase(it);
+        peer.CloseOrderly();  // the services went down
+      }
       return CWqError::Success();
+    }
+    case VERSION_REQUEST_MSG:
+      if (!scripted) {
+        std::string text;
+        {
+          std::lock_guard<std::mutex> lock(m_mutex);
+          if (!m_bHaveVersion) return CWqError::Success();  // recorded, unanswered
+          text = m_sVersionReply;
+        }
+        if (!BeforeAnswer(peer)) return FXErrorUtil::ErrorErrNo(FX_HERE, ECANCELED, "Simulated daemon is stopping");
+        return Send(peer, ClBlobMsg(CLIENT_VERSION_MSG, ClBlobMsg::Copy, text.data(), static_cast<uint32_t>(text.size())));
+      }
+      break;
+    case CLIENT_UPDATE_MSG:
+      if (!scripted) return ReceiveUpdate(peer);
+      break;
     case CREATE_FOLDER_MSG:
     case PREPARE_VTL_TAPE_MSG:
     case CREATE_INDEX_FLAG_MSG:
@@ -254,6 +307,58 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
                                                    : static_cast<ClCreateIndexFlagMsg::CreateIndexFlagCmd>(0),
                                            flag.getVelliconId(), flag.getAppId()));
   return Send(peer, ClEmptyMsg(SERVICE_CHECK_MSG));
+}
+
+size_t SimServiceDaemon::LinkIndex(SimPeer& peer) const {
+  for (size_t i = 0; i < m_links.size(); ++i)
+    if (m_links[i] == &peer.Connection()) return i;
+  return static_cast<size_t>(-1);
+}
+
+CWqError SimServiceDaemon::ReceiveUpdate(SimPeer& peer) {
+  ClProxyMsgType end = static_cast<ClProxyMsgType>(0);
+  for (;;) {
+    std::shared_ptr<ClProxyMsg> message;
+    CWqError result = peer.Receive({FILE_DATA_MSG, GOOD_EOF_MSG, BAD_EOF_MSG}, 0, &message);
+    if (result.IsError()) return result;
+    if (message->getMsgType() != FILE_DATA_MSG) {
+      end = message->getMsgType();
+      break;
+    }
+    const ClBlobMsg& blob = static_cast<const ClBlobMsg&>(*message);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_package.insert(m_package.end(), blob.getBlob(), blob.getBlob() + blob.getBlobSize());
+    ++m_uPackageBlocks;
+  }
+  UpdateAck ack;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_packageEnd = end;
+    ack = m_updateAck;
+    if (ack == kAckAsSent) ack = end == GOOD_EOF_MSG ? kAckGoodEof : kAckBadEof;
+    if (ack == kAckGoodEof && m_iProbesBeforeClose >= 0) m_probesToClose[LinkIndex(peer)] = m_iProbesBeforeClose;
+  }
+  switch (ack) {
+    case kAckGoodEof: {
+      CWqError result = Send(peer, ClEmptyMsg(GOOD_EOF_MSG));
+      if (result.IsError()) return result;
+      std::lock_guard<std::mutex> lock(m_mutex);
+      auto it = m_probesToClose.find(LinkIndex(peer));
+      if (it != m_probesToClose.end() && it->second == 0) {
+        m_probesToClose.erase(it);
+        peer.CloseOrderly();  // the services go down at once
+      }
+      return CWqError::Success();
+    }
+    case kAckBadEof:
+      return Send(peer, ClBadEofMsg("cannot install the package"));
+    case kAckVersion: {
+      const std::string text = "5:19:";
+      return Send(peer, ClBlobMsg(CLIENT_VERSION_MSG, ClBlobMsg::Copy, text.data(), static_cast<uint32_t>(text.size())));
+    }
+    default:
+      return CWqError::Success();
+  }
 }
 
 CWqError SimServiceDaemon::AnswerBrowse(SimPeer& peer, const std::string& folder, size_t generated,

@@ -23,6 +23,15 @@
 //                          JOB_COMPLETE_MSG
 //   directory-change download  the directory-change file (header, blocks,
 //                          JOB_COMPLETE_MSG), or BAD_EOF_MSG when it is missing
+//   VERSION_REQUEST_MSG    CLIENT_VERSION_MSG with the version text set
+//                          (SetVersionReply); unanswered while none is set
+//   CLIENT_UPDATE_MSG      the IBM i update: keeps the FILE_DATA_MSG bytes
+//                          up to the proxy's GOOD_EOF_MSG or BAD_EOF_MSG,
+//                          acknowledges as chosen (SetUpdateAck), then closes
+//                          the link after the chosen number of probes (the
+//                          services going down), or keeps it open (-1: the
+//                          services never stop). The daemon coming back is a
+//                          new daemon on the same port (SetBindAddress).
 //
 // ScriptNext replaces the usual answer to the next request of a type with a
 // script (any replies, silence, a late reply, close, reset). Every answer
@@ -74,6 +83,19 @@ class SimServiceDaemon {
   void SetAnswerDelayMs(int64_t milliseconds);
   void ScriptNext(ClProxyMsgType requestType, SimScript answer);
 
+  // The version reply's text, as the daemon sends it ("5:20:OSVERSION=V7R4M0").
+  void SetVersionReply(const std::string& text);
+  // How the daemon acknowledges a received package.
+  enum UpdateAck { kAckAsSent, kAckGoodEof, kAckBadEof, kAckVersion, kAckSilent };
+  void SetUpdateAck(UpdateAck ack);
+  // Probes taken after the acknowledgement before the link closes; -1 keeps
+  // the link open.
+  void SetProbesBeforeClose(int probes);
+  // The package bytes received, and the type that ended them (0 before).
+  std::vector<uint8_t> GetPackage() const;
+  ClProxyMsgType GetPackageEnd() const;
+  size_t GetPackageBlocks() const;
+
   // Sends on link `index` (in the order links were opened); EBADF when that
   // link is closed or does not exist.
   CWqError SendOnLink(size_t index, const ClProxyMsg& message);
@@ -105,6 +127,9 @@ class SimServiceDaemon {
   // A header naming `name`, then `path` in 64 KiB blocks.
   CWqError SendFile(SimPeer& peer, const std::string& name, const std::string& path);
   CWqError Send(SimPeer& peer, const ClProxyMsg& answer);
+  CWqError ReceiveUpdate(SimPeer& peer);
+  // The index of the peer's link; called with m_mutex held.
+  size_t LinkIndex(SimPeer& peer) const;
   // Before each answer: the delay, and the check for a second request.
   bool BeforeAnswer(SimPeer& peer);
 
@@ -118,6 +143,14 @@ class SimServiceDaemon {
   std::string m_sDirChangeFile;
   int64_t m_iDelayMs = 0;
   std::map<uint16_t, std::deque<SimScript>> m_scripts;
+  std::string m_sVersionReply;
+  bool m_bHaveVersion = false;
+  UpdateAck m_updateAck = kAckAsSent;
+  int m_iProbesBeforeClose = 0;
+  std::vector<uint8_t> m_package;
+  ClProxyMsgType m_packageEnd = static_cast<ClProxyMsgType>(0);
+  size_t m_uPackageBlocks = 0;
+  std::map<size_t, int> m_probesToClose;  // link index -> probes still taken
   std::map<std::pair<uint32_t, uint32_t>, bool> m_indexCreated;
   std::vector<ClProxyConnection*> m_links;  // null once closed
   std::vector<ClProxyMsgType> m_requests;

@@ -8,6 +8,13 @@ KXClient::KXClient(const std::string& name, bool create, int flags)
     : m_iClientId(RecordRegistry::Instance().ClientIdForName(name)) {}
 KXClient::~KXClient() {}
 
+int KXClient::lookup(std::string* errorText) {
+  RecordRegistry& registry = RecordRegistry::Instance();
+  int rc = registry.GetterFailure("KXClient::lookup");
+  if (rc == KXR_SUCCESS && !registry.HasClient(m_iClientId)) rc = KXR_NO_RECORD;
+  return RecordGetters::Finish(rc, errorText);
+}
+
 int KXClient::getKXDPort(uint64_t& port, std::string* errorText) {
   RecordValue value;
   int rc = RecordRegistry::Instance().ClientValue("KXClient::getKXDPort", m_iClientId, "KXDPort",

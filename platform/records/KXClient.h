@@ -21,6 +21,9 @@ class KXClient {
   KXClient(const std::string& name, bool create, int flags);
   ~KXClient();
 
+  // Finds the client's record: 0, or KXR_NO_RECORD for an unknown client id.
+  int lookup(std::string* errorText = nullptr);
+
   int getKXDPort(uint64_t& port, std::string* errorText = nullptr);
   int getClientId(uint64_t& clientId, std::string* errorText = nullptr);
   int getName(std::string& name, std::string* errorText = nullptr);

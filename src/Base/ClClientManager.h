@@ -4,23 +4,45 @@
 // and, when the client host refuses the connection, to start the daemon
 // (startClient).
 //
-// The deployment work itself (installation check, installation, update,
-// daemon start over ssh) is not there yet: a manager makes no remote action.
-// checkAndStart lets every connect go ahead, so the client software must
-// already run; startClient fails, so a refused connect fails at once.
+// initData loads the client's data once (records, properties, settings):
+// credentials, folders, daemon port, the local package folder. Until it has
+// run, the other operations see the constructor's values.
+//
+// Remote commands (ClClientCommands.cpp) run over ssh through the product's
+// tools in the base home; no shell on this host reads any value: the user,
+// password, host and command each travel as one quoted word, and a host or
+// user that ssh could misread is refused (EINVAL) before anything runs.
+// executeAndCheck judges a command by its output markers, and then fails
+// with EV_CLIENT_CONNECT_FAILED when the ssh hop itself failed (exit 255,
+// could not run, killed at the limit).
+//
+// The daemon's "SERVICE" connection (ClClientService.cpp) answers the
+// version query; updateIBMI (ClClientUpdate.cpp) sends an IBM i update
+// through it and waits, on the platform clock, for the daemon to come back.
+//
+// Not there yet: the installation check and installation; checkAndStart lets
+// every connect go ahead, startClient fails, so a refused connect fails at
+// once.
 //
 // Test seam: while hooks are installed (SetHooks), each new manager reports
-// itself to them and its two operations answer what the hooks say.
+// itself to them and its check, start and stop answer what the hooks say.
 #pragma once
 
+#include <boost/shared_ptr.hpp>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "ClClientPlatform.h"
 #include "CWqError.h"
 #include "EvEvent.h"
 
 class ClClientManager;
+class ClProxyClientConnection;
+typedef boost::shared_ptr<ClProxyClientConnection> ClProxyClientConnectionPtr;
 
 class ClClientManagerHooks {
  public:
@@ -31,8 +53,36 @@ class ClClientManagerHooks {
   virtual CWqError stopClient(const ClClientManager& manager) { return CWqError::Success(); }
 };
 
+// One remote command: its text, the text that must appear in its standard
+// output, and the text that marks failure (empty: no such test).
+struct clientCommand_t {
+  std::string command;
+  std::string expected;
+  std::string failure;
+
+  clientCommand_t() {}
+  clientCommand_t(std::string c, std::string e, std::string f)
+      : command(std::move(c)), expected(std::move(e)), failure(std::move(f)) {}
+  clientCommand_t(const clientCommand_t&) = default;
+  clientCommand_t& operator=(const clientCommand_t&) = default;
+  clientCommand_t(clientCommand_t&&) = default;
+  clientCommand_t& operator=(clientCommand_t&&) = default;
+};
+
+// Replaces every occurrence of a non-empty `from` in `text`; inserted text is
+// never searched again. Returns `text`.
+std::string& strreplace(std::string& text, const std::string& from, const std::string& to);
+
 class ClClientManager {
  public:
+  enum eBinaryStatus {
+    FILE_ONLY_ON_CLIENT = 0,
+    FILE_MISSING_ON_CLIENT = 1,
+    FILE_CRC_DIFFERS = 2,
+    FILE_GOOD = 3,
+  };
+  typedef std::map<std::string, std::pair<std::string, eBinaryStatus>> BinaryMap;
+
   // A manager found through the subclient (client id resolved later).
   ClClientManager(const std::string& host, uint16_t port, int velliconId, int appId);
   // A manager of a known client.
@@ -48,20 +98,111 @@ class ClClientManager {
   // Stops the client software on the client.
   CWqError stopClient();
 
+  // Loads the client data once; errors as the records and folders give them.
+  CWqError initData();
+  // "OpenVMS", "iSeries" or "Unknown": the platform folder under "ProxyPackage".
+  std::string client_platform() const;
+
+  // Command builders (after initData).
+  clientCommand_t client_bin_exists() const;
+  clientCommand_t client_create_bin() const;
+  clientCommand_t client_kxpkgchk() const;
+  clientCommand_t client_stop() const;
+  clientCommand_t client_start() const;
+  clientCommand_t client_remove_file(const std::string& file) const;
+  clientCommand_t client_copy_file(const std::string& file) const;
+
+  // Command lines: `command` run on the client over ssh; a local file copied
+  // to `destination` through sshf, or directly (the password then goes to
+  // the copy alone, in its environment: executeCopy). EINVAL for a host or
+  // user that cannot go on an ssh line.
+  CWqError remoteShellLine(const std::string& command, std::string& line) const;
+  CWqError wrappedCopyLine(const std::string& localFile, const std::string& destination, std::string& line) const;
+  CWqError directCopyLine(const std::string& localFile, const std::string& destination, std::string& line) const;
+
+  // Runs `commandLine` and judges it by the markers of `command`.
+  CWqError executeAndCheck(const char* commandLine, const clientCommand_t& command, std::string& output,
+                           long errEventId, const std::string& errText);
+  // A direct copy: executeAndCheck with "KX_PUTTY_PASS" set for the copy.
+  CWqError executeCopy(const std::string& localFile, const clientCommand_t& command, std::string& output,
+                       long errEventId, const std::string& errText);
+
+  // Marks `binaries` against the local OpenVMS package (pkgcrc32).
+  CWqError updateClientBinaryList();
+
+  // The daemon's version through its "SERVICE" connection.
+  CWqError quickVersionCheck(const std::string& expectedVersion, bool& reached, bool& equal,
+                             std::string& clientVersion);
+  // Stores a reported operating-system version; always succeeds.
+  CWqError updateOSVersion(const std::string& osVersion);
+  // A newly connected daemon link for the caller (nothing sent on it).
+  CWqError getNewClientConnection(ClProxyClientConnectionPtr& connection);
+  // Sends the IBM i package through the daemon and waits for it to return.
+  CWqError updateIBMI(long long jobId);
+
+  // Settings value ("FileSystemAgent") with the seconds a local command line
+  // may run before it is killed; 1800 when absent or 0.
+  static const char* const kCommandLimitSetting;
+
   const std::string& getHost() const { return host; }
   uint16_t getPort() const { return port; }
   int getVelliconId() const { return velliconId; }
   int getAppId() const { return appId; }
   int getClientId() const { return clientId; }
+  int getOsId() const { return osId; }
+  const std::string& getClientName() const { return clientName; }
+  const std::string& getUser() const { return user; }
+  const std::string& getClientBaseFolder() const { return clientBaseFolder; }
+  const std::string& getLocalBaseHome() const { return localBaseHome; }
+  const std::string& getLocalPackageFolder() const { return localPackageFolder; }
+  const std::string& getSubsystemDesc() const { return subsystemDesc; }
+  const std::string& getJobQueue() const { return jobQueue; }
+  int getJobPriority() const { return jobPriority; }
+  int getRunPriority() const { return runPriority; }
+  bool getCreateJobQueue() const { return createJobQueue; }
+  const std::string& getIbmiUserProfile() const { return ibmiUserProfile; }
+  int getProxyClientId() const { return proxyClientId; }
+  bool isInitialized() const { return initialized; }
+  bool isUpdateBlocked() const { return updateBlocked; }
+  bool hasPassword() const { return !password.empty(); }
+  const PlatformDefine& getPlatform() const { return *platform; }
+  BinaryMap& getBinaries() { return binaries; }
 
   // Installs hooks for the managers built from now on; null removes them.
   static void SetHooks(std::shared_ptr<ClClientManagerHooks> hooks);
 
  private:
+  CWqError loadProperties(class ClientProperties& properties);
+  CWqError runAndCheck(const std::string& commandLine, const std::vector<std::pair<std::string, std::string>>& env,
+                       const clientCommand_t& command, std::string& output, long errEventId,
+                       const std::string& errText);
+  CWqError checkSshTarget() const;
+  // Raises an info event with `host` as argument (dropped, and logged, when
+  // no event sender is installed).
+  void raiseInfoEvent(uint32_t eventId, long long jobId) const;
+
+  int osId;
+  BinaryMap binaries;
+  std::unique_ptr<PlatformDefine> platform;
   std::string host;
+  std::string clientBaseFolder;
+  std::string localBaseHome;
+  std::string localPackageFolder;
+  std::string password;  // the decrypted password as it is (quoted where used)
+  std::string user;      // the user name as it is (quoted where used)
+  std::string clientName;
   uint16_t port;
   int velliconId;
   int appId;
   int clientId;
+  int proxyClientId;
+  bool initialized;
+  bool updateBlocked;
+  std::string subsystemDesc;
+  std::string jobQueue;
+  int jobPriority;
+  int runPriority;
+  bool createJobQueue;
+  std::string ibmiUserProfile;
   std::shared_ptr<ClClientManagerHooks> m_hooks;  // those in force when built
 };

@@ -14,3 +14,10 @@ const uint32_t EV_CLIENT_OPERATION_FAILED = 0x060000a5;
 const uint32_t EV_FILE_HEADER_DECODE_FAILED = 0x060000ad;
 // A service connection to the client daemon could not be made.
 const uint32_t EV_CLIENT_SERVICES_UNREACHABLE = 0x17000085;
+// The client's operating system is neither OpenVMS nor IBM i.
+const uint32_t EV_CLIENT_OS_UNSUPPORTED = 0x060000a2;
+// The client software is older than the package on the proxy host.
+const uint32_t EV_CLIENT_OUT_OF_DATE = 0x060000a1;
+// An update of the client software started, or failed.
+const uint32_t EV_CLIENT_INSTALL_STARTED = 0x06000163;
+const uint32_t EV_CLIENT_INSTALL_FAILED = 0x06000164;
