@@ -110,7 +110,7 @@ class UpdateTest : public DeployTest {
   // runs `then`.
   void GoDown(std::function<void(int64_t, int)> then) {
     clock->onSleep = [this, then](int64_t ms, int seen) {
-      if (ms == 3000 && seen == 1) EXPECT_TRUE(daemon.WaitForOpenLinks(0, 10));
+      if (ms == 3000 && seen == 1) { EXPECT_TRUE(daemon.WaitForOpenLinks(0, 10)); }
       if (ms == 60000) daemon.Stop();
       if (then) then(ms, seen);
     };
@@ -136,7 +136,7 @@ class UpdateTest : public DeployTest {
 TEST_F(UpdateTest, PackageGoesOutAndTheDaemonComesBack) {
   SimServiceDaemon& back = Back();
   GoDown([&](int64_t ms, int) {
-    if (ms == 60000) EXPECT_FALSE(back.Start().IsError());
+    if (ms == 60000) { EXPECT_FALSE(back.Start().IsError()); }
   });
   CWqError result = manager->updateIBMI(kJob);
   ASSERT_FALSE(result.IsError()) << result.AsString();
@@ -161,9 +161,9 @@ TEST_F(UpdateTest, RefusalAfterOneSuccessStartsTheCountAgain) {
   SimServiceDaemon& second = Back();
   // Up for the first connect, down for the second, up again for the retry.
   GoDown([&](int64_t ms, int seen) {
-    if (ms == 60000) EXPECT_FALSE(first.Start().IsError());
+    if (ms == 60000) { EXPECT_FALSE(first.Start().IsError()); }
     if (ms == 5000 && seen == 2) first.Stop();
-    if (ms == 15000 && seen == 1) EXPECT_FALSE(second.Start().IsError());
+    if (ms == 15000 && seen == 1) { EXPECT_FALSE(second.Start().IsError()); }
   });
   deploytest::ScopedCapture capture(-1);
   CWqError result = manager->updateIBMI(kJob);
