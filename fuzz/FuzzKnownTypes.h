@@ -30,6 +30,7 @@ const uint16_t kFuzzKnownTypes[] = {
     BROWSE_REPLY_MSG, CREATE_INDEX_FLAG_MSG, COMMIT_BACKUP_JOB_MSG, CLIENT_BROWSE_REQ_MSG,
     DOWNLOAD_LOG_FILE_MSG, DOWNLOAD_DIR_CHANGE_FILE_MSG,
     IBM_DR_BACKUP_JOB_MSG,
+    TAPE_RESTORE_DATA_MSG,
 };
 constexpr size_t kFuzzKnownCount = sizeof kFuzzKnownTypes / sizeof kFuzzKnownTypes[0];
 

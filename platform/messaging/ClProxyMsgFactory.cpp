@@ -47,6 +47,7 @@ Decoder DecoderFor(uint16_t type) {
     case DOWNLOAD_LOG_FILE_MSG: return &Decode<ClDownloadLogFile>;
     case DOWNLOAD_DIR_CHANGE_FILE_MSG: return &Decode<ClDownloadDirChangeFile>;
     case IBM_DR_BACKUP_JOB_MSG: return &Decode<ClIBMDRBackupJobMsg>;
+    case TAPE_RESTORE_DATA_MSG: return &Decode<ClTapeRestoreDataMsg>;
     default: return nullptr;
   }
 }

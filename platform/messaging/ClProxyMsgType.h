@@ -81,6 +81,7 @@ enum ClProxyMsgType : uint16_t {
   DOWNLOAD_LOG_FILE_MSG = 0x011D,
   DOWNLOAD_DIR_CHANGE_FILE_MSG = 0x011E,
   IBM_DR_BACKUP_JOB_MSG = 0x0130,
+  TAPE_RESTORE_DATA_MSG = 0x0140,
 };
 
 // True for the 0x40xx types, which travel as one byte block.
