@@ -19,6 +19,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include "CProxyFileSystemSendEvents.h"
+#include "ClProxyMessages.h"
 #include "EventJournal.h"
 #include "ISendEventInterface.h"
 #include "KXThread.h"
