@@ -154,6 +154,9 @@ void MessagePayload(const std::string& dir) {
   Write(dir, "seed_launch_dip", Picked(ClLaunchCmdDIPMsg("10.0.0.1", 8400, "SCAN.EXE")));
   Write(dir, "seed_failed_file", Picked(ClFailedFileMsg("/a/b", -5, "gone")));
   Write(dir, "seed_dr_clean", Picked(ClIBMDRBackupCleanMsg(1, 2, 3)));
+  ClTapeRestoreDataMsg tapeRestore(IBMI_SAV_SAVLIB);
+  tapeRestore.add({"LIB1"}, {"DEV1"}, {10, 20}, 7, "/QSYS.LIB/L.LIB", "A:B");
+  Write(dir, "seed_tape_restore", Picked(tapeRestore));
 
   _PipelineDataHdr header;
   header.uDataSize = 4;

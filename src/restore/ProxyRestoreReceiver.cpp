@@ -253,7 +253,11 @@ CWqError ProxyRestore::sendJobComplete() {
   }
   ClEmptyMsg complete(JOB_COMPLETE_MSG);
   const CWqError sent = sendToProgram(complete);
-  if (!programConnected()) return sent.IsError() ? sent : result;
+  if (!programConnected()) {
+    // A link the receiver saw break: its error says why.
+    if (receiverFailed.load(std::memory_order_acquire)) return receiverError.Copy().Push(FX_HERE);
+    return sent;
+  }
   for (bool finished = false; !finished;) {
     ClProxyMsg* raw = nullptr;
     bool dropped = false;

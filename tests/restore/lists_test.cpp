@@ -215,6 +215,16 @@ TEST_F(RestoreTest, SendsBeforeTheProgramConnectedAreRefused) {
   EXPECT_TRUE(FXErrorUtil::IsWin32(phase.tapeClose(), 2250));
   EXPECT_TRUE(FXErrorUtil::IsWin32(phase.sendJobComplete(), 2250));
   EXPECT_FALSE(phase.HasThread());
+
+  // After init, before the program connected back.
+  TestRestore waiting;
+  ASSERT_FALSE(
+      waiting.init(coretest::kVellicon, coretest::kApp, coretest::kClient, kJob, "127.0.0.1", 0).IsError());
+  ASSERT_FALSE(waiting.tapeRestore({}, {}, {}, 0, IBMI_SAV_SAVLIB, "a", {}).IsError());  // cached only
+  EXPECT_TRUE(FXErrorUtil::IsWin32(waiting.sendTapeRestoreCacheData(), 2250));
+  EXPECT_EQ(1u, waiting.CachedTapeItems());
+  EXPECT_TRUE(FXErrorUtil::IsWin32(waiting.tapeClose(), 2250));
+  EXPECT_FALSE(waiting.HasThread());
 }
 
 }  // namespace

@@ -170,15 +170,13 @@ TEST_F(ReceiverTest, LinkFailuresFailTheNextSend) {
   std::vector<Row> rows;
   rows.push_back({"closed", SimScript().Close(), ENOTCONN});
   rows.push_back({"reset", SimScript().Reset(), ECONNRESET});
-  rows.push_back({"bad frame", SimScript().SendRaw(SimFrames::Header(ITEM_STATUS_MSG, 4, 0x12345678)).Silent(-1),
-                  EPROTO});
-  rows.push_back({"status entry cut", SimScript().Reply(SimRestoreProgram::Blob(ITEM_STATUS_MSG, cut)).Silent(-1),
-                  EPROTO});
+  rows.push_back({"bad frame", SimScript().SendRaw(SimFrames::Header(ITEM_STATUS_MSG, 4, 0x12345678)), EPROTO});
+  rows.push_back({"status entry cut", SimScript().Reply(SimRestoreProgram::Blob(ITEM_STATUS_MSG, cut)), EPROTO});
   for (Row& row : rows) {
     SCOPED_TRACE(row.name);
     SeamGate local;
     prepare = [&local](TestRestore& restore) { restore.setReceiverTestSeam(local.Seam()); };
-    std::unique_ptr<TestRestore> phase = Started(SimRestoreProgram::Scripted(row.stream));
+    std::unique_ptr<TestRestore> phase = Started(SimRestoreProgram::Scripted(row.stream, Ending()));
     ASSERT_TRUE(phase);
     phase->SetCurrentFile("/f");
     ASSERT_FALSE(phase->startReceiverThread().IsError());
@@ -194,6 +192,14 @@ TEST_F(ReceiverTest, LinkFailuresFailTheNextSend) {
     }
     if (std::string(row.name) == "status entry cut") {
       EXPECT_EQ(1u, phase->StatusCount());  // the whole entry before the cut
+    }
+    // The exchange ends, but never as a good restore; where the link is
+    // still there, the client's end is read and the receiver's error comes
+    // back.
+    CWqError end = phase->sendJobComplete();
+    EXPECT_TRUE(end.IsError());
+    if (row.error == EPROTO) {
+      EXPECT_TRUE(FXErrorUtil::IsErrNo(end, EPROTO)) << end.AsString();
     }
     phase.reset();
   }
