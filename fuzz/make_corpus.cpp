@@ -164,6 +164,9 @@ void MessagePayload(const std::string& dir) {
   Write(dir, "seed_dr_outfile", Picked(ClProcessOutFileMsg(2, 17, 9, "KXLIBOBJ/DRLOG")));
   Write(dir, "seed_dr_vtl_cleanup", Picked(ClVTLDRCleanupMsg(2, 17, 9, "TAPMLB01", 0)));
   Write(dir, "seed_dr_tape_init", Picked(ClInitializeTapeMLBMode(2, 17, 9, "TAPMLB01", {"A1", "B2"})));
+  ClTapeRestoreDataMsg tapeRestore(IBMI_SAV_SAVLIB);
+  tapeRestore.add({"LIB1"}, {"DEV1"}, {10, 20}, 7, "/QSYS.LIB/L.LIB", "A:B");
+  Write(dir, "seed_tape_restore", Picked(tapeRestore));
 
   _PipelineDataHdr header;
   header.uDataSize = 4;

@@ -110,3 +110,40 @@ std::string CWqError::AsString() const {
   }
   return out.str();
 }
+
+std::string CWqError::AsString(EErrorOutputFormat format) const {
+  if (format == ERROR_OUTPUT_CHAIN) return AsString();
+  const FXErrorPrivate* p = m_ptrPrivate.get();
+  std::string texts;
+  if (p) {
+    for (auto it = p->frames.rbegin(); it != p->frames.rend(); ++it) {
+      if (it->text.empty()) continue;
+      if (!texts.empty()) texts += ": ";
+      texts += it->text;
+    }
+  }
+  if (format == ERROR_OUTPUT_TEXT) return texts;
+  std::ostringstream out;
+  if (!IsError()) {
+    out << "Success";
+  } else {
+    if (!texts.empty()) out << texts << " ";
+    out << "(" << KindName(p ? p->kind : FX_ERROR_NONE);
+    if (p && p->kind == FX_ERROR_EVENT_MESSAGE) {
+      char hex[16];
+      std::snprintf(hex, sizeof hex, "0x%08x", static_cast<unsigned>(p->number));
+      out << " " << hex;
+    } else if (p) {
+      out << " " << p->number;
+    }
+    out << ")";
+  }
+  return out.str();
+}
+
+CWqError CWqError::Copy() const {
+  CWqError copy;
+  copy.m_iCode = m_iCode;
+  if (m_ptrPrivate) copy.m_ptrPrivate.reset(new FXErrorPrivate(*m_ptrPrivate));
+  return copy;
+}

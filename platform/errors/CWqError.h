@@ -42,6 +42,13 @@ struct FXErrorPrivate {
   std::vector<boost::any> parameters;      // message parameters (operator<<)
 };
 
+// Output forms of AsString.
+enum EErrorOutputFormat {
+  ERROR_OUTPUT_CHAIN = 0,     // AsString(): kind, number, then a line per frame
+  ERROR_OUTPUT_TEXT = 1,      // the frames' texts, newest first, one line
+  ERROR_OUTPUT_ONE_LINE = 2,  // "<texts> (<kind> <number>)", one line, for peers and logs
+};
+
 class CWqError {
  public:
   CWqError() : m_iCode(0) {}
@@ -66,6 +73,10 @@ class CWqError {
 
   // The whole chain as one text, newest frame first, for log lines.
   std::string AsString() const;
+  std::string AsString(EErrorOutputFormat format) const;
+  // A copy with a chain of its own: frames pushed on it do not reach the
+  // original or its other copies.
+  CWqError Copy() const;
 
   // Read-back of what FXErrorUtil made; FX_ERROR_NONE and 0 for success.
   FXErrorKind GetKind() const;

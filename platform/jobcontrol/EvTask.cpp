@@ -12,6 +12,12 @@ int EvTask::getOptionInt(uint32_t optionId, int& value, std::string* errorText) 
   return RecordGetters::Integer(rc, option, value, errorText);
 }
 
+int EvTask::getOptionBool(uint32_t optionId, bool& value, std::string* errorText) {
+  RecordValue option;
+  int rc = RecordRegistry::Instance().TaskOption("EvTask::getOptionBool", m_jobId, optionId, &option);
+  return RecordGetters::Boolean(rc, option, value, errorText);
+}
+
 int EvTask::getOptionString(uint32_t optionId, std::string& value, std::string* errorText) {
   RecordValue option;
   int rc = RecordRegistry::Instance().TaskOption("EvTask::getOptionString", m_jobId, optionId,

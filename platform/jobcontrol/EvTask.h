@@ -19,6 +19,7 @@ class EvTask {
   ~EvTask();
 
   int getOptionInt(uint32_t optionId, int& value, std::string* errorText = nullptr);
+  int getOptionBool(uint32_t optionId, bool& value, std::string* errorText = nullptr);
   int getOptionString(uint32_t optionId, std::string& value, std::string* errorText = nullptr);
   // The task's options as one XML text.
   int getXMLOptions(std::string& xml, std::string* errorText = nullptr);

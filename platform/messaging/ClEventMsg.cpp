@@ -17,8 +17,12 @@ void ClEventMsg::sendEvent() const {
     FX_LOG(-1, "No event sender installed, client event 0x%x dropped", m_uEventId);
     return;
   }
+  sendEvent(*sender);
+}
+
+void ClEventMsg::sendEvent(ISendEventInterface& sender) const {
   // The sender raises the event for its own job; the job id passed is not used.
-  sender->SendEvent(asError(), m_iSeverity, 0, m_iValue);
+  sender.SendEvent(asError(), m_iSeverity, 0, m_iValue);
 }
 
 void ClEventMsg::sendPendingCauseAndEvent() const {

@@ -19,6 +19,8 @@
 
 #include "ClProxyMsg.h"
 
+class ISendEventInterface;
+
 class ClEventMsg : public ClProxyMsg {
  public:
   ClEventMsg(uint32_t eventId, int32_t severity, int32_t value,
@@ -39,6 +41,8 @@ class ClEventMsg : public ClProxyMsg {
   CWqError asError() const;
   // Raises the event with its severity and value.
   void sendEvent() const;
+  // The same through `sender` in place of the process-wide one.
+  void sendEvent(ISendEventInterface& sender) const;
   // Raises it as a job pending cause with an event.
   void sendPendingCauseAndEvent() const;
 

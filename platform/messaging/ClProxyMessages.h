@@ -16,3 +16,4 @@
 #include "ClScanMsgs.h"
 #include "ClServiceMsgs.h"
 #include "ClTapeMsgs.h"
+#include "ClTapeRestoreDataMsg.h"

@@ -51,6 +51,7 @@ Decoder DecoderFor(uint16_t type) {
     case INITIALIZE_TAPE_MLB_MODE_MSG: return &Decode<ClInitializeTapeMLBMode>;
     case PROCESS_OUTFILE_MSG: return &Decode<ClProcessOutFileMsg>;
     case VTL_DR_CLEANUP_MSG: return &Decode<ClVTLDRCleanupMsg>;
+    case TAPE_RESTORE_DATA_MSG: return &Decode<ClTapeRestoreDataMsg>;
     default: return nullptr;
   }
 }

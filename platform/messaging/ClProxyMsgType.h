@@ -83,6 +83,7 @@ enum ClProxyMsgType : uint16_t {
   IBM_DR_BACKUP_JOB_MSG = 0x0130,
   PROCESS_OUTFILE_MSG = 0x0131,
   VTL_DR_CLEANUP_MSG = 0x0132,
+  TAPE_RESTORE_DATA_MSG = 0x0140,
 };
 
 // True for the 0x40xx types, which travel as one byte block.

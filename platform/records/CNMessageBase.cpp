@@ -360,6 +360,16 @@ std::vector<CNMessageBase>* CNMessageBase::getlistobject(int position, int field
   return entry ? &entry->objects : nullptr;
 }
 
+CNMessageBase* CNMessageBase::getObjectAccessor(bool, bool, int position, int field, uint32_t tagId,
+                                                uint32_t nameHash, int nameSpace, int messageId) {
+  std::vector<CNMessageBase>* list = getlistobject(position, field, tagId, nameHash, false);
+  if (!list || list->empty()) return nullptr;
+  CNMessageBase& nested = list->front();
+  if (nameSpace != 0 && nested.getNamespace() != nameSpace) return nullptr;
+  if (messageId != 0 && nested.getMessageId() != messageId) return nullptr;
+  return &nested;
+}
+
 int CNMessageBase::serialize(std::string& text, bool withDeclaration) const {
   text.clear();
   if (withDeclaration) text = "<?xml version=\"1.0\"?>";

@@ -80,6 +80,14 @@ class CNMessageBase {
   std::vector<CNMessageBase>* getlistobject(int position, int field, uint32_t tagId,
                                             uint32_t nameHash, bool create);
 
+  // The nested message at `position`: the first message of the list held
+  // there, or null when the position holds no message or (with a non-zero
+  // `nameSpace` / `messageId`) one of another kind. The two flags and the
+  // name keys are accepted for the callers' sake. The pointer lives until
+  // the field changes or the message goes.
+  CNMessageBase* getObjectAccessor(bool required, bool create, int position, int field, uint32_t tagId,
+                                   uint32_t nameHash, int nameSpace, int messageId);
+
   // The text form; `withDeclaration` puts "<?xml version="1.0"?>" first.
   // Returns 0.
   int serialize(std::string& text, bool withDeclaration) const;

@@ -23,3 +23,14 @@ void FXString::Split(const std::string& text, const std::string& separator, std:
     start = at + separator.size();
   }
 }
+
+std::string FXString::Join(const std::list<std::string>& pieces, const std::string& separator) {
+  std::string joined;
+  bool first = true;
+  for (const std::string& piece : pieces) {
+    if (!first) joined += separator;
+    joined += piece;
+    first = false;
+  }
+  return joined;
+}

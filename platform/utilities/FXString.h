@@ -16,4 +16,7 @@ class FXString {
   // empty separator gives the whole text as one piece.
   static void Split(const std::string& text, const std::string& separator, std::list<std::string>& pieces,
                     int option);
+
+  // The pieces in order with `separator` between them; "" for none.
+  static std::string Join(const std::list<std::string>& pieces, const std::string& separator);
 };
