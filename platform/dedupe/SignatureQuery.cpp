@@ -17,8 +17,24 @@ namespace {
 // Lock order: g_mutex, then a module's own lock, then g_storeMutex.
 std::mutex g_mutex;  // the script and the module list
 SignatureQueryScript g_script;
+struct SignatureKey {
+  uint8_t bytes[64];
+  bool operator==(const SignatureKey& other) const { return std::memcmp(bytes, other.bytes, 64) == 0; }
+};
+struct SignatureHash {
+  size_t operator()(const SignatureKey& key) const {
+    uint64_t hash = 14695981039346656037ull;
+    for (size_t at = 0; at < sizeof key.bytes; at += 8) {
+      uint64_t word;
+      std::memcpy(&word, key.bytes + at, 8);
+      hash = (hash ^ word) * 1099511628211ull;
+      hash ^= hash >> 29;
+    }
+    return static_cast<size_t>(hash);
+  }
+};
 std::mutex g_storeMutex;
-std::unordered_set<std::string> g_store;
+std::unordered_set<SignatureKey, SignatureHash> g_store;
 std::atomic<int> g_live(0);
 std::atomic<int> g_made(0);
 std::atomic<int> g_usesAfterShutdown(0);
@@ -27,10 +43,12 @@ std::atomic<int> g_waiting(0);
 class ScriptedSignatureQuery;
 std::set<ScriptedSignatureQuery*> g_modules;
 
-// Looks the signature up and adds it when new; true when found.
+// Looks the signature up and adds it when new; true when found. The caller
+// holds g_storeMutex.
 bool LookUpAndInsert(const uint8_t (&signature)[64]) {
-  std::lock_guard<std::mutex> lock(g_storeMutex);
-  return !g_store.insert(std::string(reinterpret_cast<const char*>(signature), sizeof signature)).second;
+  SignatureKey key;
+  std::memcpy(key.bytes, signature, sizeof key.bytes);
+  return !g_store.insert(key).second;
 }
 
 class ScriptedSignatureQuery : public ISignatureQuery {
@@ -65,6 +83,7 @@ class ScriptedSignatureQuery : public ISignatureQuery {
     if (!m_bInit) return 2;
     if (m_script.failQuery) return 7;
     const size_t held = std::min<size_t>(m_script.heldBack, requests.size());
+    std::lock_guard<std::mutex> storeLock(g_storeMutex);
     for (size_t i = 0; i < requests.size(); ++i) {
       _SignatureRespParam answer;
       answer.response.uUniqueId = requests[i].uUniqueId;
@@ -73,7 +92,7 @@ class ScriptedSignatureQuery : public ISignatureQuery {
       ++m_uQueries;
       if (answer.response.uFound) ++m_uFound;
       const bool repeat = m_script.repeatFirst && i == 0;
-      std::deque<_SignatureRespParam>& into = i + held >= requests.size() ? m_held : m_ready;
+      std::vector<_SignatureRespParam>& into = i + held >= requests.size() ? m_held : m_ready;
       into.push_back(answer);
       if (repeat) into.push_back(answer);
     }
@@ -93,8 +112,8 @@ class ScriptedSignatureQuery : public ISignatureQuery {
       --g_waiting;
       if (m_bShutdown) return noteLateUse();
     }
-    size_t drop = waitForAll ? std::min<size_t>(m_script.dropOnWait, m_ready.size()) : 0;
-    while (drop--) m_ready.pop_back();
+    const size_t drop = waitForAll ? std::min<size_t>(m_script.dropOnWait, m_ready.size()) : 0;
+    m_ready.resize(m_ready.size() - drop);
     answers.insert(answers.end(), m_ready.begin(), m_ready.end());
     m_ready.clear();
     return 0;
@@ -162,10 +181,8 @@ class ScriptedSignatureQuery : public ISignatureQuery {
       m_changed.wait(lock, [this] { return m_bRelease || m_bShutdown; });
       if (m_bShutdown) return;
       m_bRelease = false;
-      while (!m_held.empty()) {
-        m_ready.push_back(m_held.front());
-        m_held.pop_front();
-      }
+      m_ready.insert(m_ready.end(), m_held.begin(), m_held.end());
+      m_held.clear();
       m_changed.notify_all();
     }
   }
@@ -177,8 +194,8 @@ class ScriptedSignatureQuery : public ISignatureQuery {
   bool m_bInit;
   bool m_bShutdown;
   bool m_bRelease;
-  std::deque<_SignatureRespParam> m_ready;
-  std::deque<_SignatureRespParam> m_held;
+  std::vector<_SignatureRespParam> m_ready;  // kept allocated between batches
+  std::vector<_SignatureRespParam> m_held;
   uint64_t m_uQueries;
   uint64_t m_uFound;
 };

@@ -266,7 +266,8 @@ CWqError CLProxyDedupeQueryMgr::onPrepipelineDedupeQuery(ClProxyMsg* msg, ClProx
     return FXErrorUtil::ErrorWin32(FX_HERE, kErrorProxyOperation, "PrePipelineDedupe_Query not found in query-msg[%u]",
                                    count);
   }
-  std::vector<SIDBQueryAndInsertSignaturesRequestParam> requests(count);
+  std::vector<SIDBQueryAndInsertSignaturesRequestParam>& requests = m_requests;
+  requests.assign(count, SIDBQueryAndInsertSignaturesRequestParam());
   const uint32_t now = static_cast<uint32_t>(FXTime());
   const uint32_t archiveFileId = m_uArchiveFileId.load();
   for (uint32_t i = 0; i < count; ++i) {
@@ -313,7 +314,8 @@ CWqError CLProxyDedupeQueryMgr::CheckForSignatureQueryResult(bool waitForAll, Cl
     return CWqError::Success();
   }
   if (m_uPending == 0) return CWqError::Success();
-  std::vector<_SignatureRespParam> answers;
+  std::vector<_SignatureRespParam>& answers = m_received;
+  answers.clear();
   const int rc = module->GetQuerySignaturesResponse(answers, waitForAll);
   if (rc != 0) {
     QLOG(-1, "[ERROR] GetQuerySignaturesResponse Failed [%u] [recieve pending - %s]", static_cast<unsigned>(rc),

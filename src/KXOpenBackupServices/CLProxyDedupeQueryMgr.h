@@ -35,6 +35,7 @@
 #include <mutex>
 #include <condition_variable>
 #include <string>
+#include <vector>
 
 #include "CWqError.h"
 #include "ClProxyMsg.h"
@@ -112,6 +113,10 @@ class CLProxyDedupeQueryMgr {
   uint32_t m_uSignatureScheme;
   DedupeAnswerStore m_answers;
   FXMutex m_lock;
+  // Reused from batch to batch (under the lock), so that a large batch does
+  // not map and unmap fresh memory each time.
+  std::vector<SIDBQueryAndInsertSignaturesRequestParam> m_requests;
+  std::vector<_SignatureRespParam> m_received;
 
   // What Uninitialize needs to end every wait of the listener.
   std::mutex m_socketMutex;
