@@ -332,5 +332,28 @@ TEST_F(PrepipelineMgrTest, Counters) {
   EXPECT_EQ(72u, ClProxyWire::GetU64(bytes + 96));
 }
 
+TEST_F(PrepipelineMgrTest, ReinitializeMovesToTheNewArchiveFile) {
+  _PrePipelineDedupe_Config config;
+  bool enabled = false;
+  Ready(Config(1, 0, 1), config, enabled);
+  ASSERT_FALSE(mgr.Reinitialize(&archive, kJob, 12).IsError());
+  EXPECT_TRUE(FXErrorUtil::IsWin32(mgr.Reinitialize(nullptr, kJob, 13), 774));
+  // A query after the change carries the new file id, and so does its tag.
+  ClProxyMsg* reply = nullptr;
+  std::shared_ptr<ClProxyMsg> query = SimQueryClient::Query({3}, {3});
+  ASSERT_FALSE(mgr.QueryManager().processMessage(query.get(), reply).IsError());
+  delete reply;
+  _PrePipelineDedupe_Signature signature;
+  signature.uUniqueId = 3;
+  ASSERT_FALSE(mgr.onPrepipelineSignature(&signature, nullptr, 0).IsError());
+  std::vector<KXArchive::Record> records = archive.Records();
+  ASSERT_EQ(1u, records.size());
+  EXPECT_EQ(ExpectedTag(322, 240, 0, 12, 7, 0), records[0].header);
+  SIDBQueryAndInsertSignaturesResponseParam tag;
+  std::memcpy(static_cast<void*>(&tag), records[0].data.data(), sizeof tag);
+  EXPECT_EQ(12u, tag.primary.uArchiveFileId);
+  mgr.Uninitialize();
+}
+
 }  // namespace
 }  // namespace dedupetest
