@@ -23,6 +23,7 @@ struct ExampleOptions {
   int logLevel = 0;
   // The scan mode.
   std::string contentDir;  // empty: a sample tree made for the run
+  bool dedupe = false;     // the backup alone, through pre-pipeline deduplication
   // The browse mode.
   std::string browsePath = "/";
   bool browseResponse = false;

@@ -15,6 +15,7 @@
 
 #include "BackupRoad.h"
 #include "DBBackupRoad.h"
+#include "DedupeRoad.h"
 #include "CProxyFileSystemSendEvents.h"
 #include "EventJournal.h"
 #include "ExampleFiles.h"
@@ -92,6 +93,25 @@ void PrintJournal() {
   if (!journal.empty()) std::printf("%s", journal.c_str());
 }
 
+// The --dedupe run: the backup of the whole content through pre-pipeline
+// deduplication, then the archive file read back.
+CWqError RunDedupeAndVerify(SimClientDaemon& daemon, const std::string& contentDir, const std::string& outputDir) {
+  std::printf("\n-- backup through pre-pipeline deduplication --\n");
+  DedupeOutcome outcome;
+  CWqError result = RunDedupeRoad(daemon, outputDir, 1, outcome);
+  if (result.IsError()) return result;
+  if (!daemon.WaitForProgram(0, static_cast<int>(ExampleJob::kTimeoutSeconds)))
+    return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME, "The simulated backup program did not end");
+  const SimConnectionRecord record = daemon.GetProgramRecord(0);
+  if (record.failure.IsError()) {
+    CWqError error = record.failure;
+    error.Push(FX_HERE, "The simulated backup program failed");
+    return error;
+  }
+  std::printf("\n-- verification --\n");
+  return VerifyDedupeArchive(contentDir, outcome);
+}
+
 // Everything from the settings store to the journal. The objects it makes go
 // in reverse order: the daemon stops before the rest goes.
 CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
@@ -117,7 +137,8 @@ CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
   {
     SimClientDaemon daemon;
     daemon.SetProgram(SimScanProgram::kCommand, SimScanProgram::Unscripted(contentDir));
-    daemon.SetProgram(SimBackupProgram::kCommand, SimBackupProgram::Unscripted(contentDir));
+    daemon.SetProgram(SimBackupProgram::kCommand, options.dedupe ? SimBackupProgram::Prepipeline(contentDir)
+                                                                 : SimBackupProgram::Unscripted(contentDir));
     std::shared_ptr<SimPostOpsProgram> postOps = SimPostOpsProgram::Create();
     daemon.SetProgram("PST.EXE", postOps->Script());
     result = daemon.Start();
@@ -131,8 +152,12 @@ CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
       result = ExampleJob::WriteAndLoadRecords(recordsPath, daemon.GetPort());
       if (!result.IsError()) {
         std::printf("records: %s written and loaded\n", recordsPath.c_str());
-        result = RunScanRoad(daemon, entries, outputDir);
-        if (!result.IsError()) result = RunBackupAndVerify(daemon, *postOps, contentDir, outputDir);
+        if (options.dedupe) {
+          result = RunDedupeAndVerify(daemon, contentDir, outputDir);
+        } else {
+          result = RunScanRoad(daemon, entries, outputDir);
+          if (!result.IsError()) result = RunBackupAndVerify(daemon, *postOps, contentDir, outputDir);
+        }
       }
     }
     daemon.Stop();
@@ -151,6 +176,9 @@ void AddScanOptions(CLI::App& command, ExampleOptions& options) {
                   "Default: a small sample tree made for the run and removed afterwards.")
       ->type_name("DIR")
       ->check(NonEmptyValue());
+  command.add_flag("--dedupe", options.dedupe,
+                   "Only the backup, through pre-pipeline deduplication: the new blocks and their signature tags go "
+                   "into archive/pipeline.dat, which is then read back and checked against the content.");
 }
 
 int RunScan(const ExampleOptions& options) {
@@ -161,8 +189,11 @@ int RunScan(const ExampleOptions& options) {
     std::fprintf(stderr, "example_host: the job FAILED:\n%s\n", result.AsString().c_str());
     return 1;
   }
-  std::printf("example_host: the job completed (scan, backup, post-operations; verified); its files are in %s\n",
-              outputDir.c_str());
+  if (options.dedupe)
+    std::printf("example_host: the dedupe backup completed (verified); its files are in %s\n", outputDir.c_str());
+  else
+    std::printf("example_host: the job completed (scan, backup, post-operations; verified); its files are in %s\n",
+                outputDir.c_str());
   return 0;
 }
 

@@ -24,7 +24,10 @@ struct SampleItem {
   const char* text;  // null: a folder
 };
 
-// Folders before what they hold.
+const char kReport[] = "employee,amount\n000101,4200.00\n000102,5150.00\n";
+
+// Folders before what they hold. The report's copy gives deduplication a
+// block to find.
 const SampleItem kItems[] = {
     {"/QSYS.LIB", nullptr},
     {"/QSYS.LIB/PAYROLL.LIB", nullptr},
@@ -40,7 +43,8 @@ const SampleItem kItems[] = {
     {"/home/QSECOFR", nullptr},
     {"/home/QSECOFR/notes.txt", "Nightly payroll run checked.\n"},
     {"/home/QSECOFR/reports", nullptr},
-    {"/home/QSECOFR/reports/2025-12.csv", "employee,amount\n000101,4200.00\n000102,5150.00\n"},
+    {"/home/QSECOFR/reports/2025-12.csv", kReport},
+    {"/home/QSECOFR/reports/2025-12-copy.csv", kReport},
 };
 
 const char kLinkPath[] = "/home/QSECOFR/latest.csv";

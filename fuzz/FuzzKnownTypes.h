@@ -32,6 +32,7 @@ const uint16_t kFuzzKnownTypes[] = {
     IBM_DR_BACKUP_JOB_MSG, CLIENT_BACKUP_SIZE_MSG, INITIALIZE_TAPE_MLB_MODE_MSG,
     PROCESS_OUTFILE_MSG, VTL_DR_CLEANUP_MSG,
     TAPE_RESTORE_DATA_MSG,
+    PREPIPELINE_PERF_COUNTERS_MSG,
 };
 constexpr size_t kFuzzKnownCount = sizeof kFuzzKnownTypes / sizeof kFuzzKnownTypes[0];
 

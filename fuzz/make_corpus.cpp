@@ -177,6 +177,10 @@ void MessagePayload(const std::string& dir) {
   std::vector<_PrePipelineDedupe_Result_Resp> results(2);
   results[1].uIsNew = 1;
   Write(dir, "seed_dedupe_results", Picked(COBPrePipelineDedupeResultRespMsg(results)));
+  std::vector<_PrePipelineDedupeperfCounter> counters(1);
+  std::memcpy(counters[0].name, "blocks", 7);
+  counters[0].ullValue72 = 9;
+  Write(dir, "seed_perf_counters", Picked(COBPrePipelinePerfCountersMsg(counters)));
 
   ClProxyFileHeaderSerializer file;
   file.name = "/QSYS.LIB/A.LIB/F.FILE";
@@ -399,6 +403,23 @@ void TapeReply(const std::string& dir) {
   Write(dir, "seed_empty", frame(""));
 }
 
+// fuzz_prepipeline: a mode byte (module script), then steps: 0 query batch
+// (count, then id and seed per query), 1 result request, 2 another type
+// (u16), 3 the wrong class, 4 a data block (flags, size, second size,
+// compression, encryption, choice, [size], [room]), 5 a signature record
+// (id), 6 the archive's write failure (on/off).
+void Prepipeline(const std::string& dir) {
+  Write(dir, "seed_query_block_signature",
+        Bytes{0x00, 0, 2, 1, 1, 2, 2, 4, 0x05, 10, 0x20, 7, 1, 0x01, 5, 1});
+  Write(dir, "seed_held_then_request",
+        Bytes{0x01, 0, 3, 1, 1, 2, 2, 3, 3, 1, 5, 3, 5, 2, 5, 1});
+  Write(dir, "seed_lost_on_wait", Bytes{0x06, 0, 3, 4, 0, 5, 1, 6, 2, 1, 5, 4, 5, 5});
+  Write(dir, "seed_repeat_and_refusals",
+        Bytes{0x08, 0, 1, 9, 3, 5, 9, 5, 9, 3, 2, 0x80, 0x0B, 0, 0});
+  Write(dir, "seed_write_failure_and_buffers",
+        Bytes{0x00, 0, 1, 7, 1, 6, 1, 5, 7, 4, 1, 8, 0, 7, 1, 0x03, 40, 6, 0, 4, 0, 8, 0, 3, 0, 0x02, 8, 8});
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: %s <corpus dir>\n", argv[0]);
@@ -415,9 +436,10 @@ int main(int argc, char** argv) {
   const std::string drItem = root + "/fuzz_dr_file_item";
   const std::string dbfb = root + "/fuzz_dbfb_xdr";
   const std::string tape = root + "/fuzz_tape_reply";
+  const std::string prepipeline = root + "/fuzz_prepipeline";
   if (!MakeDir(root) || !MakeDir(frames) || !MakeDir(payloads) || !MakeDir(records) || !MakeDir(backup) ||
       !MakeDir(download) || !MakeDir(browse) || !MakeDir(drStatus) || !MakeDir(drItem) || !MakeDir(dbfb) ||
-      !MakeDir(tape))
+      !MakeDir(tape) || !MakeDir(prepipeline))
     return 1;
   FrameDecoder(frames);
   MessagePayload(payloads);
@@ -429,5 +451,6 @@ int main(int argc, char** argv) {
   DRFileItem(drItem);
   DBFBXdr(dbfb);
   TapeReply(tape);
+  Prepipeline(prepipeline);
   return g_failed ? 1 : 0;
 }

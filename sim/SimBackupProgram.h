@@ -26,6 +26,14 @@
 //                      arrive meanwhile are recorded.
 //   Bulk(n, size)      for the benchmark: each collect file is one file of
 //                      n blocks of `size` bytes, sent from one buffer.
+//   Prepipeline(root)  backs up `root` as Unscripted does, through
+//                      pre-pipeline deduplication: sends its capability,
+//                      asks for the configuration, connects to its query
+//                      port (when signatures are the client's), queries the
+//                      signatures of each file's blocks in batches, asks for
+//                      the results, and sends only the new blocks (0x51),
+//                      each followed by its signature record (0x50); ends
+//                      the query connection with STREAM_STOP_MSG.
 //
 // Everything received stays in the program's record (docs/sim-backup.md).
 #pragma once
@@ -60,6 +68,24 @@ struct Options {
 SimScript Scripted(const SimScript& stream, const Options& options = Options());
 SimScript Unscripted(const std::string& root, const Options& options = Options());
 SimScript Bulk(uint64_t blocks, uint32_t blockBytes, const Options& options = Options());
+
+struct PrepipelineOptions {
+  Options base;
+  uint32_t capabilities = 0x3;  // the capability word sent first
+};
+// What a pre-pipeline run did, filled as it goes (shared with the test).
+struct PrepipelineTally {
+  uint32_t blocksQueried = 0;
+  uint32_t blocksNew = 0;
+  uint32_t blocksFound = 0;
+  _PrePipelineDedupe_Config config;  // as the proxy sent it
+  bool gotConfig = false;
+};
+SimScript Prepipeline(const std::string& root, const PrepipelineOptions& options = PrepipelineOptions(),
+                      std::shared_ptr<PrepipelineTally> tally = nullptr);
+// The signature of a block: 64 bytes from eight FNV-1a sums, written
+// big-endian, the same on every byte order.
+void BlockSignature(const uint8_t* data, size_t size, uint8_t signature[64]);
 
 std::shared_ptr<const ClJobStartMsg> JobStart(const SimConnectionRecord& record);
 

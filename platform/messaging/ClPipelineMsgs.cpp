@@ -33,6 +33,24 @@ void EncodeList(ClProxyPayloadWriter& out, const std::vector<Record>& records) {
   for (const Record& record : records) ClPrePipelineWire::Put(out, record);
 }
 
+void PutCounter(ClProxyPayloadWriter& out, const _PrePipelineDedupeperfCounter& r) {
+  out.putRaw(r.name, sizeof(r.name));
+  out.put(r.uCarried64);
+  out.put(r.uValue68);
+  out.put(r.ullValue72);
+  out.put(r.uValue80);
+  out.putRaw(r.carried84, sizeof(r.carried84));
+}
+
+void GetCounter(ClProxyPayloadReader& in, _PrePipelineDedupeperfCounter& r) {
+  in.getRaw(r.name, sizeof(r.name));
+  in.get(r.uCarried64);
+  in.get(r.uValue68);
+  in.get(r.ullValue72);
+  in.get(r.uValue80);
+  in.getRaw(r.carried84, sizeof(r.carried84));
+}
+
 }  // namespace
 
 CWqError COBConfigMsg::encode(std::vector<uint8_t>& out) const {
@@ -129,4 +147,23 @@ std::unique_ptr<COBPrePipelineDedupeResultRespMsg> COBPrePipelineDedupeResultRes
   if (!DecodeList(payload, length, ClPrePipelineWire::kResultSize, results)) return nullptr;
   return std::unique_ptr<COBPrePipelineDedupeResultRespMsg>(
       new COBPrePipelineDedupeResultRespMsg(results));
+}
+
+CWqError COBPrePipelinePerfCountersMsg::encode(std::vector<uint8_t>& out) const {
+  ClProxyPayloadWriter w(out);
+  w.put(static_cast<uint32_t>(m_counters.size()));
+  for (const _PrePipelineDedupeperfCounter& counter : m_counters) PutCounter(w, counter);
+  return w.result(getMsgType());
+}
+
+std::unique_ptr<COBPrePipelinePerfCountersMsg> COBPrePipelinePerfCountersMsg::decode(const uint8_t* payload,
+                                                                                     uint32_t length) {
+  ClProxyPayloadReader in(payload, length);
+  uint32_t count = 0;
+  in.get(count);
+  if (!in.checkCount(count, kCounterSize)) return nullptr;
+  std::vector<_PrePipelineDedupeperfCounter> counters(count);
+  for (_PrePipelineDedupeperfCounter& counter : counters) GetCounter(in, counter);
+  if (!in.done()) return nullptr;
+  return std::unique_ptr<COBPrePipelinePerfCountersMsg>(new COBPrePipelinePerfCountersMsg(counters));
 }

@@ -9,6 +9,7 @@
 //   ClPipelineSignatureMsg             nothing (no record) or a signature record (136 bytes)
 //   COBPrePipelineDedupeQueryMsg       uint32 count, count query records (104 bytes each)
 //   COBPrePipelineDedupeResultRespMsg  uint32 count, count result records (24 bytes each)
+//   COBPrePipelinePerfCountersMsg      uint32 count, count counter records (112 bytes each)
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,7 @@
 #include "ClMallocBlock.h"
 #include "ClPrePipelineRecords.h"
 #include "ClProxyMsg.h"
+#include "ClSignatureRecords.h"
 
 // PREPIPELINE_CONFIG_MSG: what the client program can do before the pipeline.
 class COBConfigMsg : public ClProxyMsg {
@@ -145,4 +147,25 @@ class COBPrePipelineDedupeResultRespMsg : public ClProxyMsg {
 
  private:
   std::vector<_PrePipelineDedupe_Result_Resp> m_results;
+};
+
+// The client program's performance counters. A counter record travels as
+// its 64-byte name, u32 at 64, u32 at 68, u64 at 72, u32 at 80 and 28
+// carried bytes.
+class COBPrePipelinePerfCountersMsg : public ClProxyMsg {
+ public:
+  static constexpr uint32_t kCounterSize = 112;
+
+  explicit COBPrePipelinePerfCountersMsg(const std::vector<_PrePipelineDedupeperfCounter>& counters)
+      : ClProxyMsg(PREPIPELINE_PERF_COUNTERS_MSG), m_counters(counters) {}
+
+  const std::vector<_PrePipelineDedupeperfCounter>& getPerfCounters() const { return m_counters; }
+
+  static std::unique_ptr<COBPrePipelinePerfCountersMsg> decode(const uint8_t* payload, uint32_t length);
+
+ protected:
+  CWqError encode(std::vector<uint8_t>& out) const override;
+
+ private:
+  std::vector<_PrePipelineDedupeperfCounter> m_counters;
 };

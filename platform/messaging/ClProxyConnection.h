@@ -121,6 +121,10 @@ class ClProxyConnection : public iClProxyPipeCallback {
   CWqError recvAnyMessage(ClProxyMsg*& msg, int seconds, bool& dropped, ClProxyMsgHeader& header);
   // The header of the next message, which stays to be received.
   virtual CWqError peekMessageHeader(ClProxyMsgHeader& header, int seconds);
+  // Whether the link was told to end by its platform's kill message. The
+  // platform of these links has none, so this stays false; listeners test
+  // it beside the socket's validity all the same.
+  bool isKillMsgReceived() const { return false; }
 
   // Writes one whole frame on `socket`, bypassing any link's send lock; for
   // code that writes a message straight onto a socket that no other thread

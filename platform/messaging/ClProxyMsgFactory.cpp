@@ -40,6 +40,7 @@ Decoder DecoderFor(uint16_t type) {
     case IBM_DR_BACKUP_CLEAN_MSG: return &Decode<ClIBMDRBackupCleanMsg>;
     case PREPIPELINE_DEDUPE_INFO_RESP_MSG: return &Decode<COBPrePipelineDedupeInfoRespMsg>;
     case PREPIPELINE_DEDUPE_RESULT_RESP_MSG: return &Decode<COBPrePipelineDedupeResultRespMsg>;
+    case PREPIPELINE_PERF_COUNTERS_MSG: return &Decode<COBPrePipelinePerfCountersMsg>;
     case CREATE_INDEX_FLAG_MSG: return &Decode<ClCreateIndexFlagMsg>;
     case COMMIT_BACKUP_JOB_MSG: return &Decode<ClCommitBackupJobMsg>;
     case CLIENT_BROWSE_REQ_MSG: return &Decode<ClClientBrowseReqMsg>;

@@ -46,3 +46,6 @@ class KXThread {
   std::atomic<bool> m_bRunning;
   std::string m_sLastError;
 };
+
+// The name the deduplication managers use for the same thread class.
+typedef KXThread KxThread;

@@ -129,15 +129,3 @@ CWqError ProxyBackup::setJobOptions(ClJobStartMsg* msg) {
   if (result.IsError()) result.Push(FX_HERE);
   return result;
 }
-
-CWqError ProxyBackup::recvCOBConfigMsg() {
-  return FXErrorUtil::ErrorErrNo(FX_HERE, ENOSYS, "The pre-pipeline configuration exchange is not available");
-}
-
-CWqError ProxyBackup::recvPrepipelineDedupeConfigRequest() {
-  return FXErrorUtil::ErrorErrNo(FX_HERE, ENOSYS, "The pre-pipeline configuration exchange is not available");
-}
-
-CWqError ProxyBackup::sendPrepipelineDedupeConfigResponse(_PrePipelineDedupe_Config&) {
-  return FXErrorUtil::ErrorErrNo(FX_HERE, ENOSYS, "The pre-pipeline configuration exchange is not available");
-}

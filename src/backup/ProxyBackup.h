@@ -76,8 +76,11 @@ class ProxyBackup : public Proxy {
   // message shorter than 4 bytes is EPROTO and leaves m_nControlPort as it
   // was.
   virtual CWqError sendJobStart(bool waitForControlPort);
-  // Pre-pipeline configuration exchange: not part of this phase's build yet
-  // (ENOSYS).
+  // Pre-pipeline configuration exchange, in the order the client program
+  // expects: its capability (success when bit 0 of its first word is set,
+  // else 774 "Client doesn't support Prepipeline"), its request, then the
+  // configuration that CProxyPrepipelineMgr gave. Both waits take
+  // TIMEOUT_CLIENT_CONNECT seconds; a failure changes no member.
   virtual CWqError recvCOBConfigMsg();
   virtual CWqError recvPrepipelineDedupeConfigRequest();
   virtual CWqError sendPrepipelineDedupeConfigResponse(_PrePipelineDedupe_Config& config);

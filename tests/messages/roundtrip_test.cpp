@@ -397,6 +397,26 @@ std::vector<Case> AllCases() {
                      EXPECT_EQ(1u, results[1].uIsNew);
                      EXPECT_EQ(9u, results[1].uUniqueId2);
                    }});
+  cases.push_back({"PerfCounters",
+                   [] {
+                     std::vector<_PrePipelineDedupeperfCounter> counters(2);
+                     std::memset(counters[0].name, 'c', sizeof counters[0].name);
+                     counters[0].uValue68 = 68;
+                     counters[0].ullValue72 = 0x0102030405060708ull;
+                     counters[0].uValue80 = 80;
+                     counters[1].carried84[27] = 0xEE;
+                     return std::unique_ptr<ClProxyMsg>(new COBPrePipelinePerfCountersMsg(counters));
+                   },
+                   [](const ClProxyMsg& m) {
+                     AS(COBPrePipelinePerfCountersMsg, m);
+                     const auto& counters = t->getPerfCounters();
+                     ASSERT_EQ(2u, counters.size());
+                     EXPECT_EQ(std::string(64, 'c'), std::string(counters[0].name, 64));
+                     EXPECT_EQ(68u, counters[0].uValue68);
+                     EXPECT_EQ(0x0102030405060708ull, counters[0].ullValue72);
+                     EXPECT_EQ(80u, counters[0].uValue80);
+                     EXPECT_EQ(0xEE, counters[1].carried84[27]);
+                   }});
   cases.push_back({"PipelineSignature",
                    [] {
                      _PrePipelineDedupe_Signature s;

@@ -1,0 +1,207 @@
+// dedupe_query_bench: the signature-query listener against a plain echo, and
+// the lookup of stored answers as their number grows.
+//
+// Batches: a client sends batches of 1, 64 and 1024 signature queries to a
+// running CLProxyDedupeQueryMgr whose module answers at once, and waits for
+// each batch's results; the baseline sends blobs of the same request size
+// over a message channel to a thread that answers each with a blob of the
+// same reply size. The client is pinned, the answering thread (listener or
+// echo) is not. Alternating rounds; prints the median batches per second of
+// both, the median ratio (baseline time / listener time; target 0.8 or
+// better at 1024 queries per batch) and the client's CPU seconds per GiB of
+// request bytes.
+//
+// Lookups: GetQueryRespParam taking half of 10^3, 10^5 and 10^6 stored
+// answers out in random order; prints lookups per second and the ratio of
+// each rate to the rate at 10^3 (target: 10^6 within a factor of 2).
+//
+//   dedupe_query_bench [queries per round, default 262144] [rounds, default 5]
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "ClBasicMsgs.h"
+#include "ClPipelineMsgs.h"
+#include "ClProxyConnection.h"
+#include "CWqIPAddr.h"
+#include "FXLogWriter.h"
+#include "KXOpenBackupServices/CLProxyDedupeQueryMgr.h"
+#include "SignatureQuery.h"
+
+namespace {
+
+std::vector<_PrePipelineDedupe_Query> Batch(size_t size, uint32_t firstId) {
+  std::vector<_PrePipelineDedupe_Query> queries(size);
+  for (size_t i = 0; i < size; ++i) {
+    queries[i].uUniqueId = firstId + static_cast<uint32_t>(i);
+    queries[i].signature[0] = 1;  // one signature: the store stays small, every answer "found"
+  }
+  return queries;
+}
+
+bool Connect(ClProxyConnection& link, unsigned int port) {
+  CWqIPAddr address;
+  CWqError result = CWqIPAddr::GetByName("127.0.0.1", address, AF_INET);
+  if (!result.IsError()) result = address.SetPortNumber(static_cast<uint16_t>(port));
+  if (!result.IsError()) result = link.getConnectionSocket().Create(AF_INET);
+  if (!result.IsError()) result = link.getConnectionSocket().Connect(address);
+  return !result.IsError() || bench::Fail("connect to the query port", result);
+}
+
+bench::Sample RunListener(const bench::CpuPair& cpus, size_t batchSize, size_t batches) {
+  CLProxyDedupeQueryMgr mgr;
+  _stSQueryInitParameters params;
+  unsigned int port = 0;
+  CWqError result = mgr.Initialize(1, 1, 3, params, port);
+  if (result.IsError()) {
+    bench::Fail("query manager", result);
+    return bench::Sample();
+  }
+  ClProxyConnection client;
+  if (!Connect(client, port)) return bench::Sample();
+  // Unique ids throughout, as a client program numbers its blocks.
+  std::vector<std::unique_ptr<COBPrePipelineDedupeQueryMsg>> queries;
+  for (size_t i = 0; i < batches; ++i)
+    queries.emplace_back(new COBPrePipelineDedupeQueryMsg(Batch(batchSize, static_cast<uint32_t>(i * batchSize))));
+  // The client's loop is the timed one; the listener answers on its own thread.
+  bench::Sample sample = bench::Measure(
+      cpus, [] { return true; },
+      [&] {
+        for (size_t i = 0; i < batches; ++i) {
+          CWqError sent = client.sendMessage(queries[i].get());
+          ClProxyMsg* reply = nullptr;
+          if (!sent.IsError()) sent = client.recvMessage(reply, PREPIPELINE_DEDUPE_RESULT_RESP_MSG, 30);
+          delete reply;
+          if (sent.IsError()) return bench::Fail("a batch", sent);
+        }
+        return true;
+      });
+  ClEmptyMsg stop(STREAM_STOP_MSG);
+  (void)client.sendMessage(&stop);
+  mgr.Uninitialize();
+  return sample;
+}
+
+bench::Sample RunEcho(const bench::CpuPair& cpus, size_t batchSize, size_t batches) {
+  ClProxyConnection client, server;
+  if (!bench::MakePair(client.getConnectionSocket(), server.getConnectionSocket())) return bench::Sample();
+  const std::vector<uint8_t> request(4 + 104 * batchSize, 1), answer(4 + 24 * batchSize, 2);
+  ClBlobMsg requestMsg(FILE_DATA_MSG, ClBlobMsg::Borrow, request.data(), static_cast<uint32_t>(request.size()));
+  ClBlobMsg answerMsg(FILE_DATA_MSG, ClBlobMsg::Borrow, answer.data(), static_cast<uint32_t>(answer.size()));
+  // The answering thread is not pinned, like the listener's.
+  bool answered = true;
+  std::thread answering([&] {
+    for (size_t i = 0; i < batches; ++i) {
+      ClProxyMsg* got = nullptr;
+      CWqError result = server.recvMessage(got, FILE_DATA_MSG, 30);
+      delete got;
+      if (!result.IsError()) result = server.sendMessage(&answerMsg);
+      if (result.IsError()) {
+        answered = bench::Fail("an echo answer", result);
+        return;
+      }
+    }
+  });
+  bench::Sample sample = bench::Measure(
+      cpus, [] { return true; },
+      [&] {
+        for (size_t i = 0; i < batches; ++i) {
+          CWqError sent = client.sendMessage(&requestMsg);
+          ClProxyMsg* reply = nullptr;
+          if (!sent.IsError()) sent = client.recvMessage(reply, FILE_DATA_MSG, 30);
+          delete reply;
+          if (sent.IsError()) return bench::Fail("an echo", sent);
+        }
+        return true;
+      });
+  answering.join();
+  if (!answered) sample.seconds = -1;
+  return sample;
+}
+
+// Lookups per second taking half of `stored` answers out.
+double LookupRate(size_t stored, std::mt19937& random) {
+  CLProxyDedupeQueryMgr mgr;
+  for (size_t from = 0; from < stored; from += 1024) {
+    COBPrePipelineDedupeQueryMsg query(Batch(std::min<size_t>(1024, stored - from), static_cast<uint32_t>(from)));
+    ClProxyMsg* reply = nullptr;
+    CWqError result = mgr.processMessage(&query, reply);
+    delete reply;
+    if (result.IsError()) {
+      bench::Fail("filling the answers", result);
+      return -1;
+    }
+  }
+  std::vector<uint32_t> ids(stored);
+  for (size_t i = 0; i < stored; ++i) ids[i] = static_cast<uint32_t>(i);
+  std::shuffle(ids.begin(), ids.end(), random);
+  ids.resize(stored / 2);
+  SIDBQueryAndInsertSignaturesResponseParam answer;
+  const auto start = std::chrono::steady_clock::now();
+  for (uint32_t id : ids)
+    if (!mgr.GetQueryRespParam(id, answer)) return -1;
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  mgr.Uninitialize();
+  return static_cast<double>(ids.size()) / seconds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  g_ptrLogWriter->SetLevel(-1);
+  g_ptrLogWriter->SetQuiet(true);
+  size_t queries = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 0;
+  if (queries == 0) queries = 262144;
+  int rounds = argc > 2 ? std::atoi(argv[2]) : 0;
+  if (rounds <= 0) rounds = 5;
+  const bench::CpuPair cpus = bench::ChooseCpus();
+  std::printf("batches through the query listener against an echo of the same sizes; %d rounds of %zu queries\n",
+              rounds, queries);
+  std::printf("%-8s %12s %14s %7s %14s %14s\n", "batch", "echo b/s", "listener b/s", "ratio", "echo cpu s/GiB",
+              "list. cpu s/GiB");
+  for (size_t batchSize : {size_t(1), size_t(64), size_t(1024)}) {
+    const size_t batches = std::max<size_t>(queries / batchSize, 1);
+    const double gib = static_cast<double>(batches) * (4 + 104 * batchSize) / (1024.0 * 1024 * 1024);
+    std::vector<double> echoRate, listenerRate, ratio, echoCpu, listenerCpu;
+    for (int round = 0; round < rounds; ++round) {
+      bench::Sample e, l;
+      if (round % 2 == 0) {
+        e = RunEcho(cpus, batchSize, batches);
+        l = RunListener(cpus, batchSize, batches);
+      } else {
+        l = RunListener(cpus, batchSize, batches);
+        e = RunEcho(cpus, batchSize, batches);
+      }
+      if (e.seconds <= 0 || l.seconds <= 0) return 1;
+      echoRate.push_back(batches / e.seconds);
+      listenerRate.push_back(batches / l.seconds);
+      ratio.push_back(e.seconds / l.seconds);
+      echoCpu.push_back(e.cpuSeconds / gib);
+      listenerCpu.push_back(l.cpuSeconds / gib);
+    }
+    std::printf("%-8zu %12.0f %14.0f %7.2f %14.3f %14.3f\n", batchSize, bench::Median(echoRate),
+                bench::Median(listenerRate), bench::Median(ratio), bench::Median(echoCpu), bench::Median(listenerCpu));
+  }
+
+  std::printf("\nlookups of stored answers (half of them taken out, random order)\n");
+  std::printf("%-10s %14s %10s\n", "stored", "lookups/s", "vs 10^3");
+  std::mt19937 random(42);
+  double base = 0;
+  for (size_t stored : {size_t(1000), size_t(100000), size_t(1000000)}) {
+    std::vector<double> rates;
+    for (int round = 0; round < rounds; ++round) {
+      const double rate = LookupRate(stored, random);
+      if (rate <= 0) return 1;
+      rates.push_back(rate);
+    }
+    const double rate = bench::Median(rates);
+    if (base == 0) base = rate;
+    std::printf("%-10zu %14.0f %10.2f\n", stored, rate, rate / base);
+  }
+  return 0;
+}
