@@ -1,5 +1,7 @@
 #include "DBBackupRoad.h"
 
+#include "SimFileTree.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -21,16 +23,7 @@ namespace {
 
 // The regular files below `folder`, in a stable order.
 void RegularFiles(const std::string& folder, std::vector<std::string>& files) {
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return;
-  std::vector<std::string> names;
-  while (dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  ::closedir(dir);
-  std::sort(names.begin(), names.end());
-  for (const std::string& name : names) {
+  for (const std::string& name : SimSortedNames(folder)) {
     const std::string path = folder + "/" + name;
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) continue;

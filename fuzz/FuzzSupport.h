@@ -4,6 +4,7 @@
 #pragma once
 
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
@@ -49,6 +50,22 @@ inline void FuzzSocketPair(int pair[2]) {
     setsockopt(pair[side], SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
     setsockopt(pair[side], SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
   }
+}
+
+// A socket to read `size` bytes from: they are written in full into a fresh
+// pair whose writing end is then closed, so a reader meets the end of the
+// stream instead of waiting. The caller closes the returned end.
+inline int FuzzFedSocket(const uint8_t* data, size_t size) {
+  int pair[2];
+  FuzzSocketPair(pair);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(pair[1], data + done, size - done);
+    FUZZ_CHECK(n > 0, "write: %s", std::strerror(errno));
+    done += static_cast<size_t>(n);
+  }
+  ::close(pair[1]);
+  return pair[0];
 }
 
 // Reads the fuzz input front to back; past the end every read gives zeros.

@@ -38,21 +38,13 @@ void CheckTexts(uint64_t type, const AnyRecord& record) {
 }
 
 void Stream(const uint8_t* data, size_t size) {
-  int pair[2];
-  FuzzSocketPair(pair);
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::write(pair[1], data + done, size - done);
-    FUZZ_CHECK(n > 0, "write: %s", std::strerror(errno));
-    done += static_cast<size_t>(n);
-  }
-  ::close(pair[1]);
+  const int fed = FuzzFedSocket(data, size);
   KxNetFrameReader reader;
   for (int frames = 0; frames < 10000; ++frames) {
     uint32_t type = 0;
     std::vector<uint8_t> body;
     bool timedOut = false;
-    if (reader.Read(pair[0], 0, type, body, timedOut).IsError()) break;
+    if (reader.Read(fed, 0, type, body, timedOut).IsError()) break;
     FUZZ_CHECK(body.size() <= kKxNetMaxBody, "a body above the frame limit");
     AnyRecord record;
     std::memset(&record, 0, sizeof record);
@@ -62,7 +54,7 @@ void Stream(const uint8_t* data, size_t size) {
         KxsDecodeRecord(type, body.data(), body.size(), &record, kDBFBFileLength, texts, why))
       CheckTexts(type, record);
   }
-  ::close(pair[0]);
+  ::close(fed);
 }
 
 #ifdef PROXY_HAVE_TIRPC

@@ -86,18 +86,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     stream.insert(stream.end(), payload.begin(), payload.end());
   }
 
-  int pair[2];
-  FuzzSocketPair(pair);
-  size_t done = 0;
-  while (done < stream.size()) {
-    const ssize_t n = ::write(pair[1], stream.data() + done, stream.size() - done);
-    FUZZ_CHECK(n > 0, "write: %s", std::strerror(errno));
-    done += static_cast<size_t>(n);
-  }
-  ::close(pair[1]);
+  const int fed = FuzzFedSocket(stream.data(), stream.size());
 
   ClProxyConnection link;
-  FUZZ_CHECK(!link.getConnectionSocket().AttachConnectedSocket(CWqSocketDescriptor(pair[0])).IsError(), "attach");
+  FUZZ_CHECK(!link.getConnectionSocket().AttachConnectedSocket(CWqSocketDescriptor(fed)).IsError(), "attach");
   const std::string target = logFiles ? scratch.dest : scratch.dest + "/dirChange.txt";
   (void)ReceiveDownload(link, logFiles, target, [&link] { link.getConnectionSocket().Close(); });
   link.getConnectionSocket().Close();

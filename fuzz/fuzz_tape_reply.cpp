@@ -21,21 +21,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool quiet = (FuzzQuietLogging(), true);
   (void)quiet;
   if (size > 256 * 1024) return 0;
-  int pair[2];
-  FuzzSocketPair(pair);
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::write(pair[1], data + done, size - done);
-    FUZZ_CHECK(n > 0, "write: %s", std::strerror(errno));
-    done += static_cast<size_t>(n);
-  }
-  ::close(pair[1]);
+  const int fed = FuzzFedSocket(data, size);
   KxNetFrameReader reader;
   for (;;) {
     uint32_t type = 0;
     std::vector<uint8_t> body;
     bool timedOut = false;
-    if (reader.Read(pair[0], 1000, type, body, timedOut).IsError()) break;
+    if (reader.Read(fed, 1000, type, body, timedOut).IsError()) break;
     if (type != KXNET_XML_MSG || body.empty()) continue;
     CNMessageBase reply(0, 0);
     if (reply.unserialize(std::string(body.begin(), body.end())) != CN_PARSE_OK) continue;
@@ -49,6 +41,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CNMessageBase again(0, 0);
     FUZZ_CHECK(again.unserialize(text) == CN_PARSE_OK && again.getTagID() == tag, "a parsed reply does not round-trip");
   }
-  ::close(pair[0]);
+  ::close(fed);
   return 0;
 }

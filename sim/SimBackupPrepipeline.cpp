@@ -16,6 +16,7 @@
 #include "ClProxyWire.h"
 #include "FXErrorUtil.h"
 #include "SimBackupProgram.h"
+#include "SimFileTree.h"
 #include "SimPeer.h"
 
 namespace SimBackupProgram {
@@ -29,24 +30,6 @@ CWqError EndOf(const CWqError& result) {
                     FXErrorUtil::IsErrNo(result, EPIPE) || FXErrorUtil::IsErrNo(result, ECANCELED) ||
                     FXErrorUtil::IsErrNo(result, EBADF);
   return gone ? CWqError::Success() : result;
-}
-
-void ListAll(const std::string& root, const std::string& clientDir, std::vector<std::string>& out) {
-  DIR* dir = ::opendir((root + clientDir).c_str());
-  if (!dir) return;
-  std::vector<std::string> names;
-  while (dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  ::closedir(dir);
-  std::sort(names.begin(), names.end());
-  for (const std::string& name : names) {
-    const std::string clientPath = (clientDir == "/" ? "/" : clientDir + "/") + name;
-    out.push_back(clientPath);
-    struct stat st;
-    if (::lstat((root + clientPath).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ListAll(root, clientPath, out);
-  }
 }
 
 bool ReadWhole(const std::string& path, std::vector<uint8_t>& bytes) {
@@ -292,7 +275,7 @@ SimScript Prepipeline(const std::string& root, const PrepipelineOptions& options
         break;
       }
       std::vector<std::string> items;
-      ListAll(root, "/", items);
+      SimListTree(root, "/", items);
       run.files = run.failed = 0;
       run.bytes = 0;
       for (const std::string& item : items) {

@@ -14,6 +14,7 @@
 #include "ClEventMsg.h"
 #include "ClFileStreamMsgs.h"
 #include "ClPipelineMsgs.h"
+#include "SimFileTree.h"
 #include "ClProxySerializer.h"
 #include "ClTapeMsgs.h"
 #include "FXErrorUtil.h"
@@ -134,25 +135,6 @@ std::vector<std::string> ListedPaths(const std::string& dirChange) {
   return paths;
 }
 
-// Every item below `root` as client paths, depth-first, names in byte order.
-void ListTree(const std::string& root, const std::string& clientDir, std::vector<std::string>& out) {
-  DIR* dir = ::opendir((root + clientDir).c_str());
-  if (!dir) return;
-  std::vector<std::string> names;
-  while (dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  ::closedir(dir);
-  std::sort(names.begin(), names.end());
-  for (const std::string& name : names) {
-    const std::string clientPath = (clientDir == "/" ? "/" : clientDir + "/") + name;
-    out.push_back(clientPath);
-    struct stat st;
-    if (::lstat((root + clientPath).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ListTree(root, clientPath, out);
-  }
-}
-
 // One item: header, data, end marker; or FAILED_FILE_MSG.
 CWqError SendItem(SimPeer& peer, const std::string& root, const std::string& clientPath, bool vtl, Tally& tally,
                   std::vector<uint8_t>& buffer) {
@@ -263,7 +245,7 @@ SimScript Unscripted(const std::string& root, const Options& options) {
       switch (announcement.getMsgType()) {
         case COLLECT_FILE_MSG:
         case SC_COLLECT_FILE_MSG:
-          ListTree(root, "/", items);
+          SimListTree(root, "/", items);
           break;
         case SYNTHETIC_FULL_COLLECT_FILE_MSG: {
           std::string content;
