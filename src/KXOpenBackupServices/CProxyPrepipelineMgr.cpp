@@ -202,34 +202,7 @@ CWqError CProxyPrepipelineMgr::onPrepipelineDedupeData(char* data, unsigned int 
                                    "Invalid Parameter: data size %u, the pipeline header names %u", size,
                                    header ? header->uDataSize : 0);
   }
-  bool own = false;
-  if (!buffer) {
-    AllocateBufArgs_t args;
-    args.uDataSize = size;
-    AllocateBufRet_t ret;
-    buffer = AllocateKXArchiveBuffer(&args, &ret);
-    if (!buffer) {
-      PLOG(-1, "[ERROR] unable allocate PL buffer");
-      return FXErrorUtil::ErrorWin32(FX_HERE, kErrorProxyOperation, "unable allocate PL buffer");
-    }
-    room = ret.uRoom;
-    own = true;
-  }
-  if (room < size) {
-    PLOG(-1, "[ERROR ]PL buffer is not enough copy incoming Data [Data-size - %u] [Buffer size - %u] ", size, room);
-    if (own) ReleaseOwn(buffer);
-    return FXErrorUtil::ErrorWin32(FX_HERE, kErrorProxyOperation, "PL buffer is not enough copy incoming Data ");
-  }
-  if (size) std::memcpy(buffer, data, size);
-  WriteBufArgs_t args;
-  args.uBufferType = kArchiveBufferData;
-  args.uDataSize = size;
-  if (WriteKXArchiveBuffer(buffer, &args, nullptr, header) != 0) {
-    PLOG(-1, "BKPAPI:error during send PL buffer ");
-    if (own) ReleaseOwn(buffer);
-    return FXErrorUtil::ErrorWin32(FX_HERE, kErrorProxyOperation, "error during send PL buffer");
-  }
-  return CWqError::Success();
+  return WriteRecord(data, size, kArchiveBufferData, header, buffer, room, "error during send PL buffer");
 }
 
 CWqError CProxyPrepipelineMgr::onPrepipelineSignature(_PrePipelineDedupe_Signature* signature, char* buffer,
@@ -276,35 +249,8 @@ CWqError CProxyPrepipelineMgr::SendSignatureTagData(SIDBQueryAndInsertSignatures
     result.Push(FX_HERE);
     return result;
   }
-  bool own = false;
-  if (!buffer) {
-    AllocateBufArgs_t args;
-    args.uDataSize = kTagRecordSize;
-    AllocateBufRet_t ret;
-    buffer = AllocateKXArchiveBuffer(&args, &ret);
-    if (!buffer) {
-      PLOG(-1, "[ERROR] unable allocate PL buffer");
-      return FXErrorUtil::ErrorWin32(FX_HERE, kErrorProxyOperation, "unable allocate PL buffer");
-    }
-    room = ret.uRoom;
-    own = true;
-  }
-  if (room < kTagRecordSize) {
-    PLOG(-1, "[ERROR ]PL buffer is not enough copy incoming Data [Data-size - %u] [Buffer size - %u] ",
-         kTagRecordSize, room);
-    if (own) ReleaseOwn(buffer);
-    return FXErrorUtil::ErrorWin32(FX_HERE, kErrorProxyOperation, "PL buffer is not enough copy incoming Data ");
-  }
-  std::memcpy(buffer, &tag, kTagRecordSize);
-  WriteBufArgs_t args;
-  args.uBufferType = kArchiveBufferSignatureTag;
-  args.uDataSize = kTagRecordSize;
-  if (WriteKXArchiveBuffer(buffer, &args, nullptr, nullptr) != 0) {
-    PLOG(-1, "BKPAPI:error during send PL buffer ");
-    if (own) ReleaseOwn(buffer);
-    return FXErrorUtil::ErrorWin32(FX_HERE, kErrorProxyOperation, "error during send PL_FS_CLDEDUP buffer");
-  }
-  return CWqError::Success();
+  return WriteRecord(&tag, kTagRecordSize, kArchiveBufferSignatureTag, nullptr, buffer, room,
+                     "error during send PL_FS_CLDEDUP buffer");
 }
 
 CWqError CProxyPrepipelineMgr::onPrepipelinePerfData(ClProxyMsg* msg) {
@@ -339,4 +285,39 @@ void CProxyPrepipelineMgr::UpdatePerfCounters(void* collection, unsigned int unu
 
 void CProxyPrepipelineMgr::Uninitialize() {
   if (m_bQueryServerRunning) m_queryMgr.Uninitialize();
+}
+
+CWqError CProxyPrepipelineMgr::WriteRecord(const void* bytes, unsigned int size, unsigned int bufferType,
+                                           _PipelineDataHdr* header, char* buffer, unsigned int room,
+                                           const char* writeFailure) {
+  // A buffer this call allocates is this call's to free on failure; a
+  // caller's buffer stays the caller's.
+  bool own = false;
+  if (!buffer) {
+    AllocateBufArgs_t args;
+    args.uDataSize = size;
+    AllocateBufRet_t ret;
+    buffer = AllocateKXArchiveBuffer(&args, &ret);
+    if (!buffer) {
+      PLOG(-1, "[ERROR] unable allocate PL buffer");
+      return FXErrorUtil::ErrorWin32(FX_HERE, kErrorProxyOperation, "unable allocate PL buffer");
+    }
+    room = ret.uRoom;
+    own = true;
+  }
+  if (room < size) {
+    PLOG(-1, "[ERROR ]PL buffer is not enough copy incoming Data [Data-size - %u] [Buffer size - %u] ", size, room);
+    if (own) ReleaseOwn(buffer);
+    return FXErrorUtil::ErrorWin32(FX_HERE, kErrorProxyOperation, "PL buffer is not enough copy incoming Data ");
+  }
+  if (size) std::memcpy(buffer, bytes, size);
+  WriteBufArgs_t args;
+  args.uBufferType = bufferType;
+  args.uDataSize = size;
+  if (WriteKXArchiveBuffer(buffer, &args, nullptr, header) != 0) {
+    PLOG(-1, "BKPAPI:error during send PL buffer ");
+    if (own) ReleaseOwn(buffer);
+    return FXErrorUtil::ErrorWin32(FX_HERE, kErrorProxyOperation, "%s", writeFailure);
+  }
+  return CWqError::Success();
 }

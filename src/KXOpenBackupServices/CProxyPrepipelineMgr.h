@@ -81,6 +81,10 @@ class CProxyPrepipelineMgr {
 
   // Frees a buffer this manager allocated for a call that failed.
   void ReleaseOwn(char* data);
+  // Copies `size` bytes into `buffer` (allocated here when null) and writes
+  // it to the archive as `bufferType`, behind its tag header.
+  CWqError WriteRecord(const void* bytes, unsigned int size, unsigned int bufferType, _PipelineDataHdr* header,
+                       char* buffer, unsigned int room, const char* writeFailure);
 
   KXArchive* m_pArchive;
   EvDebug m_debug;
