@@ -10,6 +10,7 @@
 #include "ClProxyTimeouts.h"
 #include "ExampleFiles.h"
 #include "FXErrorUtil.h"
+#include "KXPassword.h"
 #include "KXPlatformInfo.h"
 #include "RecordRegistry.h"
 #include "RecordsJsonLoader.h"
@@ -41,6 +42,21 @@ std::string NewContentAnswer() {
 
 }  // namespace
 
+std::string ClientPropertiesText() {
+  // What the deployment manager reads of an IBM i client.
+  json properties = {{"OpenVMSProxyClientId", kProxyClientId},
+                     {"IBMiUserProfile", "KXUSER"},
+                     {"IBMiUserPassword", KXPassword::encrypt("example")},
+                     {"IBMiDataFolder", "/kxdata"},
+                     {"SubsystemDesc", "KXLIB/KXSBS"},
+                     {"CreateJobQueue", false},
+                     {"JobQueue", "KXLIB/KXJOBQ"},
+                     {"JobPriority", 5},
+                     {"RunPriority", 20},
+                     {"IsUpdateInstallBlocked", false}};
+  return properties.dump();
+}
+
 std::string RecordsText(uint16_t daemonPort) {
   const std::string proxyInterface = std::string(kHost) + "*" + kProxyName;
   const std::string clientInterface = std::string(kHost) + "*" + kClientName;
@@ -50,7 +66,7 @@ std::string RecordsText(uint16_t daemonPort) {
          {"name", kClientName},
          {"osId", kOsIbmI},
          {"values", {{"KXDPort", daemonPort}, {"NetworkHostname", kHost}}},
-         {"properties", {{"OpenVMSProxyClientId", kProxyClientId}}}},
+         {"properties", json::parse(ClientPropertiesText())}},
         {{"clientId", kProxyClientId}, {"name", kProxyName}, {"osId", 0}}}},
       {"subclients",
        {{{"velliconId", kVelliconId},

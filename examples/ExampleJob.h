@@ -34,6 +34,8 @@ const unsigned long kTimeoutSeconds = 20;
 
 // The records file's text for a daemon on `daemonPort`.
 std::string RecordsText(uint16_t daemonPort);
+// The client's properties (JSON) with what the deployment manager reads.
+std::string ClientPropertiesText();
 
 // Writes the records file at `path` and loads it into the process's record
 // registry.

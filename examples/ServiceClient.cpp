@@ -22,6 +22,7 @@ CWqError LoadClientRecord(const std::string& path, uint16_t daemonPort) {
   client["values"] = {{"KXDPort", daemonPort},
                       {"NetworkHostname", std::string(ExampleJob::kHost)},
                       {"DisplayName", std::string("IBM i ") + ExampleJob::kClientName}};
+  client["properties"] = nlohmann::json::parse(ExampleJob::ClientPropertiesText());
   nlohmann::json records = nlohmann::json::object();
   records["clients"] = nlohmann::json::array({client});
   CWqError result = WriteWholeFile(path, records.dump(2) + "\n");

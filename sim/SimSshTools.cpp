@@ -45,6 +45,17 @@ fi
 for last; do :; done
 printf '%s' "$last" > "$state/command.$i"
 [ -e "$state/hang" ] && sleep 30
+# Replies by command: the first rule whose text is in the command answers.
+for rule in "$state"/rules/*; do
+  [ -e "$rule/pattern" ] || continue
+  pattern=$(cat "$rule/pattern")
+  case "$last" in
+    *"$pattern"*)
+      cat "$rule/out"
+      cat "$rule/err" >&2
+      exit 0;;
+  esac
+done
 [ -e "$state/reply.out" ] && cat "$state/reply.out"
 [ -e "$state/reply.err" ] && cat "$state/reply.err" >&2
 exit "$(cat "$state/reply.rc" 2>/dev/null || echo 0)"
@@ -161,6 +172,20 @@ void SimSshTools::SetUnreachable(bool unreachable) { Flag("unreachable", unreach
 void SimSshTools::SetPkgcrcFailure(bool fail) { Flag("pkgcrc32.fail", fail); }
 void SimSshTools::SetPkgcrcCrlf(bool crlf) { Flag("pkgcrc32.crlf", crlf); }
 void SimSshTools::SetHang(bool hang) { Flag("hang", hang); }
+
+void SimSshTools::AddCommandReply(const std::string& pattern, const std::string& out, const std::string& err) {
+  const std::string rules = BaseHome() + "/client/rules";
+  MakeDir(rules);
+  int index = 0;
+  while (::access((rules + "/" + std::to_string(100000 + index)).c_str(), F_OK) == 0) ++index;
+  const std::string rule = rules + "/" + std::to_string(100000 + index);
+  MakeDir(rule);
+  WriteFile(rule + "/pattern", pattern);
+  WriteFile(rule + "/out", out);
+  WriteFile(rule + "/err", err);
+}
+
+void SimSshTools::ClearCommandReplies() { RemoveTree(BaseHome() + "/client/rules"); }
 
 void SimSshTools::SetReply(const std::string& out, const std::string& err, int status) {
   const std::string state = BaseHome() + "/client/";

@@ -50,6 +50,10 @@ class SimSshTools {
   void SetUnreachable(bool unreachable);
   // What the client's side of the next commands prints and exits with.
   void SetReply(const std::string& out, const std::string& err, int status = 0);
+  // The reply of the commands that hold `pattern`, before the reply above;
+  // rules are tried in the order they were added.
+  void AddCommandReply(const std::string& pattern, const std::string& out, const std::string& err = "");
+  void ClearCommandReplies();
   void SetPkgcrcFailure(bool fail);
   void SetPkgcrcCrlf(bool crlf);
   // Makes the named tool hang (for the time limit).

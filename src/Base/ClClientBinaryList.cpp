@@ -36,6 +36,7 @@ bool ListEntries(const std::string& folder, std::vector<std::string>& names, int
 
 CWqError ClClientManager::updateClientBinaryList() {
   const bool emptyOnEntry = binaries.empty();
+  localNames.clear();
 
   // pkgcrc32 runs in the package folder over its entries; no shell reads
   // the folder's name or the entries' names.
@@ -71,6 +72,7 @@ CWqError ClClientManager::updateClientBinaryList() {
     std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return static_cast<char>(::toupper(c)); });
     if (key == "PKGCRC.INFO" || (key.size() >= 3 && key.compare(key.size() - 3, 3, ".EU") == 0)) continue;
     FX_LOG(2, "Local key '%s' crc:%s", key.c_str(), crc.c_str());
+    localNames[key] = pieces.back();
 
     auto found = binaries.find(key);
     if (found != binaries.end() && found->second.first == crc) {

@@ -53,25 +53,6 @@ ClClientManager::ClClientManager(const std::string& host, uint16_t port, int cli
 
 ClClientManager::~ClClientManager() {}
 
-CWqError ClClientManager::checkAndStart(EvEvent* event, long long jobId) {
-  if (m_hooks) return m_hooks->checkAndStart(*this, jobId);
-  // The installation check is not there yet: nothing is checked, installed
-  // or updated on the client, and the connect goes ahead.
-  return CWqError::Success();
-}
-
-CWqError ClClientManager::startClient() {
-  if (m_hooks) return m_hooks->startClient(*this);
-  // Starting the client daemon from the proxy host is not there yet.
-  return FXErrorUtil::ErrorEventMessage(FX_HERE, EV_CLIENT_CONNECT_FAILED, "Start/Stop not supported");
-}
-
-CWqError ClClientManager::stopClient() {
-  if (m_hooks) return m_hooks->stopClient(*this);
-  // Stopping the client daemon from the proxy host is not there yet.
-  return FXErrorUtil::ErrorEventMessage(FX_HERE, 0x060000a6, "Can't stop launch daemon on remote client");
-}
-
 std::string ClClientManager::client_platform() const {
   if (osId == CLIENT_OS_OPENVMS) return "OpenVMS";
   if (osId == CLIENT_OS_IBMI) return "iSeries";

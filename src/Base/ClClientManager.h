@@ -20,9 +20,13 @@
 // version query; updateIBMI (ClClientUpdate.cpp) sends an IBM i update
 // through it and waits, on the platform clock, for the daemon to come back.
 //
-// Not there yet: the installation check and installation; checkAndStart lets
-// every connect go ahead, startClient fails, so a refused connect fails at
-// once.
+// checkAndStart runs the installation check (ClClientCheck.cpp: trusted
+// for an interval recorded per client in the settings section
+// "ProxyClients/<client name>", under the named lock
+// "<client name>_versionCheckLock"), installs a missing IBM i client over ssh
+// (ClClientIbmiInstall.cpp), installs or updates an OpenVMS client file by
+// file (ClClientInstall.cpp), and for IBM i removes a DR staging folder left
+// by a failed DR job once that job has ended (ClClientDRCleanup.cpp).
 //
 // Test seam: while hooks are installed (SetHooks), each new manager reports
 // itself to them and its check, start and stop answer what the hooks say.
@@ -97,6 +101,22 @@ class ClClientManager {
   CWqError startClient();
   // Stops the client software on the client.
   CWqError stopClient();
+
+  // Whether the client software is present and current; see ClClientCheck.cpp
+  // for the results. `event` is not used.
+  CWqError isClientInstalledAndUptodate(EvEvent* event, long long jobId);
+  // OpenVMS: copies what the client lacks or holds with another CRC, deletes
+  // what only the client holds (after the check marked `binaries`). A fresh
+  // installation makes the bin folder first; an update stops the daemon.
+  CWqError installClinet(bool fresh);
+  // Removes a recorded DR staging folder once its job has ended; success
+  // when there is nothing to do or the job is still active.
+  CWqError CheckAndCleanupDRFolder(bool noManage);
+
+  // Hours between two checks of one client; 5 at load time.
+  static int32_t s_iHourBetweenVersionCheck;
+  // Back to the load-time values (the interval, the once-only log line).
+  static void ResetVersionCheckState();
 
   // Loads the client data once; errors as the records and folders give them.
   CWqError initData();
@@ -180,9 +200,24 @@ class ClClientManager {
   // Raises an info event with `host` as argument (dropped, and logged, when
   // no event sender is installed).
   void raiseInfoEvent(uint32_t eventId, long long jobId) const;
+  // Sends `event` as it is (info or critical); dropped and logged without an
+  // event sender.
+  void sendEvent(const CWqError& event, long long jobId, bool critical) const;
+  CWqError checkOpenVMS(long long jobId);
+  // Loads the client's file list (KXOV_PKGCRC32.COM output) into `binaries`;
+  // false when no valid line or no KXOV_PKGCRC32.EXE was listed.
+  bool loadClientList(const std::string& output);
+  CWqError checkIBMi(long long jobId, const std::string& expectedVersion, uint64_t next, const std::string& section,
+                     bool& completed);
+  CWqError installIBMi(long long jobId, uint64_t next, const std::string& probeText);
+  // One step of the IBM i first installation; an error is the installation's.
+  CWqError installStep(const std::string& command, const std::string& expected, const std::string& failure,
+                       const std::string& stepText);
 
   int osId;
   BinaryMap binaries;
+  // The local package's file names on disk, by their upper-case key.
+  std::map<std::string, std::string> localNames;
   std::unique_ptr<PlatformDefine> platform;
   std::string host;
   std::string clientBaseFolder;

@@ -21,3 +21,14 @@ const uint32_t EV_CLIENT_OUT_OF_DATE = 0x060000a1;
 // An update of the client software started, or failed.
 const uint32_t EV_CLIENT_INSTALL_STARTED = 0x06000163;
 const uint32_t EV_CLIENT_INSTALL_FAILED = 0x06000164;
+// The client software is missing on the client.
+const uint32_t EV_CLIENT_NOT_INSTALLED = 0x060000a0;
+// The client daemon could not be started or stopped.
+const uint32_t EV_CLIENT_START_FAILED = 0x060000a3;
+const uint32_t EV_CLIENT_STOP_FAILED = 0x060000a6;
+// A file or folder on the client could not be made or removed.
+const uint32_t EV_CLIENT_FILE_OPERATION_FAILED = 0x060000a4;
+// The client is out of date but its updates are blocked.
+const uint32_t EV_CLIENT_UPDATE_BLOCKED = 0x060001a1;
+// A first installation of the client software succeeded.
+const uint32_t EV_CLIENT_INSTALL_SUCCEEDED = 0x06000165;

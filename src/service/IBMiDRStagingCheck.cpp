@@ -20,7 +20,7 @@ CWqError Run(ClClientManager& manager, bool noManage) {
     hook = g_hook;
   }
   if (hook) return hook(manager, noManage);
-  return CWqError::Success();
+  return manager.CheckAndCleanupDRFolder(noManage);
 }
 
 void SetHook(std::function<CWqError(ClClientManager&, bool)> hook) {

@@ -3,9 +3,8 @@
 // DR job left behind. Kept apart so the manager's own check can take its
 // place without touching the DR code.
 //
-// Until the manager has that check, the seam answers success and does
-// nothing, which is also what the manager does when no cleanup is recorded.
-// Tests may install a hook to see the call and choose its result.
+// Without a hook it is the manager's CheckAndCleanupDRFolder. Tests may
+// install a hook to see the call and choose its result.
 #pragma once
 
 #include <functional>

@@ -170,15 +170,24 @@ CWqError IBMiDRStateInterface::restoreStatus() {
 CWqError IBMiDRStateInterface::scheduleCleanupDRFolder(int32_t clientId, KXJobID jobId, const std::string& mediaDir) {
   std::string name;
   KXClient client(m_iVelliconId, clientId);
-  client.getName(name, NULL);
+  std::string text;
+  if (client.getName(name, &text) != 0 || name.empty()) {
+    // Under the bare "ProxyClients/" section another client's manager would
+    // find the pair and have its own daemon delete that folder.
+    FX_LOG(-1, "Cannot record the DR staging folder [%s] of client %d: no client name (%s)", mediaDir.c_str(),
+           static_cast<int>(clientId), text.c_str());
+    return CWqError::Success();
+  }
   const std::string section = "ProxyClients/" + name;
 
   KXPlatformInfo settings;
   int rc = settings.setString(section, "CleanUpFolder", mediaDir.c_str(), mediaDir.size());
   FX_LOG(0, "Set CleanUpFolder rc=%d", rc);
+  if (rc != 0) FX_LOG(-1, "Cannot record the DR staging folder [%s] for %s (%d)", mediaDir.c_str(), name.c_str(), rc);
   char jobText[32];
   std::snprintf(jobText, sizeof(jobText), "%lld", static_cast<long long>(jobId));
   rc = settings.setString(section, "CleanUpFolderJob", jobText, std::strlen(jobText));
   FX_LOG(0, "Set CleanUpFolderJob rc=%d", rc);
+  if (rc != 0) FX_LOG(-1, "Cannot record the DR staging job %s for %s (%d)", jobText, name.c_str(), rc);
   return CWqError::Success();
 }

@@ -1,0 +1,64 @@
+#include "KxNamedMutex.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "KXPlatformInfo.h"
+
+namespace {
+
+// Letters, digits, "_" and "-" stay; every other byte becomes "%XX", so any
+// name is one file name and two names never share a file.
+std::string Sanitise(const std::string& name) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : name) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  if (out.size() > 200) out.resize(200);
+  return out;
+}
+
+}  // namespace
+
+KxNamedMutex::KxNamedMutex(const std::string& name) : m_iFd(-1) {
+  m_sPath = KXPlatformInfo::RootDirectory() + "/locks/" + Sanitise(name) + ".lock";
+}
+
+KxNamedMutex::~KxNamedMutex() { unlock(); }
+
+int KxNamedMutex::lock() {
+  if (m_iFd >= 0) return 0;
+  const std::string root = KXPlatformInfo::RootDirectory();
+  ::mkdir(root.c_str(), 0700);
+  ::mkdir((root + "/locks").c_str(), 0700);
+  const int fd = ::open(m_sPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return errno;
+  for (;;) {
+    if (::flock(fd, LOCK_EX) == 0) break;
+    if (errno == EINTR) continue;
+    const int error = errno;
+    ::close(fd);
+    return error;
+  }
+  m_iFd = fd;
+  return 0;
+}
+
+int KxNamedMutex::unlock() {
+  if (m_iFd < 0) return 0;
+  ::flock(m_iFd, LOCK_UN);
+  ::close(m_iFd);
+  m_iFd = -1;
+  return 0;
+}
