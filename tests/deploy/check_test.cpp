@@ -210,7 +210,7 @@ class IbmiCheckTest : public CheckTest {
   // The installed daemon accepts from the pause `after` on (0: never).
   void DaemonStartsAfter(int pauses) {
     clock->onSleep = [this, pauses](int64_t ms, int seen) {
-      if (ms == 30000 && seen == pauses) EXPECT_FALSE(daemon->Start().IsError());
+      if (ms == 30000 && seen == pauses) { EXPECT_FALSE(daemon->Start().IsError()); }
     };
   }
 
