@@ -196,6 +196,7 @@ TEST_F(StreamTest, AFailureForAnEarlierFileOfTheSameNameDoesNotFailTheLaterOne) 
   CWqError result = phase->sendData(block, 4);
   EXPECT_FALSE(result.IsError()) << result.AsString();
   EXPECT_FALSE(phase->sendGoodEOF().IsError());
+  phase->stopReceiverThread();
 }
 
 TEST_F(StreamTest, TwoHeadersWithoutASendAndAnArchiveClosedWithAFileOpen) {
@@ -284,6 +285,7 @@ TEST_F(StreamTest, ALinkDroppedMidFileFailsTheNextSend) {
   CWqError result;
   for (int i = 0; i < 2000 && !result.IsError(); ++i) result = phase->sendData(block.data(), 65536);
   EXPECT_TRUE(result.IsError());
+  phase->stopReceiverThread();
 }
 
 }  // namespace
