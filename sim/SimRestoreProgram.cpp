@@ -177,6 +177,46 @@ std::vector<std::shared_ptr<const ClTapeRestoreDataMsg>> TapeRestores(const SimC
   return found;
 }
 
+std::vector<ReceivedHeader> Headers(const SimConnectionRecord& record) {
+  std::vector<ReceivedHeader> headers;
+  for (const std::string& payload : Payloads(record, FILE_HEADER_MSG)) {
+    ReceivedHeader received;
+    ClProxyFileHeaderSerializer serializer;
+    uint32_t used = 0;
+    received.decoded = serializer.deserialize(payload.data(), static_cast<uint32_t>(payload.size()), used) == 0;
+    if (received.decoded) {
+      serializer.getHeader(received.header);
+      received.optional.assign(payload.begin() + used, payload.end());
+    }
+    headers.push_back(received);
+  }
+  return headers;
+}
+
+std::vector<std::string> Payloads(const SimConnectionRecord& record, ClProxyMsgType type) {
+  std::vector<std::string> payloads;
+  for (const std::shared_ptr<ClProxyMsg>& message : record.received) {
+    if (message->getMsgType() != type) continue;
+    const ClBlobMsg* blob = dynamic_cast<const ClBlobMsg*>(message.get());
+    payloads.push_back(blob ? std::string(reinterpret_cast<const char*>(blob->getBlob()), blob->getBlobSize())
+                            : std::string());
+  }
+  return payloads;
+}
+
+std::vector<std::string> SourceFilters(const SimConnectionRecord& record) {
+  std::vector<std::string> filters;
+  for (const std::string& chunk : Payloads(record, SOURCE_FILTERS_MSG)) {
+    size_t from = 0;
+    for (size_t at = chunk.find(';'); ; at = chunk.find(';', from)) {
+      filters.push_back(chunk.substr(from, at == std::string::npos ? std::string::npos : at - from));
+      if (at == std::string::npos) break;
+      from = at + 1;
+    }
+  }
+  return filters;
+}
+
 std::vector<uint8_t> ItemStatusBytes(const std::vector<StatusEntry>& entries) {
   uint32_t size = 0;
   for (const StatusEntry& entry : entries)

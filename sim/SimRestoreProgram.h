@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "ClJobStartMsg.h"
+#include "ClProxyFileHeader.h"
 #include "ClTapeRestoreDataMsg.h"
 #include "SimRecord.h"
 #include "SimScript.h"
@@ -69,6 +70,19 @@ std::vector<std::string> CommaItems(const std::string& chunk);
 // name comes first, as sent.
 std::vector<std::vector<std::string>> Lists(const SimConnectionRecord& record, ClProxyMsgType type);
 std::vector<std::shared_ptr<const ClTapeRestoreDataMsg>> TapeRestores(const SimConnectionRecord& record);
+
+// One FILE_HEADER_MSG: the decoded header and the optional header bytes
+// after it; `decoded` is false when the header did not deserialize.
+struct ReceivedHeader {
+  bool decoded = false;
+  ClProxyFileHeader header;
+  std::vector<uint8_t> optional;
+};
+std::vector<ReceivedHeader> Headers(const SimConnectionRecord& record);
+// The payload of every message of `type`, in order.
+std::vector<std::string> Payloads(const SimConnectionRecord& record, ClProxyMsgType type);
+// The source filters of every SOURCE_FILTERS_MSG chunk split on ";".
+std::vector<std::string> SourceFilters(const SimConnectionRecord& record);
 
 // --- Message makers of a stream.
 std::vector<uint8_t> ItemStatusBytes(const std::vector<StatusEntry>& entries);

@@ -2,7 +2,18 @@
 
 #include "RecordGetters.h"
 
-EvTask::EvTask(KXJobID jobId, int, void*, bool) : m_jobId(jobId) {}
+TaskFileList::TaskFileList(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) {
+    m_files.emplace_back(new TaskFile(path));
+    m_view.push_back(m_files.back().get());
+  }
+}
+
+EvTask::EvTask(KXJobID jobId, int, void*, bool) : m_jobId(jobId) {
+  std::vector<std::string> paths;
+  if (RecordRegistry::Instance().TaskFilterPaths(static_cast<int64_t>(jobId), &paths) == KXR_SUCCESS)
+    m_pFilterPaths.reset(new TaskFileList(paths));
+}
 EvTask::~EvTask() {}
 
 int EvTask::getOptionInt(uint32_t optionId, int& value, std::string* errorText) {
@@ -29,3 +40,5 @@ int EvTask::getXMLOptions(std::string& xml, std::string* errorText) {
   int rc = RecordRegistry::Instance().TaskXMLOptions("EvTask::getXMLOptions", m_jobId, &xml);
   return RecordGetters::Finish(rc, errorText);
 }
+
+int EvRstTask::lookup(int) { return 0; }

@@ -22,6 +22,8 @@ struct RecordRegistry::Data {
     std::map<uint32_t, RecordValue> options;
     bool hasXML = false;
     std::string xml;
+    bool hasFilterPaths = false;
+    std::vector<std::string> filterPaths;
   };
 
   std::map<int32_t, Client> clients;
@@ -189,6 +191,13 @@ void RecordRegistry::SetTaskXMLOptions(int64_t jobId, const std::string& xml) {
   task.xml = xml;
 }
 
+void RecordRegistry::SetTaskFilterPaths(int64_t jobId, const std::vector<std::string>& paths) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  Data::Task& task = m_data->tasks[jobId];
+  task.hasFilterPaths = true;
+  task.filterPaths = paths;
+}
+
 void RecordRegistry::FailGetter(const std::string& getter, int result) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_data->failures[getter] = result;
@@ -317,5 +326,14 @@ int RecordRegistry::TaskXMLOptions(const std::string& getter, int64_t jobId,
   if (it == m_data->tasks.end()) return KXR_NO_RECORD;
   if (!it->second.hasXML) return KXR_NO_VALUE;
   *out = it->second.xml;
+  return KXR_SUCCESS;
+}
+
+int RecordRegistry::TaskFilterPaths(int64_t jobId, std::vector<std::string>* out) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  auto it = m_data->tasks.find(jobId);
+  if (it == m_data->tasks.end()) return KXR_NO_RECORD;
+  if (!it->second.hasFilterPaths) return KXR_NO_VALUE;
+  *out = it->second.filterPaths;
   return KXR_SUCCESS;
 }

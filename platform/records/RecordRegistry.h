@@ -90,6 +90,8 @@ class RecordRegistry {
   // Task options of a job, by 32-bit option id, and its XML options text.
   void SetTaskOption(int64_t jobId, uint32_t optionId, const RecordValue& value);
   void SetTaskXMLOptions(int64_t jobId, const std::string& xml);
+  // The restore task's source filter paths of a job, in order.
+  void SetTaskFilterPaths(int64_t jobId, const std::vector<std::string>& paths);
 
   // Failure switches.
   void FailGetter(const std::string& getter, int result);
@@ -117,6 +119,7 @@ class RecordRegistry {
   int TaskOption(const std::string& getter, int64_t jobId, uint32_t optionId,
                  RecordValue* out) const;
   int TaskXMLOptions(const std::string& getter, int64_t jobId, std::string* out) const;
+  int TaskFilterPaths(int64_t jobId, std::vector<std::string>* out) const;
 
  private:
   struct Data;

@@ -10,6 +10,12 @@ class FXString {
   // text begins with the prefix in any letter case, else the sign of the
   // case-insensitive comparison of those characters.
   static int CompareLeftNoCase(const std::string& text, const std::string& prefix);
+  // The first length-of-`start` characters of `text` compared with `start`
+  // as std::string::compare does: 0 when text begins with start (a text
+  // shorter than start never gives 0).
+  static int CompareLeft(const std::string& text, const std::string& start) {
+    return text.compare(0, start.size(), start);
+  }
 
   // Splits `text` at each occurrence of `separator` into `pieces` (which is
   // emptied first), in order. Option 1 drops empty pieces; 0 keeps them. An

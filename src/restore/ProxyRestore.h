@@ -45,10 +45,12 @@
 #include <boost/shared_ptr.hpp>
 
 #include "CProxyFileSystemSendEvents.h"
+#include "CXFileHeader.h"
 #include "ClProxyConnection.h"
 #include "ClProxyFileHeader.h"
 #include "ClTapeMsgs.h"
 #include "ClTapeRestoreDataMsg.h"
+#include "EvTask.h"
 #include "FXMutex.h"
 #include "KXThread.h"
 #include "Proxy.h"
@@ -101,6 +103,42 @@ class ProxyRestore : public Proxy {
   CWqError pushPreHeadersToClient();
   // The archive entries of an archive header, then their END.
   CWqError sendArchvieEntries();
+
+  // --- File stream, per file: setCxHeader, setOptHeader (optional),
+  // sendHeader, sendData any number of times, sendGoodEOF or sendBadEOF.
+  // The status check after each send fails the operation with the
+  // client's verdict on the file: status + 230 as errno, ENOSPC after a
+  // full disk, or the receiver's error; status 600 makes later sendData
+  // discard (counted in discardedBytes) until the next sendHeader.
+  //
+  // Takes the next file's header; drives the pre-header group. EINVAL,
+  // nothing changed, when the name has no NUL within its capacity.
+  CWqError setCxHeader(CXFileHeader& header);
+  // Keeps a copy; it is appended to every later header until replaced, so a
+  // host may give it once for a run of files. Always success.
+  CWqError setOptHeader(char* data, uint32_t size);
+  // FILE_HEADER_MSG (header then optional header), then the unmodified
+  // pre-header list for a scanless backup's file. EMSGSIZE, nothing sent,
+  // when the two exceed the link's frame maximum.
+  CWqError sendHeader();
+  // One block, sent from the caller's buffer (never copied, never freed).
+  CWqError sendData(char* data, uint32_t size);
+  CWqError sendGoodEOF();
+  CWqError sendBadEOF();
+  // Ends a file left open with a bad end of file (best effort) and sends the
+  // pending pre-header group.
+  CWqError onCloseArchive();
+  uint64_t getDiscardedBytes() const { return discardedBytes; }
+
+  // --- Source filters.
+  // Appends the task's filter paths (a second call appends them again).
+  CWqError prepareWithRestoreTask(boost::shared_ptr<EvRstTask> task);
+  // The filters whose prefix (the part before the wildcard components)
+  // begins with `path`, character by character; `result` may be null.
+  CWqError getFiltersFor(const std::string& path, std::list<std::string>* result);
+  // SOURCE_FILTERS_MSG chunks joined by ";", then GOOD_EOF_MSG. EINVAL,
+  // nothing sent, for a filter above 65535 bytes or holding ";".
+  CWqError sendSourceFilters();
 
   // --- Restore from tape.
   CWqError tapeRestore(const std::vector<std::string>& names1, const std::vector<std::string>& names2,

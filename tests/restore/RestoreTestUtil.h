@@ -227,6 +227,8 @@ class RestoreTest : public ::testing::Test {
 
   // Destroys the phase and returns what the program received.
   SimConnectionRecord Finish(std::unique_ptr<TestRestore>& phase, size_t program = 0) {
+    // Stopped before the derived part goes: the thread calls virtual members.
+    if (phase) phase->stopReceiverThread();
     phase.reset();
     EXPECT_TRUE(daemon.WaitForProgram(program, 20));
     return daemon.GetProgramRecord(program);
