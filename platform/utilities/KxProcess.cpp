@@ -4,10 +4,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 
@@ -96,6 +98,29 @@ int KxProcess::system(const std::string& line, const Options& options, std::stri
 
 namespace {
 
+// Whether `program` names an executable regular file, found the way
+// posix_spawnp finds it (a name without "/" along PATH).
+bool IsExecutableFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+bool CanRun(const std::string& program, const std::string& folder) {
+  if (program.empty()) return false;
+  if (program.find('/') != std::string::npos)
+    return IsExecutableFile(program[0] == '/' || folder.empty() ? program : folder + "/" + program);
+  const char* path = std::getenv("PATH");
+  const std::string list = path ? path : "/bin:/usr/bin";
+  size_t start = 0;
+  for (;;) {
+    const size_t end = list.find(':', start);
+    const std::string dir = list.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (IsExecutableFile((dir.empty() ? std::string(".") : dir) + "/" + program)) return true;
+    if (end == std::string::npos) return false;
+    start = end + 1;
+  }
+}
+
 // Descriptors closed on every path.
 struct Fd {
   int fd = -1;
@@ -148,6 +173,14 @@ int KxProcess::run(const std::vector<std::string>& words, const Options& options
   std::vector<char*> argv;
   for (std::string& text : argText) argv.push_back(&text[0]);
   argv.push_back(nullptr);
+
+  // A program that cannot be found is refused before the spawn: under an
+  // emulator a failed exec shows only as the child's exit status 127.
+  if (!CanRun(words[0], options.workingFolder)) {
+    if (error) *error = "Cannot run '" + words[0] + "': " + std::strerror(ENOENT);
+    if (output) output->clear();
+    return kCouldNotRun;
+  }
 
   int outPipe[2], errPipe[2];
   if (::pipe2(outPipe, O_CLOEXEC) != 0) {
