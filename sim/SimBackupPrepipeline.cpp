@@ -122,16 +122,7 @@ struct Run {
       ++failed;
       return peer.Send(*FailedFile(clientPath, errNo, std::strerror(errNo)));
     }
-    ClProxyFileHeader header;
-    header.name = clientPath;
-    header.mode = st.st_mode;
-    header.uid = st.st_uid;
-    header.gid = st.st_gid;
-    header.size = S_ISREG(st.st_mode) || S_ISLNK(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
-    header.ctime = static_cast<uint64_t>(st.st_ctime);
-    header.mtime = static_cast<uint64_t>(st.st_mtime);
-    header.atime = static_cast<uint64_t>(st.st_atime);
-    header.flags = S_ISDIR(st.st_mode) ? 0x20 : 0x10;
+    const ClProxyFileHeader header = HeaderFromStat(clientPath, st);
     CWqError result = peer.Send(*Header(header));
     if (result.IsError()) return result;
     if (S_ISLNK(st.st_mode)) {

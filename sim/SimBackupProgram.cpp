@@ -147,16 +147,7 @@ CWqError SendItem(SimPeer& peer, const std::string& root, const std::string& cli
     ++tally.failed;
     return peer.Send(*FailedFile(clientPath, errNo, std::strerror(errNo)));
   }
-  ClProxyFileHeader header;
-  header.name = clientPath;
-  header.mode = st.st_mode;
-  header.uid = st.st_uid;
-  header.gid = st.st_gid;
-  header.size = S_ISREG(st.st_mode) || S_ISLNK(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
-  header.ctime = static_cast<uint64_t>(st.st_ctime);
-  header.mtime = static_cast<uint64_t>(st.st_mtime);
-  header.atime = static_cast<uint64_t>(st.st_atime);
-  header.flags = S_ISDIR(st.st_mode) ? 0x20 : 0x10;
+  const ClProxyFileHeader header = HeaderFromStat(clientPath, st);
   CWqError result = peer.Send(*Header(header, vtl ? VtlFields(1) : std::vector<uint8_t>()));
   if (result.IsError() || S_ISDIR(st.st_mode)) {
     if (fd >= 0) ::close(fd);
@@ -384,6 +375,20 @@ std::shared_ptr<ClProxyMsg> ControlPort(uint32_t port) {
   uint32_t offset = 0;
   ClProxySerializer::serialize(port, bytes.data(), 4, offset);
   return Blob(BACKUP_CONTROL_PORT_MSG, bytes);
+}
+
+ClProxyFileHeader HeaderFromStat(const std::string& clientPath, const struct stat& st) {
+  ClProxyFileHeader header;
+  header.name = clientPath;
+  header.mode = st.st_mode;
+  header.uid = st.st_uid;
+  header.gid = st.st_gid;
+  header.size = S_ISREG(st.st_mode) || S_ISLNK(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+  header.ctime = static_cast<uint64_t>(st.st_ctime);
+  header.mtime = static_cast<uint64_t>(st.st_mtime);
+  header.atime = static_cast<uint64_t>(st.st_atime);
+  header.flags = S_ISDIR(st.st_mode) ? 0x20 : 0x10;
+  return header;
 }
 
 }  // namespace SimBackupProgram

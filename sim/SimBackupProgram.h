@@ -38,6 +38,8 @@
 // Everything received stays in the program's record (docs/sim-backup.md).
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -88,6 +90,10 @@ SimScript Prepipeline(const std::string& root, const PrepipelineOptions& options
 void BlockSignature(const uint8_t* data, size_t size, uint8_t signature[64]);
 
 std::shared_ptr<const ClJobStartMsg> JobStart(const SimConnectionRecord& record);
+
+// The header the simulated program sends for a local item `st` named
+// `clientPath` (size only for files and links; folder or file kind flag).
+ClProxyFileHeader HeaderFromStat(const std::string& clientPath, const struct stat& st);
 
 // Message makers of a stream.
 std::shared_ptr<ClProxyMsg> CollectRequest();
