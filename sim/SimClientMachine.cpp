@@ -1,0 +1,57 @@
+#include "SimClientMachine.h"
+
+#include <utility>
+
+SimRemoteReply SimClientMachine::Execute(const std::string& command) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_commands.push_back(command);
+  return Fails(command) ? Failure(command) : Run(command);
+}
+
+SimRemoteReply SimClientMachine::Copy(const std::string& remotePath, const std::string& bytes) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_copies.push_back(remotePath);
+  return Fails(remotePath) ? CopyFailure(remotePath) : Store(remotePath, bytes);
+}
+
+void SimClientMachine::FailCommands(const std::string& pattern) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_failPatterns.push_back(pattern);
+}
+
+void SimClientMachine::SetDaemonControl(StartDaemon start, StopDaemon stop) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_start = std::move(start);
+  m_stop = std::move(stop);
+}
+
+std::vector<std::string> SimClientMachine::Commands() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_commands;
+}
+
+std::vector<std::string> SimClientMachine::CopiedPaths() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_copies;
+}
+
+bool SimClientMachine::DaemonRunning() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_bDaemonRunning;
+}
+
+bool SimClientMachine::StartDaemonLocked(uint16_t port) {
+  m_bDaemonRunning = m_start ? m_start(port) : false;
+  return m_bDaemonRunning;
+}
+
+void SimClientMachine::StopDaemonLocked() {
+  if (m_stop) m_stop();
+  m_bDaemonRunning = false;
+}
+
+bool SimClientMachine::Fails(const std::string& text) const {
+  for (const std::string& pattern : m_failPatterns)
+    if (text.find(pattern) != std::string::npos) return true;
+  return false;
+}
