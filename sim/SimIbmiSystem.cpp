@@ -1,4 +1,4 @@
-#include "SimIbmiMachine.h"
+#include "SimIbmiSystem.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -68,19 +68,19 @@ std::string ObjectOfMember(const std::string& path) {
 
 }  // namespace
 
-SimIbmiMachine::SimIbmiMachine() { m_folders.insert("/"); }
+SimIbmiSystem::SimIbmiSystem() { m_folders.insert("/"); }
 
-void SimIbmiMachine::AddObject(const std::string& name, const std::string& type) {
+void SimIbmiSystem::AddObject(const std::string& name, const std::string& type) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_objects.insert(Upper(name) + " " + Upper(type));
 }
 
-bool SimIbmiMachine::HasObject(const std::string& name, const std::string& type) const {
+bool SimIbmiSystem::HasObject(const std::string& name, const std::string& type) const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return HasObjectLocked(name, type);
 }
 
-bool SimIbmiMachine::HasObjectLocked(const std::string& name, const std::string& type) const {
+bool SimIbmiSystem::HasObjectLocked(const std::string& name, const std::string& type) const {
   const std::string wanted = Upper(name), kind = " " + Upper(type);
   if (wanted.find('/') != std::string::npos) return m_objects.count(wanted + kind) != 0;
   const std::string tail = "/" + wanted + kind;
@@ -90,40 +90,40 @@ bool SimIbmiMachine::HasObjectLocked(const std::string& name, const std::string&
   return false;
 }
 
-void SimIbmiMachine::InstallClient() { AddObject("KXLIB/PKGINFO", "*FILE"); }
+void SimIbmiSystem::InstallClient() { AddObject("KXLIB/PKGINFO", "*FILE"); }
 
-void SimIbmiMachine::MakeFolder(const std::string& path) {
+void SimIbmiSystem::MakeFolder(const std::string& path) {
   std::lock_guard<std::mutex> lock(m_mutex);
   for (std::string folder = path; !folder.empty() && folder != "/"; folder = Parent(folder)) m_folders.insert(folder);
 }
 
-bool SimIbmiMachine::HasFile(const std::string& path) const {
+bool SimIbmiSystem::HasFile(const std::string& path) const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_files.count(path) != 0;
 }
 
-bool SimIbmiMachine::HasFolder(const std::string& path) const {
+bool SimIbmiSystem::HasFolder(const std::string& path) const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_folders.count(path) != 0;
 }
 
-void SimIbmiMachine::SetHomeProfile(const std::string& profile) {
+void SimIbmiSystem::SetHomeProfile(const std::string& profile) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_sHomeProfile = profile;
 }
 
-std::map<std::string, std::string> SimIbmiMachine::LastInstall() const {
+std::map<std::string, std::string> SimIbmiSystem::LastInstall() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_lastInstall;
 }
 
-SimRemoteReply SimIbmiMachine::WithHomeLine(SimRemoteReply reply) const {
+SimRemoteReply SimIbmiSystem::WithHomeLine(SimRemoteReply reply) const {
   if (!m_sHomeProfile.empty())
     reply.err = "Could not chdir to home directory /home/" + m_sHomeProfile + ": No such file or directory\n" + reply.err;
   return reply;
 }
 
-SimRemoteReply SimIbmiMachine::Run(const std::string& command) {
+SimRemoteReply SimIbmiSystem::Run(const std::string& command) {
   std::vector<std::string> words;
   if (KxProcess::SplitWords(command, words).IsError())
     return WithHomeLine(Reply("", "sh: syntax error: unterminated quoted string\n", 2));
@@ -141,7 +141,7 @@ SimRemoteReply SimIbmiMachine::Run(const std::string& command) {
   return WithHomeLine(Reply("", "sh: " + words[0] + ": not found\n", 127));
 }
 
-SimRemoteReply SimIbmiMachine::RunCl(const std::string& cl) {
+SimRemoteReply SimIbmiSystem::RunCl(const std::string& cl) {
   std::string name;
   std::map<std::string, std::string> params;
   if (!ParseCl(cl, name, params)) return Reply("", "CPD0013: Command name or parameter not valid.\n", 1);
@@ -184,7 +184,7 @@ SimRemoteReply SimIbmiMachine::RunCl(const std::string& cl) {
   return Reply("", "CPD0030: Command " + name + " in library *LIBL not found.\n", 1);
 }
 
-SimRemoteReply SimIbmiMachine::Install(const std::map<std::string, std::string>& params) {
+SimRemoteReply SimIbmiSystem::Install(const std::map<std::string, std::string>& params) {
   m_lastInstall = params;
   m_objects.insert("KXLIB/PKGINFO *FILE");
   auto at = [&](const char* key) {
@@ -200,7 +200,7 @@ SimRemoteReply SimIbmiMachine::Install(const std::map<std::string, std::string>&
   return Reply(out, err, 0);
 }
 
-SimRemoteReply SimIbmiMachine::Store(const std::string& remotePath, const std::string& bytes) {
+SimRemoteReply SimIbmiSystem::Store(const std::string& remotePath, const std::string& bytes) {
   if (!m_folders.count(Parent(remotePath))) return CopyFailure(remotePath);
   m_files[remotePath] = bytes;
   return SimRemoteReply();
@@ -209,12 +209,12 @@ SimRemoteReply SimIbmiMachine::Store(const std::string& remotePath, const std::s
 // One text that every judged step reads as its failure: CPF and CPF9
 // messages, the stream-file text, a blank for the copy, and none of the
 // texts the restore and install steps expect.
-SimRemoteReply SimIbmiMachine::Failure(const std::string& command) const {
+SimRemoteReply SimIbmiSystem::Failure(const std::string& command) const {
   return WithHomeLine(
       Reply("", "CPF9899: Error occurred during processing of command.\nCPFA095: Stream file not copied: " +
                     command + "\n", 1));
 }
 
-SimRemoteReply SimIbmiMachine::CopyFailure(const std::string& remotePath) const {
+SimRemoteReply SimIbmiSystem::CopyFailure(const std::string& remotePath) const {
   return Reply("", "scp: " + remotePath + ": No such file or directory\n", 1);
 }

@@ -4,15 +4,15 @@
 
 #include <string>
 
-#include "SimIbmiMachine.h"
-#include "SimVmsMachine.h"
+#include "SimIbmiSystem.h"
+#include "SimVmsSystem.h"
 
 namespace {
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 TEST(EmulatedVmsTest, InstallListStartStop) {
-  SimVmsMachine vms;
+  SimVmsSystem vms;
   uint16_t started = 0;
   vms.SetDaemonControl([&](uint16_t port) { return (started = port) != 0; }, [&] { started = 0; });
 
@@ -25,9 +25,9 @@ TEST(EmulatedVmsTest, InstallListStartStop) {
   EXPECT_TRUE(Has(vms.Execute("DIRECTORY DKA0:[APP.CLIENT.bin]KXOV_PKGCRC32.EXE").out, "KXOV_PKGCRC32.EXE;1"));
 
   const std::string list = vms.Execute("@DKA0:[APP.CLIENT.bin]KXOV_PKGCRC32.COM DKA0:[APP.CLIENT]").out;
-  EXPECT_TRUE(Has(list, SimVmsMachine::Crc32Text("KXOV_START.COM") + " KXOV_START.COM\n"));
+  EXPECT_TRUE(Has(list, SimVmsSystem::Crc32Text("KXOV_START.COM") + " KXOV_START.COM\n"));
   EXPECT_FALSE(Has(list, "PKGCRC.INFO"));
-  EXPECT_EQ(SimVmsMachine::Crc32Text("123456789"), "3421780262");  // the standard check value
+  EXPECT_EQ(SimVmsSystem::Crc32Text("123456789"), "3421780262");  // the standard check value
 
   EXPECT_TRUE(Has(vms.Execute("@DKA0:[APP.CLIENT.bin]KXOV_START.COM DKA0:[APP.CLIENT] 9402").out, "started"));
   EXPECT_EQ(started, 9402);
@@ -46,7 +46,7 @@ TEST(EmulatedVmsTest, InstallListStartStop) {
 }
 
 TEST(EmulatedIbmiTest, FirstInstallationSteps) {
-  SimIbmiMachine ibmi;
+  SimIbmiSystem ibmi;
   ibmi.AddObject("QSYS/QBATCH", "*SBSD");
   uint16_t started = 0;
   ibmi.SetDaemonControl([&](uint16_t port) { return (started = port) != 0; }, nullptr);

@@ -1,4 +1,4 @@
-// SimClientMachine: a client machine as the far end of an ssh hop sees it.
+// SimEmulatedSystem: a client machine as the far end of an ssh hop sees it.
 // A command arrives as the one text ssh carried (nothing expanded on the
 // proxy host); the machine answers with its two output streams and an exit
 // status. A copy arrives as the remote path and the file's bytes. Every
@@ -23,16 +23,16 @@ struct SimRemoteReply {
   int status = 0;
 };
 
-class SimClientMachine {
+class SimEmulatedSystem {
  public:
   // `start` gets the daemon's port and says whether the daemon now runs.
   using StartDaemon = std::function<bool(uint16_t port)>;
   using StopDaemon = std::function<void()>;
 
-  SimClientMachine() = default;
-  virtual ~SimClientMachine() = default;
-  SimClientMachine(const SimClientMachine&) = delete;
-  SimClientMachine& operator=(const SimClientMachine&) = delete;
+  SimEmulatedSystem() = default;
+  virtual ~SimEmulatedSystem() = default;
+  SimEmulatedSystem(const SimEmulatedSystem&) = delete;
+  SimEmulatedSystem& operator=(const SimEmulatedSystem&) = delete;
 
   SimRemoteReply Execute(const std::string& command);
   SimRemoteReply Copy(const std::string& remotePath, const std::string& bytes);

@@ -1,4 +1,4 @@
-// SimVmsMachine: an OpenVMS client machine behind ssh, as far as the client
+// SimVmsSystem: an OpenVMS client machine behind ssh, as far as the client
 // software's installation, start and stop reach it.
 //
 // Files live in directories named the DCL way; DKA0:[APP.CLIENT.bin]X.COM
@@ -23,9 +23,9 @@
 #include <string>
 #include <vector>
 
-#include "SimClientMachine.h"
+#include "SimEmulatedSystem.h"
 
-class SimVmsMachine : public SimClientMachine {
+class SimVmsSystem : public SimEmulatedSystem {
  public:
   // `folder` in either form; parents are made too.
   void CreateDirectory(const std::string& folder);

@@ -1,4 +1,4 @@
-// SimIbmiMachine: an IBM i client machine behind ssh, as far as the client
+// SimIbmiSystem: an IBM i client machine behind ssh, as far as the client
 // software's first installation reaches it.
 //
 // Commands are read into words as the client's shell reads them; "system"
@@ -25,11 +25,11 @@
 #include <string>
 #include <vector>
 
-#include "SimClientMachine.h"
+#include "SimEmulatedSystem.h"
 
-class SimIbmiMachine : public SimClientMachine {
+class SimIbmiSystem : public SimEmulatedSystem {
  public:
-  SimIbmiMachine();
+  SimIbmiSystem();
 
   // `name` as LIB/OBJ, `type` as *FILE, *SBSD, *JOBQ, *CMD.
   void AddObject(const std::string& name, const std::string& type);

@@ -1,56 +1,56 @@
-#include "SimClientMachine.h"
+#include "SimEmulatedSystem.h"
 
 #include <utility>
 
-SimRemoteReply SimClientMachine::Execute(const std::string& command) {
+SimRemoteReply SimEmulatedSystem::Execute(const std::string& command) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_commands.push_back(command);
   return Fails(command) ? Failure(command) : Run(command);
 }
 
-SimRemoteReply SimClientMachine::Copy(const std::string& remotePath, const std::string& bytes) {
+SimRemoteReply SimEmulatedSystem::Copy(const std::string& remotePath, const std::string& bytes) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_copies.push_back(remotePath);
   return Fails(remotePath) ? CopyFailure(remotePath) : Store(remotePath, bytes);
 }
 
-void SimClientMachine::FailCommands(const std::string& pattern) {
+void SimEmulatedSystem::FailCommands(const std::string& pattern) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_failPatterns.push_back(pattern);
 }
 
-void SimClientMachine::SetDaemonControl(StartDaemon start, StopDaemon stop) {
+void SimEmulatedSystem::SetDaemonControl(StartDaemon start, StopDaemon stop) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_start = std::move(start);
   m_stop = std::move(stop);
 }
 
-std::vector<std::string> SimClientMachine::Commands() const {
+std::vector<std::string> SimEmulatedSystem::Commands() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_commands;
 }
 
-std::vector<std::string> SimClientMachine::CopiedPaths() const {
+std::vector<std::string> SimEmulatedSystem::CopiedPaths() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_copies;
 }
 
-bool SimClientMachine::DaemonRunning() const {
+bool SimEmulatedSystem::DaemonRunning() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_bDaemonRunning;
 }
 
-bool SimClientMachine::StartDaemonLocked(uint16_t port) {
+bool SimEmulatedSystem::StartDaemonLocked(uint16_t port) {
   m_bDaemonRunning = m_start ? m_start(port) : false;
   return m_bDaemonRunning;
 }
 
-void SimClientMachine::StopDaemonLocked() {
+void SimEmulatedSystem::StopDaemonLocked() {
   if (m_stop) m_stop();
   m_bDaemonRunning = false;
 }
 
-bool SimClientMachine::Fails(const std::string& text) const {
+bool SimEmulatedSystem::Fails(const std::string& text) const {
   for (const std::string& pattern : m_failPatterns)
     if (text.find(pattern) != std::string::npos) return true;
   return false;

@@ -1,4 +1,4 @@
-#include "SimVmsMachine.h"
+#include "SimVmsSystem.h"
 
 #include <algorithm>
 #include <cctype>
@@ -98,24 +98,24 @@ bool IsListedByPkgcrc(const std::string& name) {
 
 }  // namespace
 
-std::string SimVmsMachine::Crc32Text(const std::string& bytes) {
+std::string SimVmsSystem::Crc32Text(const std::string& bytes) {
   boost::crc_32_type crc;
   crc.process_bytes(bytes.data(), bytes.size());
   return std::to_string(crc.checksum());
 }
 
-void SimVmsMachine::CreateDirectory(const std::string& folder) {
+void SimVmsSystem::CreateDirectory(const std::string& folder) {
   std::lock_guard<std::mutex> lock(m_mutex);
   MakeDirectoryLocked(folder);
 }
 
-void SimVmsMachine::MakeDirectoryLocked(const std::string& folder) {
+void SimVmsSystem::MakeDirectoryLocked(const std::string& folder) {
   const VmsName parsed = Parse(folder, false);
   if (!parsed.ok) return;
   for (std::string dir = parsed.dir; !dir.empty(); dir = Parent(dir)) m_dirs.insert(dir);
 }
 
-void SimVmsMachine::PutFile(const std::string& path, const std::string& bytes) {
+void SimVmsSystem::PutFile(const std::string& path, const std::string& bytes) {
   std::lock_guard<std::mutex> lock(m_mutex);
   const VmsName parsed = Parse(path, true);
   if (!parsed.ok || parsed.name.empty()) return;
@@ -123,26 +123,26 @@ void SimVmsMachine::PutFile(const std::string& path, const std::string& bytes) {
   m_files[parsed.dir + parsed.name] = bytes;
 }
 
-bool SimVmsMachine::HasFile(const std::string& path) const {
+bool SimVmsSystem::HasFile(const std::string& path) const {
   std::lock_guard<std::mutex> lock(m_mutex);
   const VmsName parsed = Parse(path, true);
   return parsed.ok && m_files.count(parsed.dir + parsed.name) != 0;
 }
 
-bool SimVmsMachine::HasDirectory(const std::string& folder) const {
+bool SimVmsSystem::HasDirectory(const std::string& folder) const {
   std::lock_guard<std::mutex> lock(m_mutex);
   const VmsName parsed = Parse(folder, false);
   return parsed.ok && m_dirs.count(parsed.dir) != 0;
 }
 
-std::vector<std::string> SimVmsMachine::Files() const {
+std::vector<std::string> SimVmsSystem::Files() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   std::vector<std::string> names;
   for (const auto& file : m_files) names.push_back(file.first);
   return names;
 }
 
-SimRemoteReply SimVmsMachine::Run(const std::string& command) {
+SimRemoteReply SimVmsSystem::Run(const std::string& command) {
   const std::string line = Trim(command);
   if (!line.empty() && line[0] == '@') {
     std::vector<std::string> words = SplitNonEmpty(line.substr(1), ' ');
@@ -167,7 +167,7 @@ SimRemoteReply SimVmsMachine::Run(const std::string& command) {
   return Error("%DCL-W-IVVERB, unrecognized command verb - check validity and spelling\n \\" + verb + "\\\n");
 }
 
-SimRemoteReply SimVmsMachine::Directory(const std::string& spec) const {
+SimRemoteReply SimVmsSystem::Directory(const std::string& spec) const {
   const VmsName parsed = Parse(spec, true);
   SimRemoteReply reply;
   if (!parsed.ok || m_dirs.count(parsed.dir) == 0) {
@@ -193,7 +193,7 @@ SimRemoteReply SimVmsMachine::Directory(const std::string& spec) const {
   return reply;
 }
 
-SimRemoteReply SimVmsMachine::Delete(const std::string& spec) {
+SimRemoteReply SimVmsSystem::Delete(const std::string& spec) {
   const VmsName parsed = Parse(spec, true);
   size_t removed = 0;
   if (parsed.ok && !parsed.name.empty()) {
@@ -212,7 +212,7 @@ SimRemoteReply SimVmsMachine::Delete(const std::string& spec) {
   return SimRemoteReply();
 }
 
-SimRemoteReply SimVmsMachine::Procedure(const std::string& path, const std::vector<std::string>& args) {
+SimRemoteReply SimVmsSystem::Procedure(const std::string& path, const std::vector<std::string>& args) {
   const VmsName parsed = Parse(path, true);
   if (!parsed.ok || m_files.count(parsed.dir + parsed.name) == 0)
     return Error("%DCL-E-OPENIN, error opening " + path + " as input\n-RMS-E-FNF, file not found\n");
@@ -237,7 +237,7 @@ SimRemoteReply SimVmsMachine::Procedure(const std::string& path, const std::vect
   return reply;
 }
 
-SimRemoteReply SimVmsMachine::Store(const std::string& remotePath, const std::string& bytes) {
+SimRemoteReply SimVmsSystem::Store(const std::string& remotePath, const std::string& bytes) {
   const VmsName parsed = Parse(remotePath, true);
   if (!parsed.ok || parsed.name.empty() || m_dirs.count(parsed.dir) == 0) return CopyFailure(remotePath);
   m_files[parsed.dir + parsed.name] = bytes;
@@ -246,11 +246,11 @@ SimRemoteReply SimVmsMachine::Store(const std::string& remotePath, const std::st
 
 // One text that every judged step reads as its failure: the folder, list,
 // removal and copy markers, and none of the words a start or stop expects.
-SimRemoteReply SimVmsMachine::Failure(const std::string& command) const {
+SimRemoteReply SimVmsSystem::Failure(const std::string& command) const {
   return Error("%SYSTEM-F-ABORT, abort: " + command +
                "\n%DIRECT-E-OPENIN, error opening\n-RMS-E-FNF, file not found\n-CLI-E-IMAGEFNF, image file not found\n");
 }
 
-SimRemoteReply SimVmsMachine::CopyFailure(const std::string& remotePath) const {
+SimRemoteReply SimVmsSystem::CopyFailure(const std::string& remotePath) const {
   return Error("scp: " + remotePath + ": %RMS-E-FNF, file not found\n");
 }
