@@ -297,7 +297,17 @@ int SimClientMachine::CopyIn(Session& session, const std::string& target, bool f
     if (size > sshrelay::kMaxPayload * 8ULL || !session.ReadStdin(static_cast<size_t>(size), content) ||
         !session.ReadStdin(1, end))
       return 1;
-    PutFile(destination, content);
+    CopyHandler copyHandler;
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      copyHandler = m_copyHandler;
+    }
+    std::string error;
+    if (copyHandler && !copyHandler(destination, content, error)) {
+      session.Out("\1" + error + "\n");
+      return 1;
+    }
+    if (!copyHandler) PutFile(destination, content);
     session.Out(kAck);
   }
   return 0;
@@ -323,6 +333,11 @@ int SimClientMachine::CopyOut(Session& session, const std::string& path) {
 void SimClientMachine::AddHandler(CommandHandler handler) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_handlers.push_back(std::move(handler));
+}
+
+void SimClientMachine::SetCopyHandler(CopyHandler handler) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_copyHandler = std::move(handler);
 }
 
 void SimClientMachine::ClearHandlers() {
@@ -387,6 +402,7 @@ void SimClientMachine::ClearReceived() {
 void SimClientMachine::Reset() {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_handlers.clear();
+  m_copyHandler = nullptr;
   m_rules.clear();
   m_default = SimRemoteReply();
   m_files.clear();

@@ -59,6 +59,10 @@ class SimClientMachine {
   void Stop();
 
   void AddHandler(CommandHandler handler);
+  // Takes each copied file instead of the store: false refuses the copy
+  // with `error` (the copy tool prints it and fails).
+  using CopyHandler = std::function<bool(const std::string& path, const std::string& content, std::string& error)>;
+  void SetCopyHandler(CopyHandler handler);
   void ClearHandlers();
   // The reply of the commands that hold `pattern`, before the default one.
   void AddCommandReply(const std::string& pattern, const SimRemoteReply& reply);
@@ -89,6 +93,7 @@ class SimClientMachine {
 
   mutable std::mutex m_mutex;
   std::vector<CommandHandler> m_handlers;
+  CopyHandler m_copyHandler;
   std::vector<std::pair<std::string, SimRemoteReply>> m_rules;
   SimRemoteReply m_default;
   std::map<std::string, std::string> m_files;

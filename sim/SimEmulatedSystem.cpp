@@ -14,6 +14,20 @@ SimRemoteReply SimEmulatedSystem::Copy(const std::string& remotePath, const std:
   return Fails(remotePath) ? CopyFailure(remotePath) : Store(remotePath, bytes);
 }
 
+void SimEmulatedSystem::AttachTo(SimClientMachine& machine) {
+  machine.AddHandler([this](const SimRemoteCommand& command, SimRemoteReply& reply) {
+    if (command.command.compare(0, 4, "scp ") == 0) return false;
+    reply = Execute(command.command);
+    return true;
+  });
+  machine.SetCopyHandler([this](const std::string& path, const std::string& content, std::string& error) {
+    const SimRemoteReply reply = Copy(path, content);
+    error = reply.err;
+    while (!error.empty() && error.back() == '\n') error.pop_back();
+    return reply.status == 0;
+  });
+}
+
 void SimEmulatedSystem::FailCommands(const std::string& pattern) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_failPatterns.push_back(pattern);

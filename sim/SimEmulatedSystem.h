@@ -1,4 +1,4 @@
-// SimEmulatedSystem: a client machine as the far end of an ssh hop sees it.
+// SimEmulatedSystem: a client's operating system as the far end of an ssh hop sees it.
 // A command arrives as the one text ssh carried (nothing expanded on the
 // proxy host); the machine answers with its two output streams and an exit
 // status. A copy arrives as the remote path and the file's bytes. Every
@@ -17,11 +17,7 @@
 #include <string>
 #include <vector>
 
-struct SimRemoteReply {
-  std::string out;
-  std::string err;
-  int status = 0;
-};
+#include "SimClientMachine.h"
 
 class SimEmulatedSystem {
  public:
@@ -41,6 +37,9 @@ class SimEmulatedSystem {
   // this machine's system reports such a step, and changes nothing.
   void FailCommands(const std::string& pattern);
   void SetDaemonControl(StartDaemon start, StopDaemon stop);
+  // Puts this system behind `machine`'s ssh hop: every command but scp's
+  // own, and every copy. The system must outlive the machine's sessions.
+  void AttachTo(SimClientMachine& machine);
 
   std::vector<std::string> Commands() const;
   std::vector<std::string> CopiedPaths() const;
