@@ -30,7 +30,8 @@ extern char** environ;
 namespace {
 
 const char kFolderPrefix[] = "simsshd.";
-const char kUserPrefix[] = "simssh";
+// Short enough for an IBM i profile (10 characters) with any pid.
+const char kUserPrefix[] = "kx";
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -237,7 +238,7 @@ CWqError SimSshd::Start(const Options& options) {
   const std::string pid = std::to_string(::getpid());
   const std::string n = std::to_string(s_count++);
   m_folder = "/tmp/" + std::string(kFolderPrefix) + pid + "." + n;
-  m_user = kUserPrefix + pid + "n" + n;
+  m_user = kUserPrefix + pid + static_cast<char>('a' + std::stoi(n) % 26);
   SimSshTools::RemoveTree(m_folder);
   // Opened to the test user: the relay runs as that user.
   if (::mkdir(m_folder.c_str(), 0755) != 0 || ::chmod(m_folder.c_str(), 0755) != 0) {

@@ -16,7 +16,8 @@
 //                   (ssh.<n>: SSHPASS and the arguments, NUL-separated);
 //                   when SIM_SSH_STATUS names a file, it writes ssh's exit
 //                   status there (a tool tells a failed hop by it: 255).
-// and a throwaway user simssh<pid>n<n> (shell /bin/sh, home /home/<user>,
+// and a throwaway user kx<pid><letter> (at most 10 characters, an IBM i
+// profile's length; shell /bin/sh, home /home/<user>,
 // made only on request: an OpenVMS machine has one, an IBM i profile has
 // none, so sshd's "Could not chdir to home directory" line appears), whose
 // password SetPassword() sets with chpasswd. sshd's privilege-separation

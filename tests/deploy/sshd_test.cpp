@@ -19,6 +19,7 @@
 #include "KxProcess.h"
 #include "ProxyEventIds.h"
 #include "SimSshd.h"
+#include "SshdFixture.h"
 
 extern char** environ;
 
@@ -60,48 +61,7 @@ class ClosedPort {
   int m_port = 0;
 };
 
-class SshdTest : public deploytest::DeployTest {
- protected:
-  static void SetUpTestSuite() {
-    s_sshd = new SimSshd;
-    s_unavailable = new std::string;
-    CWqError result = s_sshd->Start(SimSshd::Options());
-    if (result.IsError()) *s_unavailable = result.AsString();
-  }
-  static void TearDownTestSuite() {
-    delete s_sshd;
-    delete s_unavailable;
-    s_sshd = nullptr;
-    s_unavailable = nullptr;
-  }
-
-  void SetUp() override {
-    DeployTest::SetUp();
-    if (!s_sshd->Running()) {
-      if (SimSshd::MustRun()) FAIL() << "sshd cannot run: " << *s_unavailable;
-      GTEST_SKIP() << "sshd cannot run: " << *s_unavailable;
-    }
-    ASSERT_FALSE(tools.InstallThrough(*s_sshd).IsError());
-    KXPlatformInfo().setString("ProductPaths", "sHomeDirectory", tools.HomeDirectory().c_str(),
-                               tools.HomeDirectory().size());
-    machine().Reset();
-    ASSERT_FALSE(s_sshd->SetClientPort(0).IsError());
-    ASSERT_FALSE(s_sshd->SetHomeFolder(false).IsError());
-    ASSERT_FALSE(s_sshd->SetPassword("secret").IsError());
-    RecordRegistry& r = RecordRegistry::Instance();
-    r.SetClientProperty(kVmsClient, "OpenVMSUserName", RecordValue(s_sshd->User()));
-    r.SetClientProperty(kIbmiClient, "IBMiUserProfile", RecordValue(s_sshd->User()));
-  }
-
-  SimClientMachine& machine() { return s_sshd->Machine(); }
-  std::string target(const std::string& host) const { return s_sshd->User() + "@" + host; }
-
-  static SimSshd* s_sshd;
-  static std::string* s_unavailable;
-};
-
-SimSshd* SshdTest::s_sshd = nullptr;
-std::string* SshdTest::s_unavailable = nullptr;
+using deploytest::SshdTest;
 
 // Each password logs in, and tools and client get exactly what they
 // should; the copy tool alone sees KX_PUTTY_PASS, this process never.
@@ -285,7 +245,7 @@ TEST_F(SshdTest, LeftoversOfADeadProcessGo) {
   ASSERT_EQ(::posix_spawn(&dead, argv[0], nullptr, nullptr, argv, environ), 0);
   ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
   const std::string folder = "/tmp/simsshd." + std::to_string(dead) + ".0";
-  const std::string user = "simssh" + std::to_string(dead) + "n0";
+  const std::string user = "kx" + std::to_string(dead) + "a";
   ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
   std::string out, err;
   ASSERT_EQ(KxProcess::run({"/usr/sbin/useradd", "-M", "-s", "/bin/sh", user}, KxProcess::Options(), &out, &err), 0) << err;
