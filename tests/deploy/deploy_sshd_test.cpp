@@ -107,8 +107,10 @@ class IbmiSshdTest : public SshdInstallTest {
 TEST_F(IbmiSshdTest, FirstInstallationThroughSsh) {
   Attach(ibmi);
   const uint64_t due = Now();
+  ScopedCapture capture(5);
   CWqError result = Connect(kIbmiClient);
   ASSERT_FALSE(result.IsError()) << result.AsString();
+  EXPECT_FALSE(capture.AnyContains("secret"));  // no log line shows the password
 
   // Each as the table gives it, with one blank before and after the span.
   const std::vector<std::string> expected = {
