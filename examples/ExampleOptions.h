@@ -24,6 +24,7 @@ struct ExampleOptions {
   // The scan mode.
   std::string contentDir;  // empty: a sample tree made for the run
   bool dedupe = false;     // the backup alone, through pre-pipeline deduplication
+  std::string restoreTo;   // empty: the restore goes to a new folder under $TMPDIR
   // The browse mode.
   std::string browsePath = "/";
   bool browseResponse = false;
