@@ -2,7 +2,9 @@
 // program (SimRestoreProgram.h).
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -59,29 +61,6 @@ CWqError ReceiveStream(SimPeer& peer, std::shared_ptr<ClProxyMsg>& message) {
   }
 }
 
-// Exactly `size` bytes from the socket, waiting in short polls so that a
-// stopping daemon is noticed. ECONNRESET for an end of stream.
-CWqError ReadExactly(SimPeer& peer, int fd, uint8_t* data, size_t size) {
-  size_t got = 0;
-  while (got < size) {
-    const ssize_t n = ::recv(fd, data + got, size - got, MSG_DONTWAIT);
-    if (n > 0) {
-      got += static_cast<size_t>(n);
-      continue;
-    }
-    if (n == 0) return FXErrorUtil::ErrorErrNo(FX_HERE, ECONNRESET, "The proxy closed the link");
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return FXErrorUtil::ErrorErrNo(FX_HERE, errno, "recv failed");
-    if (peer.IsStopping()) return FXErrorUtil::ErrorErrNo(FX_HERE, ECANCELED, "Simulated daemon is stopping");
-    pollfd wait;
-    wait.fd = fd;
-    wait.events = POLLIN;
-    wait.revents = 0;
-    ::poll(&wait, 1, kPollMs);
-  }
-  return CWqError::Success();
-}
-
 }  // namespace
 
 SimScript Files(const std::string& root, const Options& options) {
@@ -109,33 +88,60 @@ SimScript Files(const std::string& root, const Options& options) {
 SimScript Drain(std::shared_ptr<DrainCount> count, const Options& options) {
   return SimScript().Call([count, options](SimPeer& peer) {
     const int fd = peer.Connection().getConnectionSocket().GetSocketDescriptor();
-    std::vector<uint8_t> payload(64 * 1024);
-    CWqError result;
-    while (!result.IsError()) {
-      uint8_t bytes[ClProxyWire::kHeaderSize];
-      result = ReadExactly(peer, fd, bytes, sizeof bytes);
-      if (result.IsError()) break;
-      ClProxyWire::FrameHeader header;
-      if (!ClProxyWire::DecodeHeader(bytes, header)) {
-        result = FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "A frame without its marker");
-        break;
+    // Blocking reads that give up now and then, so that a stopping daemon is
+    // noticed; as many frames per read as have arrived.
+    timeval wait;
+    wait.tv_sec = 0;
+    wait.tv_usec = kPollMs * 1000;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    std::vector<uint8_t> buffer(256 * 1024);
+    size_t have = 0;
+    bool inPayload = false;
+    uint16_t type = 0;
+    uint64_t left = 0;
+    for (;;) {
+      const ssize_t n = ::recv(fd, buffer.data() + have, buffer.size() - have, 0);
+      if (n == 0) return CWqError::Success();  // the proxy closed the link
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return End(FXErrorUtil::ErrorErrNo(FX_HERE, errno, "recv failed"));
+        if (peer.IsStopping()) return CWqError::Success();
+        continue;
       }
-      if (header.length > payload.size()) payload.resize(header.length);
-      result = ReadExactly(peer, fd, payload.data(), header.length);
-      if (result.IsError()) break;
-      count->frames.fetch_add(1, std::memory_order_relaxed);
-      if (header.type == FILE_DATA_MSG) {
-        count->dataBlocks.fetch_add(1, std::memory_order_relaxed);
-        count->dataBytes.fetch_add(header.length, std::memory_order_relaxed);
-      } else if (header.type == JOB_START_MSG) {
-        result = AnswerBaseDir(peer, options);
-      } else if (header.type == JOB_COMPLETE_MSG) {
-        ClEmptyMsg end(GOOD_EOF_MSG);
-        result = peer.Send(end);
-        break;
+      have += static_cast<size_t>(n);
+      size_t at = 0;
+      for (;;) {
+        if (!inPayload) {
+          if (have - at < ClProxyWire::kHeaderSize) break;
+          ClProxyWire::FrameHeader header;
+          if (!ClProxyWire::DecodeHeader(buffer.data() + at, header))
+            return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "A frame without its marker");
+          at += ClProxyWire::kHeaderSize;
+          type = header.type;
+          left = header.length;
+          inPayload = true;
+          count->frames.fetch_add(1, std::memory_order_relaxed);
+          if (type == FILE_DATA_MSG) count->dataBlocks.fetch_add(1, std::memory_order_relaxed);
+        }
+        const size_t take = static_cast<size_t>(std::min<uint64_t>(left, have - at));
+        at += take;
+        left -= take;
+        if (type == FILE_DATA_MSG) count->dataBytes.fetch_add(take, std::memory_order_relaxed);
+        if (left > 0) break;
+        inPayload = false;
+        CWqError result;
+        if (type == JOB_START_MSG) {
+          result = AnswerBaseDir(peer, options);
+        } else if (type == JOB_COMPLETE_MSG) {
+          ClEmptyMsg end(GOOD_EOF_MSG);
+          return End(peer.Send(end));
+        }
+        if (result.IsError()) return End(result);
       }
+      // Only part of a frame header can remain.
+      std::memmove(buffer.data(), buffer.data() + at, have - at);
+      have -= at;
     }
-    return End(result);
   });
 }
 
