@@ -52,9 +52,22 @@ struct Scratch {
   std::string outside;
 };
 
+void Empty(const std::string& folder);
+
+const Scratch& TheScratch();
+
+// The scratch folder goes with the process.
+void RemoveScratch() {
+  const Scratch& scratch = TheScratch();
+  Empty(scratch.parent);
+  ::rmdir(scratch.parent.c_str());
+}
+
 const Scratch& TheScratch() {
-  static const Scratch scratch = [] {
-    Scratch s;
+  // Never destroyed: the removal at exit runs after static destructors.
+  static const Scratch* const scratch = [] {
+    Scratch* made = new Scratch;
+    Scratch& s = *made;
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/fuzz-restore-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
@@ -65,9 +78,10 @@ const Scratch& TheScratch() {
     s.outside = s.parent + "/outside";
     FUZZ_CHECK(::mkdir(s.root.c_str(), 0755) == 0, "mkdir root: %s", std::strerror(errno));
     FUZZ_CHECK(::mkdir(s.outside.c_str(), 0755) == 0, "mkdir outside: %s", std::strerror(errno));
-    return s;
+    std::atexit(RemoveScratch);
+    return made;
   }();
-  return scratch;
+  return *scratch;
 }
 
 // Empties `folder` (links are removed, never followed).
@@ -83,16 +97,6 @@ void Empty(const std::string& folder) {
     } else {
       ::unlink(path.c_str());
     }
-  }
-}
-
-void WriteAll(int descriptor, const std::vector<uint8_t>& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(descriptor, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    FUZZ_CHECK(n > 0, "write to the socket pair: %s", std::strerror(errno));
-    done += static_cast<size_t>(n);
   }
 }
 
