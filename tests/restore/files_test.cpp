@@ -2,6 +2,8 @@
 // with their modes and times and reported back, partial files removed, names
 // that would lead out of the folder refused with nothing written.
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 #include "FXErrorUtil.h"
 #include "RestoreTestUtil.h"
 #include "SimFileTree.h"
+#include "SimRestoreFiles.h"
 
 namespace restoretest {
 namespace {
@@ -190,6 +193,52 @@ TEST_F(FilesTest, NamesThatLeadOutOfTheRootAreRefusedAndNothingIsWritten) {
   EXPECT_TRUE(Tree(outside).empty());
   EXPECT_EQ("ok", Contents(root + "/fine"));
   Finish(phase);
+}
+
+// The program on its own: a write the system refuses. A file-size limit
+// makes the refusal (EFBIG) without filling a disk.
+TEST(SimRestoreFilesTest, AFailedWriteIsReportedWithTheSystemErrorAndThePartialFileRemoved) {
+  const std::string root = TempFolder("restore-root-");
+  ASSERT_FALSE(root.empty());
+  std::vector<std::shared_ptr<ClProxyMsg>> replies;
+  bool done = false;
+  {
+    SimRestoreFiles files(root);
+    ClProxyFileHeaderSerializer header;
+    header.name = "/big";
+    header.mode = S_IFREG | 0644;
+    std::vector<uint8_t> bytes(header.getBufSize());
+    uint32_t used = 0;
+    ASSERT_EQ(0, header.serialize(bytes.data(), static_cast<uint32_t>(bytes.size()), used));
+    files.Handle(ClBlobMsg(FILE_HEADER_MSG, ClBlobMsg::Copy, bytes.data(), used), replies, done);
+    const std::vector<uint8_t> block(64, 'b');
+    rlimit saved;
+    ASSERT_EQ(0, ::getrlimit(RLIMIT_FSIZE, &saved));
+    rlimit small = saved;
+    small.rlim_cur = 16;
+    void (*previous)(int) = ::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &small));
+    files.Handle(ClBlobMsg(FILE_DATA_MSG, ClBlobMsg::Copy, block.data(), 64), replies, done);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, previous);
+    files.Handle(ClBlobMsg(FILE_DATA_MSG, ClBlobMsg::Copy, block.data(), 64), replies, done);  // ignored
+    files.Handle(ClEmptyMsg(GOOD_EOF_MSG), replies, done);                                    // no result
+    files.Handle(ClEmptyMsg(JOB_COMPLETE_MSG), replies, done);
+    EXPECT_EQ(1u, files.GetTotals().failed);
+  }
+  EXPECT_TRUE(done);
+  ASSERT_EQ(2u, replies.size());
+  const ClFailedFileMsg* failed = dynamic_cast<const ClFailedFileMsg*>(replies[0].get());
+  ASSERT_NE(nullptr, failed);
+  std::string name, text;
+  int code = 0;
+  failed->get(name, code, text);
+  EXPECT_EQ("/big", name);
+  EXPECT_EQ(EFBIG, code);
+  EXPECT_NE(std::string::npos, text.find(std::strerror(EFBIG))) << text;
+  EXPECT_EQ(GOOD_EOF_MSG, replies[1]->getMsgType());
+  EXPECT_TRUE(Tree(root).empty());  // the partial file went
+  ::rmdir(root.c_str());
 }
 
 }  // namespace
