@@ -169,9 +169,11 @@ TEST_F(FilesTest, NamesThatLeadOutOfTheRootAreRefusedAndNothingIsWritten) {
     SCOPED_TRACE(row.name);
     CXFileHeader header = Header(row.name, S_IFREG | 0644);
     ASSERT_FALSE(phase->setCxHeader(header).IsError());
-    ASSERT_FALSE(phase->sendHeader().IsError());
     // The verdict comes back on the receiver thread; the next operation on
-    // the file after it arrived ends with it.
+    // the file after it arrived ends with it, which may be the header's own
+    // status check when the program answered that quickly.
+    CWqError sent = phase->sendHeader();
+    EXPECT_TRUE(!sent.IsError() || FXErrorUtil::IsErrNo(sent, row.errNo + 230)) << sent.AsString();
     ASSERT_TRUE(WaitFor([&] { return phase->StatusCount() == 1; }));
     char block[] = "x";
     CWqError result = phase->sendData(block, 1);
