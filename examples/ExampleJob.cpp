@@ -40,7 +40,17 @@ std::string NewContentAnswer() {
   return text;
 }
 
+// The restore options of the restore task: none set beyond their object.
+const char kRestoreXmlOptions[] =
+    "<CNMessage ns=\"12\" id=\"262\"><Field position=\"2\" type=\"objects\">"
+    "<CNMessage ns=\"12\" id=\"311\"></CNMessage></Field></CNMessage>";
+
 }  // namespace
+
+const std::vector<std::string>& RestoreFilters() {
+  static const std::vector<std::string> filters = {"/QSYS.LIB/PAYROLL.LIB/*", "/home/QSECOFR/*"};
+  return filters;
+}
 
 std::string ClientPropertiesText() {
   // What the deployment manager reads of an IBM i client.
@@ -87,7 +97,8 @@ std::string RecordsText(uint16_t daemonPort) {
       {"tasks",
        {{{"jobId", kJobId},
          {"options", {{"0x1722ca9a", 2}, {"0x2a0686b9", "QGPL/JOBLOG"}, {"0x33729206", "SCAN1001"}}},
-         {"xmlOptions", "<options/>"}}}},
+         {"xmlOptions", "<options/>"}},
+        {{"jobId", kRestoreJobId}, {"xmlOptions", kRestoreXmlOptions}, {"filterPaths", RestoreFilters()}}}},
   };
   return records.dump(2) + "\n";
 }

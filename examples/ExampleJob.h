@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "CWqError.h"
 #include "KXJobTypes.h"
@@ -25,12 +26,18 @@ const int32_t kProxyClientId = 9;
 const uint64_t kJobId = 1001;
 const KXBkpLevel kLevel = 2;  // incremental: the central server is asked for new content
 const int64_t kJobStartValue = 0;
+// The restore job that brings the backup back: its task holds the restore
+// options (XML) and the source filters.
+const uint64_t kRestoreJobId = 1002;
 extern const char kClientName[];
 extern const char kProxyName[];
 extern const char kHost[];  // where the client daemon is reached
 extern const char kCentralServerName[];
 // Every timeout the road waits on, in seconds (the built-in ones are minutes).
 const unsigned long kTimeoutSeconds = 20;
+
+// The restore task's source filters, in the task's order.
+const std::vector<std::string>& RestoreFilters();
 
 // The records file's text for a daemon on `daemonPort`.
 std::string RecordsText(uint16_t daemonPort);

@@ -3,9 +3,10 @@
 // stands for an IBM i client's content, seeds a temporary settings store and
 // the job's records file, drives the scan phase through its road, backs up
 // what the scan listed, sends the list of backed-up files to the
-// post-operations program, and verifies the archive against the content
-// byte for byte. It prints each step, the events and pending causes raised,
-// and the files written.
+// post-operations program, verifies the archive against the content byte
+// for byte, restores the archive into a fresh folder through the restore
+// phase and compares that folder with the content byte for byte. It prints
+// each step, the events and pending causes raised, and the files written.
 #include <cstdio>
 #include <list>
 #include <memory>
@@ -26,12 +27,14 @@
 #include "FXErrorUtil.h"
 #include "ISendEventInterface.h"
 #include "RecordRegistry.h"
+#include "RestoreRoad.h"
 #include "ScanRoad.h"
 #include "ScopedSettingsRoot.h"
 #include "SimClientDaemon.h"
 #include "SampleContent.h"
 #include "SimBackupProgram.h"
 #include "SimPostOpsProgram.h"
+#include "SimRestoreProgram.h"
 #include "SimScanProgram.h"
 
 namespace {
@@ -61,9 +64,10 @@ CWqError PrepareContent(const ExampleOptions& options, ScopedTreeRemoval& remova
 }
 
 // The phases after the scan: the backup of what it listed, the
-// post-operations, and the comparison of the archive with the content.
+// post-operations, the comparison of the archive with the content, and the
+// restore of the archive into `restoreDir` compared with the content.
 CWqError RunBackupAndVerify(SimClientDaemon& daemon, const SimPostOpsProgram& postOps, const std::string& contentDir,
-                            const std::string& outputDir) {
+                            const std::string& outputDir, const std::string& restoreDir) {
   std::printf("\n-- backup of what the scan listed --\n");
   BackupOutcome outcome;
   CWqError result = RunBackupRoad(daemon, outputDir + "/dirChange.txt", outputDir, outcome);
@@ -84,6 +88,13 @@ CWqError RunBackupAndVerify(SimClientDaemon& daemon, const SimPostOpsProgram& po
   }
   std::printf("\n-- verification --\n");
   result = VerifyBackup(contentDir, outputDir, outcome, postOps);
+  if (result.IsError()) return result;
+  std::printf("\n-- restore of the archive into %s --\n", restoreDir.c_str());
+  RestoreOutcome restored;
+  result = RunRestoreRoad(daemon, outputDir, restored);
+  if (result.IsError()) return result;
+  std::printf("\n-- restore verification --\n");
+  result = VerifyRestore(contentDir, restoreDir, restored);
   if (result.IsError()) return result;
   std::printf("\n-- database file backup --\n");
   return RunDBBackupRoad(contentDir, outputDir);
@@ -140,6 +151,11 @@ CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
   if (result.IsError()) return result;
   result = PrepareOutputFolder(options.outputDir, outputDir);
   if (result.IsError()) return result;
+  std::string restoreDir;
+  if (!options.dedupe) {
+    result = PrepareRestoreFolder(options.restoreTo, restoreDir);
+    if (result.IsError()) return result;
+  }
 
   EventJournal::Instance().Reset();
   ISendEventInterface::SetInstance(boost::shared_ptr<ISendEventInterface>(
@@ -152,6 +168,7 @@ CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
                                                                  : SimBackupProgram::Unscripted(contentDir));
     std::shared_ptr<SimPostOpsProgram> postOps = SimPostOpsProgram::Create();
     daemon.SetProgram("PST.EXE", postOps->Script());
+    if (!restoreDir.empty()) daemon.SetProgram(SimRestoreProgram::kCommand, SimRestoreProgram::Files(restoreDir));
     if (deployment)
       deployment->Attach(daemon);
     else
@@ -174,7 +191,7 @@ CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
           result = RunDedupeAndVerify(daemon, contentDir, outputDir);
         } else {
           result = RunScanRoad(daemon, entries, outputDir);
-          if (!result.IsError()) result = RunBackupAndVerify(daemon, *postOps, contentDir, outputDir);
+          if (!result.IsError()) result = RunBackupAndVerify(daemon, *postOps, contentDir, outputDir, restoreDir);
         }
       }
       if (deployment)
@@ -208,6 +225,17 @@ void AddScanOptions(CLI::App& command, ExampleOptions& options) {
   command.add_option("--client-os", options.clientOs, "The --deploy machine: ibmi (default) or openvms.")
       ->check(CLI::IsMember({"ibmi", "openvms"}))
       ->needs(deploy);
+  command
+      .add_option("--restore-to", options.restoreTo,
+                  "Empty folder (made when missing) that the restore after the backup writes into. Default: a new "
+                  "folder under $TMPDIR, printed and kept.")
+      ->type_name("DIR")
+      ->check(NonEmptyValue())
+      ->check(CLI::Validator(
+          [](std::string& value) {
+            return UsableRestoreFolder(value) ? std::string() : "'" + value + "' is not an empty folder";
+          },
+          "", ""));
 }
 
 int RunScan(const ExampleOptions& options) {
@@ -221,7 +249,8 @@ int RunScan(const ExampleOptions& options) {
   if (options.dedupe)
     std::printf("example_host: the dedupe backup completed (verified); its files are in %s\n", outputDir.c_str());
   else
-    std::printf("example_host: the job completed (scan, backup, post-operations; verified); its files are in %s\n",
+    std::printf("example_host: the job completed (scan, backup, post-operations, restore; verified); its files are "
+                "in %s\n",
                 outputDir.c_str());
   return 0;
 }
@@ -229,5 +258,5 @@ int RunScan(const ExampleOptions& options) {
 }  // namespace
 
 ExampleMode ScanMode() {
-  return ExampleMode{"scan", "One whole job against a simulated IBM i client: scan, backup, post-operations, verified.", AddScanOptions, RunScan};
+  return ExampleMode{"scan", "One whole job against a simulated IBM i client: scan, backup, post-operations, restore, verified.", AddScanOptions, RunScan};
 }

@@ -420,6 +420,39 @@ void Prepipeline(const std::string& dir) {
         Bytes{0x00, 0, 1, 7, 1, 6, 1, 5, 7, 4, 1, 8, 0, 7, 1, 0x03, 40, 6, 0, 4, 0, 8, 0, 3, 0, 0x02, 8, 8});
 }
 
+// fuzz_restore_stream: frames as (type index, u16 length, payload), the
+// indexes those of kTypes in fuzz_restore_stream.cpp; 0xFE makes a header
+// from (kind, name length, name bytes into "/.abc\0", optional length, bytes).
+Bytes RestoreFrame(uint8_t index, const Bytes& payload) {
+  Bytes out{index, static_cast<uint8_t>(payload.size() >> 8), static_cast<uint8_t>(payload.size())};
+  out.insert(out.end(), payload.begin(), payload.end());
+  return out;
+}
+
+void RestoreStream(const std::string& dir) {
+  enum : uint8_t { kHeader = 0, kData = 1, kGoodEof = 2, kBadEof = 3, kFilters = 4, kComplete = 5 };
+  const std::string filters = "/QSYS.LIB/LIB1.LIB/A*.FILE;/home/*";
+  Bytes filesStream = RestoreFrame(kFilters, Bytes(filters.begin(), filters.end()));
+  Bytes end = RestoreFrame(kGoodEof, Bytes());
+  filesStream.insert(filesStream.end(), end.begin(), end.end());
+  for (const Bytes& frame :
+       {RestoreFrame(kHeader, HeaderPayload("/lib", 040755, 0)), end,
+        RestoreFrame(kHeader, HeaderPayload("/lib/f", 0100644, 5)), RestoreFrame(kData, Bytes{'h', 'e'}),
+        RestoreFrame(kData, Bytes{'l', 'l', 'o'}), end, RestoreFrame(kHeader, HeaderPayload("/lib/l", 0120777, 1)),
+        RestoreFrame(kData, Bytes{'f'}), end, RestoreFrame(kHeader, HeaderPayload("/lib/p", 0100644, 9)),
+        RestoreFrame(kData, Bytes{'x'}), RestoreFrame(kBadEof, Bytes{0, 0, 0, 0}),
+        RestoreFrame(kComplete, Bytes())})
+    filesStream.insert(filesStream.end(), frame.begin(), frame.end());
+  Write(dir, "seed_files", filesStream);
+  // Made headers: ".." and a link out of the root, then a name through it.
+  const Bytes escapes = {0xFE, 0, 3, 0, 1, 1, 0,          // a file "/.."
+                         0xFE, 2, 2, 2, 3, 0,             // a link "ab"
+                         kData, 0, 2, '.', '.', kGoodEof, 0, 0,
+                         0xFE, 0, 4, 2, 3, 0, 4, 0,       // a file "ab/c"
+                         kData, 0, 1, 'z', kGoodEof, 0, 0};
+  Write(dir, "seed_escapes", escapes);
+}
+
 int main(int argc, char** argv) {
   if (argc != 2) {
     std::fprintf(stderr, "usage: %s <corpus dir>\n", argv[0]);
@@ -452,5 +485,8 @@ int main(int argc, char** argv) {
   DBFBXdr(dbfb);
   TapeReply(tape);
   Prepipeline(prepipeline);
+  const std::string restoreStream = root + "/fuzz_restore_stream";
+  if (!MakeDir(restoreStream)) return 1;
+  RestoreStream(restoreStream);
   return g_failed ? 1 : 0;
 }

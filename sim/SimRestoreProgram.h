@@ -11,6 +11,13 @@
 //                     of the answer, tape close, end of restore, probes),
 //                     unknown types, Silent, Close, Reset and SendRaw for
 //                     malformed payloads and frames
+//   Files(root)       the file stream restored into `root`, which stands
+//                     for the client's "/" (SimRestoreFiles.h says how);
+//                     data blocks are not recorded
+//   Drain(count)      reads whole frames and counts them and the data bytes
+//                     into `count`, keeping nothing and writing nothing;
+//                     JOB_COMPLETE_MSG answered with GOOD_EOF_MSG (for
+//                     benchmarks: no allocation per frame)
 //   Unscripted(opts)  a tape restore: per tape-restore message one
 //                     ITEM_STATUS_MSG with a status-5 entry per item (named
 //                     by the item's text); after opts.nextVolumeAfter items
@@ -22,6 +29,7 @@
 // into items (an END is an empty list), the tape-restore messages.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -59,6 +67,13 @@ struct StatusEntry {
 
 SimScript Scripted(const SimScript& stream, const Options& options = Options());
 SimScript Unscripted(const Options& options = Options());
+SimScript Files(const std::string& root, const Options& options = Options());
+struct DrainCount {
+  std::atomic<uint64_t> frames{0};
+  std::atomic<uint64_t> dataBlocks{0};
+  std::atomic<uint64_t> dataBytes{0};
+};
+SimScript Drain(std::shared_ptr<DrainCount> count, const Options& options = Options());
 
 // --- Reading the record.
 std::shared_ptr<const ClJobStartMsg> JobStart(const SimConnectionRecord& record);

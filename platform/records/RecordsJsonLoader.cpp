@@ -204,7 +204,7 @@ bool ReadStoredProcedure(const json& p, const std::string& where, RecordRegistry
 }
 
 bool ReadTask(const json& t, const std::string& where, RecordRegistry& r, Fault* fault) {
-  if (!CheckKeys(t, where, {"jobId", "options", "xmlOptions"}, fault)) return false;
+  if (!CheckKeys(t, where, {"jobId", "options", "xmlOptions", "filterPaths"}, fault)) return false;
   int64_t jobId = 0;
   if (!ReadInteger(t, "jobId", where, true, &jobId, fault)) return false;
   auto options = t.find("options");
@@ -226,6 +226,19 @@ bool ReadTask(const json& t, const std::string& where, RecordRegistry& r, Fault*
   if (t.count("xmlOptions")) {
     if (!ReadString(t, "xmlOptions", where, true, &xml, fault)) return false;
     r.SetTaskXMLOptions(jobId, xml);
+  }
+  auto filters = t.find("filterPaths");
+  if (filters != t.end()) {
+    if (!filters->is_array()) return fault->Set(where + ".filterPaths", "expected an array");
+    std::vector<std::string> paths;
+    for (size_t i = 0; i < filters->size(); ++i) {
+      const json& path = (*filters)[i];
+      // Handed out as NUL-terminated strings: a NUL inside would cut one.
+      if (!path.is_string() || path.get<std::string>().find('\0') != std::string::npos)
+        return fault->Set(where + ".filterPaths[" + std::to_string(i) + "]", "expected a string without NUL");
+      paths.push_back(path.get<std::string>());
+    }
+    r.SetTaskFilterPaths(jobId, paths);
   }
   return true;
 }

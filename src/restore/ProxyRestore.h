@@ -27,6 +27,13 @@
 // receiver's error when it failed, and otherwise the outcome of the
 // exchange. The destructor stops the thread before anything else goes.
 //
+// Subclasses: the thread enters through the virtual handleIncomingMessage,
+// and a subclass's part is gone (its members destroyed, the object's
+// dynamic type changed back) before ~ProxyRestore runs. A subclass whose
+// object may be destroyed while the thread runs must call
+// stopReceiverThread() first thing in its own destructor. A plain
+// ProxyRestore needs nothing: sendJobComplete or its destructor stops it.
+//
 // Ownership: the object owns its lists, the tape cache and the thread; the
 // VTLDataHandler stays the host's (unRegisterVTLDataHandler returns only
 // after a request in progress was answered, so the host may then drop it).

@@ -39,7 +39,8 @@ const char kRecords[] = R"({
   ],
   "modifiedFileList": {"response": "<CNMessage ns=\"30\" id=\"373\"/>"},
   "tasks": [
-    {"jobId": 77, "options": {"0x1722ca9a": 2, "707": "QGPL/JOBLOG"}, "xmlOptions": "<opts/>"}
+    {"jobId": 77, "options": {"0x1722ca9a": 2, "707": "QGPL/JOBLOG"}, "xmlOptions": "<opts/>"},
+    {"jobId": 78, "filterPaths": ["/QSYS.LIB/LIB1.LIB/A*.FILE", "/home/*", ""]}
   ],
   "getterFailures": {"KXClient::getOperatingSystemId": 6}
 })";
@@ -130,6 +131,13 @@ TEST_F(RecordsLoaderTest, LoadsEverySectionOfASmallFile) {
   EXPECT_EQ("QGPL/JOBLOG", text);
   EXPECT_EQ(0, task.getXMLOptions(text));
   EXPECT_EQ("<opts/>", text);
+  EXPECT_EQ(nullptr, task.getFilterPaths());  // a task without a list
+
+  EvRstTask restoreTask(78);
+  ASSERT_NE(nullptr, restoreTask.getFilterPaths());
+  std::vector<std::string> paths;
+  for (const TaskFile* file : *restoreTask.getFilterPaths()) paths.push_back(file->getValue());
+  EXPECT_EQ((std::vector<std::string>{"/QSYS.LIB/LIB1.LIB/A*.FILE", "/home/*", ""}), paths);
 }
 
 TEST_F(RecordsLoaderTest, MalformedJsonIsAClearErrorAndChangesNothing) {
@@ -172,6 +180,9 @@ TEST_F(RecordsLoaderTest, WrongShapeNamesThePlace) {
       {R"({"storedProcedures": [{"tag": "Tag_Nothing"}]})", "unknown stored procedure"},
       {R"({"tasks": [{"jobId": 1, "options": {"opt": 1}}]})", "tasks[0].options.opt: option id"},
       {R"({"getterFailures": {"KXClient::getName": 0}})", "must not be 0"},
+      {R"({"tasks": [{"jobId": 1, "filterPaths": "/a"}]})", "tasks[0].filterPaths: expected an array"},
+      {R"({"tasks": [{"jobId": 1, "filterPaths": ["/a", 5]}]})", "tasks[0].filterPaths[1]: expected a string"},
+      {R"({"tasks": [{"jobId": 1, "filterPaths": ["/a\u0000b"]}]})", "tasks[0].filterPaths[0]: expected a string"},
   };
   for (const Case& c : cases) {
     RecordRegistry::Instance().Reset();

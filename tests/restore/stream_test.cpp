@@ -288,5 +288,43 @@ TEST_F(StreamTest, ALinkDroppedMidFileFailsTheNextSend) {
   phase->stopReceiverThread();
 }
 
+TEST_F(StreamTest, MountRepliesRacingDataBlocksLeaveEveryFrameIntact) {
+  // The program asks for the next volume again and again while the host
+  // streams blocks; the receiver thread answers each request on the same
+  // link. Any interleaved frame would break the program's decoding.
+  const int kRequests = 200;
+  const int kBlocks = 3000;
+  SimScript stream;
+  stream.Expect(FILE_HEADER_MSG);
+  for (int i = 0; i < kRequests; ++i) stream.Reply(SimRestoreProgram::TapeInfo("VOL" + std::to_string(i), "DRV01"));
+  std::unique_ptr<TestRestore> phase = Open(stream);
+  ASSERT_TRUE(phase);
+  ScriptedHandler handler;
+  phase->registerVTLDataHandler(&handler);
+  SendFile(*phase, "/raced");
+  std::vector<char> block(4096);
+  for (int i = 0; i < kBlocks; ++i) {
+    for (size_t j = 0; j < block.size(); ++j) block[j] = static_cast<char>(i + j * 31);
+    CWqError result = phase->sendData(block.data(), static_cast<uint32_t>(block.size()));
+    ASSERT_FALSE(result.IsError()) << result.AsString();
+  }
+  ASSERT_FALSE(phase->sendGoodEOF().IsError());
+  CWqError result = phase->sendJobComplete();
+  ASSERT_FALSE(result.IsError()) << result.AsString();
+  EXPECT_EQ(kRequests, handler.calls.load());
+  phase->unRegisterVTLDataHandler();
+  SimConnectionRecord record = Finish(phase);
+  EXPECT_FALSE(record.failure.IsError()) << record.failure.AsString();
+  EXPECT_EQ(static_cast<size_t>(kRequests), Count(record, TAPE_INFO_MSG));
+  std::vector<std::string> blocks = SimRestoreProgram::Payloads(record, FILE_DATA_MSG);
+  ASSERT_EQ(static_cast<size_t>(kBlocks), blocks.size());
+  for (int i = 0; i < kBlocks; ++i) {
+    for (size_t j = 0; j < block.size(); ++j) block[j] = static_cast<char>(i + j * 31);
+    ASSERT_EQ(std::string(block.begin(), block.end()), blocks[i]) << "block " << i;
+  }
+  EXPECT_EQ(1u, Count(record, GOOD_EOF_MSG));
+  EXPECT_EQ(1u, Count(record, JOB_COMPLETE_MSG));
+}
+
 }  // namespace
 }  // namespace restoretest
