@@ -21,6 +21,7 @@
 #include "ExampleFiles.h"
 #include "ExampleJob.h"
 #include "ExampleModes.h"
+#include "ExampleSoftwareCheck.h"
 #include "FXErrorUtil.h"
 #include "ISendEventInterface.h"
 #include "RecordRegistry.h"
@@ -121,6 +122,9 @@ CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
   std::printf("settings: temporary store %s (removed at exit)\n", settingsRoot.path().c_str());
   CWqError result = ExampleJob::SeedSettings();
   if (result.IsError()) return result;
+  ExampleSoftwareCheck softwareCheck;
+  result = softwareCheck.Prepare();
+  if (result.IsError()) return result;
 
   ScopedTreeRemoval contentRemoval;
   std::string contentDir;
@@ -141,6 +145,7 @@ CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
                                                                  : SimBackupProgram::Unscripted(contentDir));
     std::shared_ptr<SimPostOpsProgram> postOps = SimPostOpsProgram::Create();
     daemon.SetProgram("PST.EXE", postOps->Script());
+    softwareCheck.Configure(daemon);
     result = daemon.Start();
     if (result.IsError()) {
       result.Push(FX_HERE, "Starting the simulated client daemon");
@@ -159,6 +164,7 @@ CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
           if (!result.IsError()) result = RunBackupAndVerify(daemon, *postOps, contentDir, outputDir);
         }
       }
+      softwareCheck.Report(daemon);
     }
     daemon.Stop();
   }
