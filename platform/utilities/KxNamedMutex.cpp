@@ -39,10 +39,14 @@ KxNamedMutex::~KxNamedMutex() { unlock(); }
 
 int KxNamedMutex::lock() {
   if (m_iFd >= 0) return 0;
-  const std::string root = KXPlatformInfo::RootDirectory();
-  ::mkdir(root.c_str(), 0700);
-  ::mkdir((root + "/locks").c_str(), 0700);
-  const int fd = ::open(m_sPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  int fd = ::open(m_sPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0 && errno == ENOENT) {
+    // The folders are made once, by the first holder that needs them.
+    const std::string locks = m_sPath.substr(0, m_sPath.rfind('/'));
+    ::mkdir(locks.substr(0, locks.rfind('/')).c_str(), 0700);
+    ::mkdir(locks.c_str(), 0700);
+    fd = ::open(m_sPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  }
   if (fd < 0) return errno;
   for (;;) {
     if (::flock(fd, LOCK_EX) == 0) break;

@@ -1,12 +1,15 @@
 // The installation check: whether the client software is present and
 // current, trusted for an interval recorded per client in the settings
 // section "ProxyClients/<client name>", under the client's named lock.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
-#include <fstream>
 #include <list>
 #include <sstream>
 
@@ -59,6 +62,36 @@ bool PlainFileName(const std::string& name) {
   return dots <= 1 && name != ".";
 }
 
+enum PackageDescription { kDescriptionMissing, kDescriptionUnreadable, kDescriptionRead };
+
+// The package description's time and first line (without its line end),
+// from one open: this runs on every managed connect, also when the check
+// is not due.
+PackageDescription ReadPackageDescription(const std::string& path, uint64_t& time, std::string& firstLine) {
+  firstLine.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return kDescriptionMissing;
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return kDescriptionMissing;
+    time = static_cast<uint64_t>(st.st_mtime);
+    return kDescriptionUnreadable;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) == 0) time = static_cast<uint64_t>(st.st_mtime);
+  char buffer[512];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof(buffer));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    const char* end = static_cast<const char*>(std::memchr(buffer, '\n', static_cast<size_t>(n)));
+    firstLine.append(buffer, end ? static_cast<size_t>(end - buffer) : static_cast<size_t>(n));
+    if (end) break;
+  }
+  ::close(fd);
+  return kDescriptionRead;
+}
+
 }  // namespace
 
 void ClClientManager::ResetVersionCheckState() {
@@ -81,25 +114,20 @@ CWqError ClClientManager::isClientInstalledAndUptodate(EvEvent* event, long long
 
   if (osId == CLIENT_OS_IBMI) {
     const std::string description = FXPath::Append(localPackageFolder, "pkginfo.dat", 0);
-    bool usable = FXPath::DoesPathExist(description);
+    std::string line;
+    const PackageDescription found = ReadPackageDescription(description, packageTime, line);
+    bool usable = found != kDescriptionMissing;
     if (!usable) {
       FX_LOG(-1, "The package file [%s] does not exists. Will continue to use exiting setup", description.c_str());
-    } else {
-      struct stat st;
-      if (::stat(description.c_str(), &st) == 0) packageTime = static_cast<uint64_t>(st.st_mtime);
-      std::ifstream file(description);
-      if (file.good()) {
-        std::string line;
-        std::getline(file, line);
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
-        if (line.empty() || line.find(':') == std::string::npos) {
-          FX_LOG(-1, "version string is invalid [%s]", line.c_str());
-          // Never a daemon's version: it would mean an update on every
-          // check for ever.
-          usable = false;
-        } else {
-          expectedVersion = line;
-        }
+    } else if (found == kDescriptionRead) {
+      while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
+      if (line.empty() || line.find(':') == std::string::npos) {
+        FX_LOG(-1, "version string is invalid [%s]", line.c_str());
+        // Never a daemon's version: it would mean an update on every
+        // check for ever.
+        usable = false;
+      } else {
+        expectedVersion = line;
       }
     }
     if (!usable) {

@@ -9,6 +9,7 @@
 
 #include "DeployTestUtil.h"
 #include "FXClock.h"
+#include "FXThread.h"
 #include "ISendEventInterface.h"
 #include "ProxyEventIds.h"
 #include "SimServiceDaemon.h"
@@ -247,6 +248,72 @@ TEST_F(UpdateTest, AcknowledgementTable) {
     EXPECT_EQ(sender->ids, (std::vector<uint32_t>{EV_CLIENT_OUT_OF_DATE, EV_CLIENT_INSTALL_STARTED,
                                                   EV_CLIENT_INSTALL_FAILED}));
     EXPECT_TRUE(clock->Sleeps().empty());
+  }
+}
+
+// The installation check of a client whose daemon reports an older version
+// than the package description: the update goes out, and the version asked
+// afterwards decides what the check records.
+TEST_F(UpdateTest, CheckOfAnOutdatedClient) {
+  const struct {
+    const char* name;
+    SimServiceDaemon::UpdateAck ack;
+    const char* versionAfter;  // null: the daemon does not come back
+    bool confirmed;
+    bool fails;
+  } cases[] = {
+      {"confirmed afterwards", SimServiceDaemon::kAckAsSent, "5:21:OSVERSION=V7R5M0", true, false},
+      {"old version afterwards", SimServiceDaemon::kAckAsSent, "5:20:", false, false},
+      {"package refused", SimServiceDaemon::kAckBadEof, nullptr, false, true},
+  };
+  ASSERT_TRUE(SimSshTools::WriteFile(tools.PackageFolder("iSeries") + "/pkginfo.dat", "5:21:\n"));
+  const std::string section = "ProxyClients/ibmi1";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ClClientManager::ResetVersionCheckState();
+    KXPlatformInfo settings;
+    settings.deleteSection(section);
+    clock = std::make_shared<HookedClock>();
+    FXSetClock(clock);
+    sender->ids.clear();
+    SimServiceDaemon outdated;
+    outdated.SetVersionReply("5:20:");
+    outdated.SetUpdateAck(c.ack);
+    ASSERT_FALSE(outdated.Start().IsError());
+    SimServiceDaemon updated;
+    updated.SetBindAddress("127.0.0.1", outdated.GetPort());
+    if (c.versionAfter) updated.SetVersionReply(c.versionAfter);
+    clock->onSleep = [&](int64_t ms, int seen) {
+      if (ms == 3000 && seen == 1) { EXPECT_TRUE(outdated.WaitForOpenLinks(0, 10)); }
+      if (ms == 60000) {
+        outdated.Stop();
+        EXPECT_FALSE(updated.Start().IsError());
+      }
+    };
+    RecordRegistry::Instance().SetClientValue(kIbmiClient, "KXDPort", RecordValue(outdated.GetPort()));
+    std::unique_ptr<ClClientManager> checking = Loaded(kIbmiClient, "127.0.0.1");
+    const unsigned long next = static_cast<unsigned long>(FXTime()) + 5 * 3600;
+    deploytest::ScopedCapture capture(-1);
+
+    CWqError result = checking->isClientInstalledAndUptodate(nullptr, kJob);
+
+    EXPECT_EQ(c.fails, result.IsError()) << result.AsString();
+    if (c.fails) {
+      EXPECT_TRUE(FXErrorUtil::IsEventMessage(result, EV_CLIENT_OPERATION_FAILED)) << result.AsString();
+    }
+    unsigned long checkBinary = 0;
+    std::string checked;
+    settings.getNumber(section, "checkBinary", &checkBinary);
+    settings.getString(section, "packageChecked", &checked);
+    EXPECT_EQ(c.confirmed ? next : static_cast<unsigned long>(FXTime()) + 1800, checkBinary);
+    EXPECT_EQ(c.confirmed ? "5:21:" : "", checked);
+    std::vector<uint32_t> events{EV_CLIENT_OUT_OF_DATE, EV_CLIENT_INSTALL_STARTED};
+    if (!c.confirmed) events.push_back(EV_CLIENT_INSTALL_FAILED);
+    EXPECT_EQ(events, sender->ids);
+    EXPECT_EQ(GOOD_EOF_MSG, outdated.GetPackageEnd());
+    EXPECT_EQ(c.confirmed ? 0u : 1u, capture.Count("The client update was unsuccessful. Will try to use client binaries."));
+    clock->onSleep = nullptr;
+    FXSetClock(nullptr);
   }
 }
 
