@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "FXErrorUtil.h"
+#include "KxProcess.h"
 
 namespace {
 
@@ -56,6 +57,8 @@ for rule in "$state"/rules/*; do
       exit 0;;
   esac
 done
+# An emulated client machine, when one is set, answers the rest.
+[ -x "$state/machine" ] && exec "$state/machine" "$last"
 [ -e "$state/reply.out" ] && cat "$state/reply.out"
 [ -e "$state/reply.err" ] && cat "$state/reply.err" >&2
 exit "$(cat "$state/reply.rc" 2>/dev/null || echo 0)"
@@ -183,6 +186,28 @@ void SimSshTools::AddCommandReply(const std::string& pattern, const std::string&
   WriteFile(rule + "/pattern", pattern);
   WriteFile(rule + "/out", out);
   WriteFile(rule + "/err", err);
+}
+
+void SimSshTools::SetMachine(const std::string& kind, const std::string& machineRoot) {
+  const std::string path = BaseHome() + "/client/machine";
+  if (kind.empty()) {
+    ::unlink(path.c_str());
+    return;
+  }
+  // The machine program, under the cross build's emulator when there is one.
+  std::string words;
+  const std::string emulator = PROXY_SIM_EMULATOR;
+  size_t start = 0;
+  while (start < emulator.size()) {
+    const size_t bar = emulator.find('|', start);
+    const std::string word = emulator.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
+    if (!word.empty()) words += KxProcess::QuoteWord(word) + " ";
+    if (bar == std::string::npos) break;
+    start = bar + 1;
+  }
+  words += KxProcess::QuoteWord(PROXY_SIM_CLIENT_MACHINE) + " " + KxProcess::QuoteWord(kind) + " " +
+           KxProcess::QuoteWord(machineRoot);
+  WriteFile(path, "#!/bin/sh\nexec " + words + " \"$1\"\n", 0755);
 }
 
 void SimSshTools::ClearCommandReplies() { RemoveTree(BaseHome() + "/client/rules"); }

@@ -8,7 +8,8 @@
 //                            first on PATH
 //   <root>/Base/fakebin/ssh  the client's end of the hop: records its
 //                            arguments and the command it got, checks the
-//                            password, answers as set (SetReply); exit 255
+//                            password, answers as set (SetReply, or an
+//                            emulated machine: SetMachine); exit 255
 //                            for a wrong password or an unreachable host
 //   <root>/Base/kxpscp.exe   copy tool: records its arguments and the
 //                            password it got (SSHPASS under sshf, else
@@ -54,6 +55,11 @@ class SimSshTools {
   // rules are tried in the order they were added.
   void AddCommandReply(const std::string& pattern, const std::string& out, const std::string& err = "");
   void ClearCommandReplies();
+  // An emulated client machine ("vms": SimVmsMachine, "ibmi":
+  // SimIbmiMachine, with its state under `machineRoot`) answers the
+  // commands that no rule answers, in place of the reply above; an empty
+  // kind takes it away.
+  void SetMachine(const std::string& kind, const std::string& machineRoot);
   void SetPkgcrcFailure(bool fail);
   void SetPkgcrcCrlf(bool crlf);
   // Makes the named tool hang (for the time limit).
