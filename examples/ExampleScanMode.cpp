@@ -3,8 +3,8 @@
 // stands for an IBM i client's content, seeds a temporary settings store and
 // the job's records file, drives the scan phase through its road, backs up
 // what the scan listed, sends the list of backed-up files to the
-// post-operations program, and verifies the archive against the content
-// byte for byte. It prints each step, the events and pending causes raised,
+// post-operations program, verifies the archive against the content byte
+// for byte, and ends with one command run on the client. It prints each step, the events and pending causes raised,
 // and the files written.
 #include <cstdio>
 #include <list>
@@ -18,6 +18,7 @@
 #include "DedupeRoad.h"
 #include "CProxyFileSystemSendEvents.h"
 #include "EventJournal.h"
+#include "ExampleClientCommand.h"
 #include "ExampleFiles.h"
 #include "ExampleJob.h"
 #include "ExampleModes.h"
@@ -162,6 +163,7 @@ CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
     }
     daemon.Stop();
   }
+  if (!result.IsError() && !options.dedupe) result = RunClientCommand();
 
   PrintJournal();
   ISendEventInterface::SetInstance(boost::shared_ptr<ISendEventInterface>());
