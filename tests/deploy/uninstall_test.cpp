@@ -184,6 +184,23 @@ TEST_F(UninstallTest, BaseFolderTable) {
   }
 }
 
+// Each repetition of the file list removes one more level of emptied
+// directories: a tree deeper than the list reaches keeps the base folder's
+// directory file, whose deletion then reports -RMS-E-.
+TEST_F(UninstallTest, TreeTooDeepForTheListFails) {
+  ASSERT_TRUE(vms->WriteFile("DKA0:[APP.CLIENT.A.B.C.D.E.F.G]DEEP.DAT", "x"));
+  ASSERT_TRUE(vms->WriteFile("DKA0:[APP.CLIENT]KXD.CFG", "x"));
+  std::unique_ptr<ClClientManager> manager = Loaded(kVmsClient);
+  CWqError result = manager->uninstall(kProxyClient);
+  ASSERT_TRUE(FXErrorUtil::IsEventMessage(result, EV_CLIENT_PROCESS_FAILED)) << result.AsString();
+  EXPECT_NE(result.AsString().find("Can't execute on the remote client (failure found)"), std::string::npos);
+  EXPECT_EQ(3u, tools.Commands().size());
+  EXPECT_EQ((std::vector<std::string>{"DKA0:[000000]APP.DIR;1", "DKA0:[APP.CLIENT.A]B.DIR;1",
+                                      "DKA0:[APP.CLIENT]A.DIR;1", "DKA0:[APP]CLIENT.DIR;1"}),
+            vms->List());
+  EXPECT_EQ("/kxdr/stage", Value(kVmsSection, "CleanUpFolder"));
+}
+
 TEST_F(UninstallTest, TopDirectoryIsRefused) {
   ASSERT_TRUE(vms->WriteFile("DKA0:[000000]KEEP.DAT", "x"));
   for (const std::string base : {"DKA0:[000000]", "DKA0:[000000.000000]"}) {
