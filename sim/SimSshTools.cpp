@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "FXErrorUtil.h"
-#include "KxProcess.h"
+#include "SimSshd.h"
 
 namespace {
 
@@ -57,8 +57,6 @@ for rule in "$state"/rules/*; do
       exit 0;;
   esac
 done
-# An emulated client machine, when one is set, answers the rest.
-[ -x "$state/machine" ] && exec "$state/machine" "$last"
 [ -e "$state/reply.out" ] && cat "$state/reply.out"
 [ -e "$state/reply.err" ] && cat "$state/reply.err" >&2
 exit "$(cat "$state/reply.rc" 2>/dev/null || echo 0)"
@@ -92,9 +90,84 @@ done
 exit 0
 )SH";
 
+// The real hop's tools. @BIN@ is the SimSshd's wrapper folder.
+const char kRealSshf[] = R"SH(#!/bin/sh
+# The product's password wrapper: sshf -p PASSWORD -- PROGRAM ARGS runs
+# PROGRAM under sshpass with the password in its environment.
+here=$(cd "$(dirname "$0")" && pwd)
+state="$here/client"
+[ "$1" = "-p" ] || { echo "sshf: expected -p" >&2; exit 2; }
+pass=$2
+shift 2
+[ "$1" = "--" ] || { echo "sshf: expected --" >&2; exit 2; }
+shift
+i=0
+while [ -e "$state/sshf.$i" ]; do i=$((i+1)); done
+printf '%s\0' "$pass" "$@" > "$state/sshf.$i"
+hop="$state/hop.$$"
+rm -f "$hop"
+SSHPASS=$pass SIM_SSH_STATUS=$hop SIM_SSH_RECORDS=$state PATH="@BIN@:$PATH" sshpass -e "$@"
+rc=$?
+ssh_rc=$(cat "$hop" 2>/dev/null)
+rm -f "$hop"
+# ssh never ran or ended with 255: the hop failed, whatever sshpass said.
+if [ -z "$ssh_rc" ] || [ "$ssh_rc" = 255 ]; then exit 255; fi
+exit $rc
+)SH";
+
+const char kRealCopy[] = R"SH(#!/bin/sh
+# The product's copy tool: -q LOCAL USER@HOST:PATH with scp's legacy
+# protocol. Run alone it takes the password from KX_PUTTY_PASS; under sshf
+# the password prompt is already sshpass's.
+here=$(cd "$(dirname "$0")" && pwd)
+state="$here/client"
+i=0
+while [ -e "$state/scp.$i" ]; do i=$((i+1)); done
+printf '%s\0' "${KX_PUTTY_PASS-<unset>}" "${SSHPASS-<unset>}" "$@" > "$state/scp.$i"
+own=
+if [ -z "${SIM_SSH_STATUS-}" ]; then
+  SIM_SSH_STATUS="$state/copy.$$"
+  own=1
+fi
+rm -f "$SIM_SSH_STATUS"
+SIM_SSH_RECORDS=$state
+PATH="@BIN@:$PATH"
+export SIM_SSH_STATUS SIM_SSH_RECORDS PATH
+if [ -n "${KX_PUTTY_PASS+set}" ]; then
+  SSHPASS=$KX_PUTTY_PASS
+  export SSHPASS
+  unset KX_PUTTY_PASS
+  sshpass -e scp -O "$@"
+else
+  scp -O "$@"
+fi
+rc=$?
+ssh_rc=$(cat "$SIM_SSH_STATUS" 2>/dev/null)
+[ -n "$own" ] && rm -f "$SIM_SSH_STATUS"
+if [ -z "$ssh_rc" ] || [ "$ssh_rc" = 255 ]; then exit 255; fi
+exit $rc
+)SH";
+
 bool MakeDir(const std::string& path) { return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST; }
 
-void RemoveTree(const std::string& path) {
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+// The host-built tool where there is one.
+bool InstallPkgcrc(const std::string& path) {
+  const std::string built = SimSshd::HostToolsFolder() + "/pkgcrc32";
+  if (!SimSshd::HostToolsFolder().empty() && ::access(built.c_str(), X_OK) == 0)
+    return SimSshTools::WriteFile(path, ReadAll(built), 0755);
+  return SimSshTools::WriteFile(path, kPkgcrc, 0755);
+}
+
+}  // namespace
+
+void SimSshTools::RemoveTree(const std::string& path) {
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) return;
   if (S_ISDIR(st.st_mode)) {
@@ -113,15 +186,6 @@ void RemoveTree(const std::string& path) {
     ::unlink(path.c_str());
   }
 }
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-}  // namespace
 
 SimSshTools::SimSshTools() {}
 
@@ -152,9 +216,24 @@ CWqError SimSshTools::Install() {
             MakeDir(HomeDirectory() + "/ProxyPackage") && MakeDir(PackageFolder("OpenVMS")) &&
             MakeDir(PackageFolder("iSeries"));
   ok = ok && WriteFile(base + "/sshf", kSshf, 0755) && WriteFile(base + "/fakebin/ssh", kSsh, 0755) &&
-       WriteFile(base + "/kxpscp.exe", kCopy, 0755) && WriteFile(base + "/pkgcrc32", kPkgcrc, 0755) &&
+       WriteFile(base + "/kxpscp.exe", kCopy, 0755) && InstallPkgcrc(base + "/pkgcrc32") &&
        WriteFile(base + "/client/password", "");
   if (!ok) return FXErrorUtil::ErrorErrNo(FX_HERE, EIO, "Cannot write the tools under [%s]", m_sRoot.c_str());
+  return CWqError::Success();
+}
+
+CWqError SimSshTools::InstallThrough(const SimSshd& sshd) {
+  CWqError result = Install();
+  if (result.IsError()) return result.Push(FX_HERE);
+  const std::string base = BaseHome();
+  std::string sshf = kRealSshf, copy = kRealCopy;
+  for (std::string* text : {&sshf, &copy}) {
+    const size_t at = text->find("@BIN@");
+    text->replace(at, 5, sshd.BinFolder());
+  }
+  RemoveTree(base + "/fakebin");
+  if (!WriteFile(base + "/sshf", sshf, 0755) || !WriteFile(base + "/kxpscp.exe", copy, 0755))
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EIO, "Cannot write the tools under [%s]", m_sRoot.c_str());
   return CWqError::Success();
 }
 
@@ -186,28 +265,6 @@ void SimSshTools::AddCommandReply(const std::string& pattern, const std::string&
   WriteFile(rule + "/pattern", pattern);
   WriteFile(rule + "/out", out);
   WriteFile(rule + "/err", err);
-}
-
-void SimSshTools::SetMachine(const std::string& kind, const std::string& machineRoot) {
-  const std::string path = BaseHome() + "/client/machine";
-  if (kind.empty()) {
-    ::unlink(path.c_str());
-    return;
-  }
-  // The machine program, under the cross build's emulator when there is one.
-  std::string words;
-  const std::string emulator = PROXY_SIM_EMULATOR;
-  size_t start = 0;
-  while (start < emulator.size()) {
-    const size_t bar = emulator.find('|', start);
-    const std::string word = emulator.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
-    if (!word.empty()) words += KxProcess::QuoteWord(word) + " ";
-    if (bar == std::string::npos) break;
-    start = bar + 1;
-  }
-  words += KxProcess::QuoteWord(PROXY_SIM_CLIENT_MACHINE) + " " + KxProcess::QuoteWord(kind) + " " +
-           KxProcess::QuoteWord(machineRoot);
-  WriteFile(path, "#!/bin/sh\nexec " + words + " \"$1\"\n", 0755);
 }
 
 void SimSshTools::ClearCommandReplies() { RemoveTree(BaseHome() + "/client/rules"); }
