@@ -1,14 +1,14 @@
-// Removal of the client software over the ssh stand-ins, with the emulated
-// OpenVMS and IBM i machines answering: what each machine received, what is
-// left on it, and whether the client's settings section went.
+// Removal of the client software through the real ssh hop, with the
+// emulated OpenVMS and IBM i systems answering: what each system received,
+// what is left on it, and whether the client's settings section went.
+#include <map>
 #include <memory>
 
 #include "DeployFixtures.h"
-#include "DeployTestUtil.h"
-#include "KxProcess.h"
 #include "ProxyEventIds.h"
-#include "SimIbmiMachine.h"
-#include "SimVmsMachine.h"
+#include "SimIbmiSystem.h"
+#include "SimVmsSystem.h"
+#include "SshdFixture.h"
 
 namespace {
 
@@ -24,55 +24,49 @@ std::string Value(const std::string& section, const std::string& name) {
   return value;
 }
 
-class UninstallTest : public DeployTest {
+class UninstallTest : public SshdTest {
  protected:
   void SetUp() override {
-    DeployTest::SetUp();
+    SshdTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     ClClientManager::ResetVersionCheckState();
     clock = std::make_shared<HookClock>();
     FXSetClock(clock);
-    vms.reset(new SimVmsMachine(tools.Root() + "/vms"));
-    ibmi.reset(new SimIbmiMachine(tools.Root() + "/ibmi"));
-    tools.SetMachine("vms", tools.Root() + "/vms");
-    // A pending DR cleanup and a check time: the section holds more than
-    // the check writes.
+    ASSERT_FALSE(s_sshd->SetHomeFolder(true).IsError());
+    // A pending DR cleanup: the section holds more than the check writes.
     for (const char* section : {kVmsSection, kIbmiSection}) {
       KXPlatformInfo settings;
       settings.deleteSection(section);
       settings.setString(section, "CleanUpFolder", "/kxdr/stage", 11);
       settings.setString(section, "CleanUpFolderJob", "77", 2);
     }
+    for (SimEmulatedSystem* system : {static_cast<SimEmulatedSystem*>(&vms), static_cast<SimEmulatedSystem*>(&ibmi)})
+      system->SetDaemonControl([](uint16_t) { return true; }, [this] { ++stops; });
+    vms.AttachTo(machine());
   }
   void TearDown() override {
+    if (s_sshd && s_sshd->Running()) machine().Reset();  // its handlers point at this test's systems
     FXSetClock(nullptr);
     ClClientManager::ResetVersionCheckState();
-    DeployTest::TearDown();
+    SshdTest::TearDown();
   }
   // An installed OpenVMS client under `base`: the package's files on both
-  // sides, the CRC list its procedure gives, and its stop procedure.
-  void InstallVms(const std::string& base, bool stops = true) {
-    const std::string folder = tools.PackageFolder("OpenVMS");
-    ASSERT_TRUE(SimSshTools::WriteFile(folder + "/KXOV_PKGCRC32.EXE", "tool"));
-    ASSERT_TRUE(SimSshTools::WriteFile(folder + "/KXOV_STOP.COM", "stop"));
+  // sides (so the check finds it current), a subtree and a file of its own.
+  void InstallVms(const std::string& base) {
+    const std::map<std::string, std::string> package = {{"KXOV_PKGCRC32.EXE", "crc tool"},
+                                                        {"KXOV_PKGCRC32.COM", "$ run kxov_pkgcrc32"},
+                                                        {"KXOV_STOP.COM", "$ stop kxovd"},
+                                                        {"KXD.EXE", "daemon image"}};
     std::string bin = base;
     bin.insert(bin.size() - 1, ".BIN");
-    ASSERT_TRUE(vms->WriteFile(bin + "KXOV_PKGCRC32.EXE", "tool"));
-    ASSERT_TRUE(vms->WriteFile(bin + "KXOV_PKGCRC32.COM", "$ EXIT\n"));
-    if (stops) {
-      ASSERT_TRUE(vms->WriteFile(bin + "KXOV_STOP.COM", "$ WRITE SYS$OUTPUT \"KXD stopped\"\n"));
+    for (const auto& file : package) {
+      ASSERT_TRUE(SimSshTools::WriteFile(tools.PackageFolder("OpenVMS") + "/" + file.first, file.second));
+      vms.PutFile(bin + file.first, file.second);
     }
-    ASSERT_TRUE(vms->WriteFile(bin + "KXD.EXE", "daemon"));
     std::string logs = base;
     logs.insert(logs.size() - 1, ".LOGS.OLD");
-    ASSERT_TRUE(vms->WriteFile(logs + "KXD.LOG", "one"));
-    ASSERT_TRUE(vms->WriteFile(logs + "KXD.LOG", "two"));
-    ASSERT_TRUE(vms->WriteFile(base + "KXD.CFG", "cfg"));
-    KxProcess::Options options;
-    options.workingFolder = folder;
-    std::string list, err;
-    ASSERT_EQ(0, KxProcess::run({tools.BaseHome() + "/pkgcrc32", "KXOV_PKGCRC32.EXE", "KXOV_STOP.COM"}, options,
-                                &list, &err));
-    tools.AddCommandReply("KXOV_PKGCRC32.COM", list);
+    vms.PutFile(logs + "KXD.LOG", "log");
+    vms.PutFile(base + "KXD.CFG", "cfg");
   }
   void UseVmsBase(const std::string& base) {
     RecordRegistry::Instance().SetClientProperty(kVmsClient, "BaseInstallFolder", RecordValue(base));
@@ -85,67 +79,76 @@ class UninstallTest : public DeployTest {
       if (settings.getString(section, name, &value)) return false;
     return !settings.getNumber(section, "checkBinary", &number);
   }
+  bool SectionKept(const std::string& section) {
+    return Value(section, "CleanUpFolder") == "/kxdr/stage" && Value(section, "CleanUpFolderJob") == "77";
+  }
+  std::unique_ptr<ClClientManager> Manager(int32_t clientId) { return Loaded(clientId, "127.0.0.1"); }
 
   std::shared_ptr<HookClock> clock;
-  std::unique_ptr<SimVmsMachine> vms;
-  std::unique_ptr<SimIbmiMachine> ibmi;
+  SimVmsSystem vms;
+  SimIbmiSystem ibmi;
+  int stops = 0;
 };
 
 TEST_F(UninstallTest, WrongProxyClientIdChangesNothing) {
   InstallVms("DKA0:[APP.CLIENT]");
-  const std::vector<std::string> before = vms->List();
+  const std::vector<std::string> before = vms.Files();
   for (int32_t client : {kVmsClient, kIbmiClient}) {
     SCOPED_TRACE(client);
-    std::unique_ptr<ClClientManager> manager = Loaded(client);
-    CWqError result = manager->uninstall(kProxyClient + 1);
+    CWqError result = Manager(client)->uninstall(kProxyClient + 1);
     ASSERT_TRUE(FXErrorUtil::IsInt(result, 3)) << result.AsString();
     EXPECT_NE(result.AsString().find("is not register with this proxy client id:4"), std::string::npos);
   }
-  EXPECT_TRUE(tools.SshCalls().empty());
-  EXPECT_EQ(before, vms->List());
-  EXPECT_EQ("/kxdr/stage", Value(kVmsSection, "CleanUpFolder"));
-  EXPECT_EQ("77", Value(kIbmiSection, "CleanUpFolderJob"));
+  EXPECT_TRUE(machine().Commands().empty());
+  EXPECT_EQ(before, vms.Files());
+  EXPECT_TRUE(SectionKept(kVmsSection));
+  EXPECT_TRUE(SectionKept(kIbmiSection));
 }
 
+// The check finds the client current, the stop runs, then the tree and the
+// base folder's directory file go; the parent folder stays.
 TEST_F(UninstallTest, InstalledClientIsStoppedAndRemoved) {
   InstallVms("DKA0:[APP.CLIENT]");
-  std::unique_ptr<ClClientManager> manager = Loaded(kVmsClient);
-  CWqError result = manager->uninstall(kProxyClient);
+  CWqError result = Manager(kVmsClient)->uninstall(kProxyClient);
   ASSERT_FALSE(result.IsError()) << result.AsString();
-  const std::vector<std::string> commands = tools.Commands();
-  ASSERT_EQ(5u, commands.size());
-  EXPECT_EQ("@DKA0:[APP.CLIENT.bin]KXOV_STOP.COM DKA0:[APP.CLIENT]", commands[2]);
-  EXPECT_EQ((std::vector<std::string>{"DKA0:[000000]APP.DIR;1"}), vms->List());
+  EXPECT_EQ((std::vector<std::string>{"DIRECTORY DKA0:[APP.CLIENT.bin]KXOV_PKGCRC32.EXE",
+                                      "@DKA0:[APP.CLIENT.bin]KXOV_PKGCRC32.COM DKA0:[APP.CLIENT]",
+                                      "@DKA0:[APP.CLIENT.bin]KXOV_STOP.COM DKA0:[APP.CLIENT]",
+                                      "DELETE DKA0:[APP.CLIENT...]*.*;*,;,;,;,;,;",
+                                      "IF (F$SEARCH(\"DKA0:[APP]CLIENT.DIR;1\") .NES. \"\") THEN DELETE "
+                                      "DKA0:[APP]CLIENT.DIR;1"}),
+            vms.Commands());
+  EXPECT_EQ(1, stops);
+  EXPECT_TRUE(vms.Files().empty());
+  EXPECT_EQ((std::vector<std::string>{"DKA0:[APP]"}), vms.Directories());
   EXPECT_TRUE(SectionGone(kVmsSection));
 }
 
 TEST_F(UninstallTest, ClientNotInstalledIsNotStopped) {
   // Leftovers of a broken installation: no CRC tool, so the check says the
   // client is not installed.
-  ASSERT_TRUE(vms->WriteFile("DKA0:[APP.CLIENT.LOGS]KXD.LOG", "log"));
-  ASSERT_TRUE(vms->WriteFile("DKA0:[APP]OTHER.DAT", "not ours"));
-  std::unique_ptr<ClClientManager> manager = Loaded(kVmsClient);
-  CWqError result = manager->uninstall(kProxyClient);
+  vms.PutFile("DKA0:[APP.CLIENT.LOGS]KXD.LOG", "log");
+  vms.PutFile("DKA0:[APP]OTHER.DAT", "not ours");
+  CWqError result = Manager(kVmsClient)->uninstall(kProxyClient);
   ASSERT_FALSE(result.IsError()) << result.AsString();
-  const std::vector<std::string> commands = tools.Commands();
+  const std::vector<std::string> commands = vms.Commands();
   ASSERT_EQ(3u, commands.size());
   EXPECT_EQ("DIRECTORY DKA0:[APP.CLIENT.bin]KXOV_PKGCRC32.EXE", commands[0]);
-  EXPECT_EQ("DELETE DKA0:[APP.CLIENT...]*.*;*,;,;,;,;,;", commands[1]);
-  EXPECT_EQ("IF (F$SEARCH(\"DKA0:[APP]CLIENT.DIR;1\") .NES. \"\") THEN DELETE DKA0:[APP]CLIENT.DIR;1", commands[2]);
-  EXPECT_EQ((std::vector<std::string>{"DKA0:[000000]APP.DIR;1", "DKA0:[APP]OTHER.DAT;1"}), vms->List());
+  EXPECT_EQ(0, stops);
+  EXPECT_EQ((std::vector<std::string>{"DKA0:[APP]OTHER.DAT"}), vms.Files());
+  EXPECT_EQ((std::vector<std::string>{"DKA0:[APP]"}), vms.Directories());
   EXPECT_TRUE(SectionGone(kVmsSection));
 }
 
 TEST_F(UninstallTest, StopThatFailsKeepsEverything) {
-  InstallVms("DKA0:[APP.CLIENT]", false);
-  const std::vector<std::string> before = vms->List();
-  std::unique_ptr<ClClientManager> manager = Loaded(kVmsClient);
-  CWqError result = manager->uninstall(kProxyClient);
+  InstallVms("DKA0:[APP.CLIENT]");
+  vms.FailCommands("KXOV_STOP.COM");
+  const std::vector<std::string> before = vms.Files();
+  CWqError result = Manager(kVmsClient)->uninstall(kProxyClient);
   ASSERT_TRUE(FXErrorUtil::IsEventMessage(result, EV_CLIENT_STOP_FAILED)) << result.AsString();
-  EXPECT_EQ(3u, tools.Commands().size());
-  EXPECT_EQ(before, vms->List());
-  EXPECT_EQ("/kxdr/stage", Value(kVmsSection, "CleanUpFolder"));
-  EXPECT_EQ("77", Value(kVmsSection, "CleanUpFolderJob"));
+  EXPECT_EQ(3u, vms.Commands().size());
+  EXPECT_EQ(before, vms.Files());
+  EXPECT_TRUE(SectionKept(kVmsSection));
 }
 
 TEST_F(UninstallTest, BaseFolderTable) {
@@ -153,33 +156,28 @@ TEST_F(UninstallTest, BaseFolderTable) {
     const char* base;
     const char* list;
     const char* directoryFile;
-    std::vector<std::string> left;
+    std::vector<std::string> directories;
   } cases[] = {
-      {"DKA0:[CLIENT]", "DKA0:[CLIENT...]*.*;*,;,;,;,;,;", "DKA0:[000000]CLIENT.DIR;1", {"DKA0:[000000]KEEP.DAT;1"}},
+      {"DKA0:[CLIENT]", "DKA0:[CLIENT...]*.*;*,;,;,;,;,;", "DKA0:[000000]CLIENT.DIR;1", {"DKA0:[APP]"}},
       {"DKA0:[APP.TOOLS.CLIENT]", "DKA0:[APP.TOOLS.CLIENT...]*.*;*,;,;,;,;,;", "DKA0:[APP.TOOLS]CLIENT.DIR;1",
-       {"DKA0:[000000]APP.DIR;1", "DKA0:[000000]KEEP.DAT;1", "DKA0:[APP]TOOLS.DIR;1"}},
+       {"DKA0:[APP.TOOLS]", "DKA0:[APP]"}},
   };
+  vms.CreateDirectory("DKA0:[APP]");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.base);
-    ASSERT_FALSE(tools.Install().IsError());
-    tools.SetPassword("secret");
-    vms.reset(new SimVmsMachine(tools.Root() + "/vms"));
-    tools.SetMachine("vms", tools.Root() + "/vms");
-    KXPlatformInfo().setString("ProductPaths", "sHomeDirectory", tools.HomeDirectory().c_str(),
-                               tools.HomeDirectory().size());
     KXPlatformInfo().deleteSection(kVmsSection);
     UseVmsBase(c.base);
     InstallVms(c.base);
-    ASSERT_TRUE(vms->WriteFile("DKA0:[000000]KEEP.DAT", "x"));
-    std::unique_ptr<ClClientManager> manager = Loaded(kVmsClient);
-    CWqError result = manager->uninstall(kProxyClient);
+    const size_t before = vms.Commands().size();
+    CWqError result = Manager(kVmsClient)->uninstall(kProxyClient);
     ASSERT_FALSE(result.IsError()) << result.AsString();
-    const std::vector<std::string> commands = tools.Commands();
-    ASSERT_EQ(5u, commands.size());
-    EXPECT_EQ(std::string("DELETE ") + c.list, commands[3]);
+    const std::vector<std::string> commands = vms.Commands();
+    ASSERT_EQ(before + 5, commands.size());
+    EXPECT_EQ(std::string("DELETE ") + c.list, commands[before + 3]);
     EXPECT_EQ(std::string("IF (F$SEARCH(\"") + c.directoryFile + "\") .NES. \"\") THEN DELETE " + c.directoryFile,
-              commands[4]);
-    EXPECT_EQ(c.left, vms->List());
+              commands[before + 4]);
+    EXPECT_TRUE(vms.Files().empty());
+    EXPECT_EQ(c.directories, vms.Directories());
     EXPECT_TRUE(SectionGone(kVmsSection));
   }
 }
@@ -188,77 +186,71 @@ TEST_F(UninstallTest, BaseFolderTable) {
 // directories: a tree deeper than the list reaches keeps the base folder's
 // directory file, whose deletion then reports -RMS-E-.
 TEST_F(UninstallTest, TreeTooDeepForTheListFails) {
-  ASSERT_TRUE(vms->WriteFile("DKA0:[APP.CLIENT.A.B.C.D.E.F.G]DEEP.DAT", "x"));
-  ASSERT_TRUE(vms->WriteFile("DKA0:[APP.CLIENT]KXD.CFG", "x"));
-  std::unique_ptr<ClClientManager> manager = Loaded(kVmsClient);
-  CWqError result = manager->uninstall(kProxyClient);
+  vms.PutFile("DKA0:[APP.CLIENT.A.B.C.D.E.F.G]DEEP.DAT", "x");
+  vms.PutFile("DKA0:[APP.CLIENT]KXD.CFG", "x");
+  CWqError result = Manager(kVmsClient)->uninstall(kProxyClient);
   ASSERT_TRUE(FXErrorUtil::IsEventMessage(result, EV_CLIENT_PROCESS_FAILED)) << result.AsString();
   EXPECT_NE(result.AsString().find("Can't execute on the remote client (failure found)"), std::string::npos);
-  EXPECT_EQ(3u, tools.Commands().size());
-  EXPECT_EQ((std::vector<std::string>{"DKA0:[000000]APP.DIR;1", "DKA0:[APP.CLIENT.A]B.DIR;1",
-                                      "DKA0:[APP.CLIENT]A.DIR;1", "DKA0:[APP]CLIENT.DIR;1"}),
-            vms->List());
-  EXPECT_EQ("/kxdr/stage", Value(kVmsSection, "CleanUpFolder"));
+  EXPECT_EQ(3u, vms.Commands().size());
+  EXPECT_TRUE(vms.Files().empty());
+  EXPECT_EQ((std::vector<std::string>{"DKA0:[APP.CLIENT.A.B]", "DKA0:[APP.CLIENT.A]", "DKA0:[APP.CLIENT]",
+                                      "DKA0:[APP]"}),
+            vms.Directories());
+  EXPECT_TRUE(SectionKept(kVmsSection));
 }
 
 TEST_F(UninstallTest, TopDirectoryIsRefused) {
-  ASSERT_TRUE(vms->WriteFile("DKA0:[000000]KEEP.DAT", "x"));
+  vms.PutFile("DKA0:[APP]KEEP.DAT", "x");
   for (const std::string base : {"DKA0:[000000]", "DKA0:[000000.000000]"}) {
     SCOPED_TRACE(base);
     UseVmsBase(base);
-    std::unique_ptr<ClClientManager> manager = Loaded(kVmsClient);
-    CWqError result = manager->uninstall(kProxyClient);
+    CWqError result = Manager(kVmsClient)->uninstall(kProxyClient);
     ASSERT_TRUE(FXErrorUtil::IsInt(result, 3)) << result.AsString();
     EXPECT_NE(result.AsString().find("Client 'vms1' has invalid base directory '" + base + "'"), std::string::npos)
         << result.AsString();
   }
-  EXPECT_TRUE(tools.SshCalls().empty());
-  EXPECT_EQ((std::vector<std::string>{"DKA0:[000000]KEEP.DAT;1"}), vms->List());
-  EXPECT_EQ("/kxdr/stage", Value(kVmsSection, "CleanUpFolder"));
+  EXPECT_TRUE(machine().Commands().empty());
+  EXPECT_EQ((std::vector<std::string>{"DKA0:[APP]KEEP.DAT"}), vms.Files());
+  EXPECT_TRUE(SectionKept(kVmsSection));
 }
 
 TEST_F(UninstallTest, IbmiRunsOneCommand) {
-  tools.SetMachine("ibmi", tools.Root() + "/ibmi");
-  ASSERT_TRUE(ibmi->InstallClient());
-  std::unique_ptr<ClClientManager> manager = Loaded(kIbmiClient);
-  CWqError result = manager->uninstall(kProxyClient);
+  ASSERT_FALSE(s_sshd->SetHomeFolder(false).IsError());
+  machine().Reset();
+  ibmi.AttachTo(machine());
+  ibmi.InstallClient();
+  ibmi.AddObject("KXLIB/KXD", "*PGM");
+  ibmi.AddObject("QSYS/KXSBS", "*SBSD");
+  CWqError result = Manager(kIbmiClient)->uninstall(kProxyClient);
   ASSERT_FALSE(result.IsError()) << result.AsString();
-  EXPECT_EQ((std::vector<std::string>{"system \"KXLIB/TELDRON UNINSTALL\" "}), tools.Commands());
-  EXPECT_TRUE(ibmi->List().empty());
-  EXPECT_FALSE(ibmi->IsDaemonActive());
+  EXPECT_EQ((std::vector<std::string>{"system \"KXLIB/TELDRON UNINSTALL\" "}), ibmi.Commands());
+  EXPECT_EQ((std::vector<std::string>{"QSYS/KXSBS *SBSD"}), ibmi.Objects());
+  EXPECT_EQ(1, stops);
   EXPECT_TRUE(SectionGone(kIbmiSection));
 
-  // Whatever it prints: a second run finds no command, and still forgets
-  // the client.
+  // Whatever it prints: a second run finds no such command, and still
+  // forgets the client.
   KXPlatformInfo().setString(kIbmiSection, "CleanUpFolder", "/kxdr/stage", 11);
-  result = manager->uninstall(kProxyClient);
+  result = Manager(kIbmiClient)->uninstall(kProxyClient);
   ASSERT_FALSE(result.IsError()) << result.AsString();
-  EXPECT_EQ(2u, tools.Commands().size());
+  EXPECT_EQ(2u, ibmi.Commands().size());
   EXPECT_TRUE(SectionGone(kIbmiSection));
 }
 
 TEST_F(UninstallTest, FailedHopKeepsTheSection) {
   InstallVms("DKA0:[APP.CLIENT]");
-  tools.SetMachine("ibmi", tools.Root() + "/ibmi");
-  ASSERT_TRUE(ibmi->InstallClient());
-  tools.SetMachine("vms", tools.Root() + "/vms");
-  const std::vector<std::string> before = vms->List();
-  tools.SetPassword("changed");
+  const std::vector<std::string> before = vms.Files();
+  ASSERT_FALSE(s_sshd->SetPassword("changed").IsError());
   for (int32_t client : {kVmsClient, kIbmiClient}) {
     SCOPED_TRACE(client);
-    const size_t calls = tools.SshCalls().size();
-    std::unique_ptr<ClClientManager> manager = Loaded(client);
-    CWqError result = manager->uninstall(kProxyClient);
+    CWqError result = Manager(client)->uninstall(kProxyClient);
     ASSERT_TRUE(FXErrorUtil::IsEventMessage(result, EV_CLIENT_CONNECT_FAILED)) << result.AsString();
-    // The first command that could not reach the client is the last.
-    EXPECT_EQ(calls + 1, tools.SshCalls().size());
   }
-  EXPECT_EQ(before, vms->List());
-  EXPECT_TRUE(ibmi->IsDaemonActive());
-  for (const char* section : {kVmsSection, kIbmiSection}) {
-    EXPECT_EQ("/kxdr/stage", Value(section, "CleanUpFolder"));
-    EXPECT_EQ("77", Value(section, "CleanUpFolderJob"));
-  }
+  EXPECT_TRUE(machine().Commands().empty());
+  EXPECT_EQ(before, vms.Files());
+  EXPECT_EQ(0, stops);
+  EXPECT_TRUE(SectionKept(kVmsSection));
+  EXPECT_TRUE(SectionKept(kIbmiSection));
 }
 
 }  // namespace
