@@ -3,6 +3,7 @@
 // the client software starts is a simulated daemon in this process. Pauses
 // run on the virtual clock.
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <memory>
 #include <string>
@@ -85,8 +86,9 @@ class SshdInstallTest : public SshdTest {
   std::shared_ptr<HookClock> clock;
   boost::shared_ptr<KeepingSender> sender;
   std::unique_ptr<SimServiceDaemon> daemon;
-  int starts = 0;
-  int stops = 0;
+  // Counted on the ssh sessions' threads.
+  std::atomic<int> starts{0};
+  std::atomic<int> stops{0};
 };
 
 class IbmiSshdTest : public SshdInstallTest {

@@ -1,6 +1,7 @@
 // Removal of the client software through the real ssh hop, with the
 // emulated OpenVMS and IBM i systems answering: what each system received,
 // what is left on it, and whether the client's settings section went.
+#include <atomic>
 #include <map>
 #include <memory>
 
@@ -87,7 +88,7 @@ class UninstallTest : public SshdTest {
   std::shared_ptr<HookClock> clock;
   SimVmsSystem vms;
   SimIbmiSystem ibmi;
-  int stops = 0;
+  std::atomic<int> stops{0};  // counted on the ssh sessions' threads
 };
 
 TEST_F(UninstallTest, WrongProxyClientIdChangesNothing) {
