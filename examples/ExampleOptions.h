@@ -24,6 +24,8 @@ struct ExampleOptions {
   // The scan mode.
   std::string contentDir;  // empty: a sample tree made for the run
   bool dedupe = false;     // the backup alone, through pre-pipeline deduplication
+  bool deploy = false;     // the first connect installs the client software over ssh
+  std::string clientOs = "ibmi";  // --deploy's machine: "ibmi" or "openvms"
   // The browse mode.
   std::string browsePath = "/";
   bool browseResponse = false;

@@ -22,6 +22,8 @@
 #include "ExampleFiles.h"
 #include "ExampleJob.h"
 #include "ExampleModes.h"
+#include "ExampleDeployment.h"
+#include "ExampleSoftwareCheck.h"
 #include "FXErrorUtil.h"
 #include "ISendEventInterface.h"
 #include "RecordRegistry.h"
@@ -122,6 +124,15 @@ CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
   std::printf("settings: temporary store %s (removed at exit)\n", settingsRoot.path().c_str());
   CWqError result = ExampleJob::SeedSettings();
   if (result.IsError()) return result;
+  ExampleSoftwareCheck softwareCheck;
+  result = softwareCheck.Prepare();
+  if (result.IsError()) return result;
+  std::unique_ptr<ExampleDeployment> deployment;
+  if (options.deploy) {
+    deployment.reset(new ExampleDeployment(options.clientOs == "openvms"));
+    result = deployment->Prepare();
+    if (result.IsError()) return result;
+  }
 
   ScopedTreeRemoval contentRemoval;
   std::string contentDir;
@@ -142,7 +153,13 @@ CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
                                                                  : SimBackupProgram::Unscripted(contentDir));
     std::shared_ptr<SimPostOpsProgram> postOps = SimPostOpsProgram::Create();
     daemon.SetProgram("PST.EXE", postOps->Script());
-    result = daemon.Start();
+    if (deployment)
+      deployment->Attach(daemon);
+    else
+      softwareCheck.Configure(daemon);
+    // Under --deploy the daemon refuses connections until the client
+    // software that the first connect installs starts it.
+    result = deployment ? daemon.Reserve() : daemon.Start();
     if (result.IsError()) {
       result.Push(FX_HERE, "Starting the simulated client daemon");
     } else {
@@ -151,6 +168,7 @@ CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
                   contentDir.c_str());
       const std::string recordsPath = outputDir + "/" + kRecordsName;
       result = ExampleJob::WriteAndLoadRecords(recordsPath, daemon.GetPort());
+      if (!result.IsError() && deployment) result = deployment->PatchRecords();
       if (!result.IsError()) {
         std::printf("records: %s written and loaded\n", recordsPath.c_str());
         if (options.dedupe) {
@@ -160,6 +178,10 @@ CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
           if (!result.IsError()) result = RunBackupAndVerify(daemon, *postOps, contentDir, outputDir);
         }
       }
+      if (deployment)
+        deployment->Report();
+      else
+        softwareCheck.Report(daemon);
     }
     daemon.Stop();
   }
@@ -181,6 +203,13 @@ void AddScanOptions(CLI::App& command, ExampleOptions& options) {
   command.add_flag("--dedupe", options.dedupe,
                    "Only the backup, through pre-pipeline deduplication: the new blocks and their signature tags go "
                    "into archive/pipeline.dat, which is then read back and checked against the content.");
+  CLI::Option* deploy = command.add_flag(
+      "--deploy", options.deploy,
+      "Start from a client machine without the client software: the first connect installs it over ssh through a "
+      "real sshd on loopback (root needed: a throwaway user is added and removed), then the job runs on.");
+  command.add_option("--client-os", options.clientOs, "The --deploy machine: ibmi (default) or openvms.")
+      ->check(CLI::IsMember({"ibmi", "openvms"}))
+      ->needs(deploy);
 }
 
 int RunScan(const ExampleOptions& options) {

@@ -25,6 +25,23 @@ for pkg in "${PACKAGES[@]}"; do
   fi
 done
 
+# The tests start sshd of their own on loopback: installing the package must
+# not leave the system's running. Should it have started all the same, stop
+# the one its pid file names (only on installation: a machine's own sshd is
+# none of this script's business).
+stop_system_sshd() {
+  local pid
+  pid=$(cat /run/sshd.pid 2>/dev/null || true)
+  if [[ -n "$pid" ]] && [[ "$(cat "/proc/$pid/comm" 2>/dev/null)" == sshd ]]; then
+    echo "install-deps: stopping the system sshd (pid $pid)"
+    ${sudo_cmd} kill "$pid" || true
+  fi
+}
+sudo_cmd=
+if [[ $(id -u) -ne 0 ]] && command -v sudo >/dev/null; then
+  sudo_cmd=sudo
+fi
+
 if [[ ${#missing[@]} -eq 0 ]]; then
   echo "install-deps: all ${#PACKAGES[@]} packages already installed"
   exit 0
@@ -39,6 +56,16 @@ if [[ $(id -u) -ne 0 ]]; then
   fi
   apt=(sudo "${apt[@]}")
 fi
-"${apt[@]}" update
-"${apt[@]}" install -y --no-install-recommends "${missing[@]}" </dev/null
+# policy-rc.d keeps the packages' services (sshd) from starting while they
+# install; one that was there already is left as it is.
+policy=/usr/sbin/policy-rc.d
+own_policy=
+if [[ ! -e $policy ]]; then
+  printf '#!/bin/sh\nexit 101\n' | ${sudo_cmd} tee "$policy" >/dev/null && ${sudo_cmd} chmod 755 "$policy" && own_policy=1
+fi
+status=0
+"${apt[@]}" update && "${apt[@]}" install -y --no-install-recommends "${missing[@]}" </dev/null || status=$?
+[[ -n $own_policy ]] && ${sudo_cmd} rm -f "$policy"
+[[ " ${missing[*]} " == *" openssh-server "* ]] && stop_system_sshd
+[[ $status -eq 0 ]] || exit $status
 echo "install-deps: done"

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <utility>
 
+#include "ClBasicMsgs.h"
 #include "ClLaunchMsgs.h"
 #include "ClProxyConnection.h"
 #include "FXErrorUtil.h"
@@ -58,6 +59,34 @@ void SimClientDaemon::SetStatusScript(SimScript script) {
 
 SimScript SimClientDaemon::StatusReply(int32_t status) {
   return SimScript().Reply(std::make_shared<ClProcessStatusResponseMsg>(status));
+}
+
+void SimClientDaemon::SetVersionReply(const std::string& text) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_sVersionReply = text;
+  m_bHaveVersion = true;
+}
+
+size_t SimClientDaemon::GetServiceLinkCount() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_uServiceLinks;
+}
+
+size_t SimClientDaemon::GetVersionRequestCount() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_uVersionRequests;
+}
+
+CWqError SimClientDaemon::OnVersion(SimPeer& peer) {
+  std::string text;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_bHaveVersion) return CWqError::Success();  // not a request this daemon serves
+    text = m_sVersionReply;
+    ++m_uVersionRequests;
+  }
+  ClBlobMsg reply(CLIENT_VERSION_MSG, ClBlobMsg::Copy, text.data(), static_cast<uint32_t>(text.size()));
+  return peer.Send(reply);
 }
 
 std::vector<SimClientDaemon::Launch> SimClientDaemon::GetLaunches() const {
@@ -111,6 +140,9 @@ CWqError SimClientDaemon::Serve(SimPeer& peer) {
       case GET_PROCESS_STATUS_MSG:
         result = OnStatus(peer);
         break;
+      case VERSION_REQUEST_MSG:
+        result = OnVersion(peer);
+        break;
       default:
         break;  // recorded; not a request this daemon serves
     }
@@ -121,6 +153,13 @@ CWqError SimClientDaemon::Serve(SimPeer& peer) {
 CWqError SimClientDaemon::OnLaunch(SimPeer& peer, const ClProxyMsg& message) {
   const ClLaunchCmdMsg* request = dynamic_cast<const ClLaunchCmdMsg*>(&message);
   if (!request) return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "Launch request of an unexpected class");
+  if (request->getCommand() == "SERVICE") {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_bHaveVersion) {
+      ++m_uServiceLinks;
+      return CWqError::Success();  // the service link: the launch is not answered
+    }
+  }
   Launch launch;
   launch.command = request->getCommand();
   launch.port = request->getPort();

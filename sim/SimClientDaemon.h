@@ -14,6 +14,11 @@
 //     it answers status kDefaultStatus).
 //   anything else is recorded and left unanswered.
 //
+// Once a version text is set (SetVersionReply), a launch of "SERVICE" opens
+// the daemon's service link, as on a client machine: it is not answered and
+// starts no program (nor is it listed with the launches), and a
+// VERSION_REQUEST_MSG is answered with CLIENT_VERSION_MSG carrying the text.
+//
 // Told otherwise, the daemon refuses connections (Reserve without Start:
 // a closed port), stays silent on a launch, answers it with a bad process
 // id, or closes the link on it. Connections, launches and programs are
@@ -79,6 +84,12 @@ class SimClientDaemon {
   // A script that answers one status request with `status`.
   static SimScript StatusReply(int32_t status);
 
+  // The version text of the service link ("5:20:OSVERSION=V7R4M0").
+  void SetVersionReply(const std::string& text);
+  // Service links opened and version requests answered so far.
+  size_t GetServiceLinkCount() const;
+  size_t GetVersionRequestCount() const;
+
   std::vector<Launch> GetLaunches() const;
   // The daemon connections, as SimDaemon records them.
   size_t GetConnectionCount() const { return m_daemon.GetConnectionCount(); }
@@ -105,6 +116,7 @@ class SimClientDaemon {
   CWqError Serve(SimPeer& peer);
   CWqError OnLaunch(SimPeer& peer, const ClProxyMsg& message);
   CWqError OnStatus(SimPeer& peer);
+  CWqError OnVersion(SimPeer& peer);
   // Starts a program thread; its index.
   int StartProgram(const std::string& host, uint16_t port, SimScript script);
   void RunProgram(Program& program, std::string host, uint16_t port, SimScript script);
@@ -123,4 +135,8 @@ class SimClientDaemon {
   std::vector<Launch> m_launches;
   std::vector<std::unique_ptr<Program>> m_programs;
   bool m_bStopped;
+  bool m_bHaveVersion = false;
+  std::string m_sVersionReply;
+  size_t m_uServiceLinks = 0;
+  size_t m_uVersionRequests = 0;
 };

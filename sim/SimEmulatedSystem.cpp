@@ -5,13 +5,17 @@
 SimRemoteReply SimEmulatedSystem::Execute(const std::string& command) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_commands.push_back(command);
-  return Fails(command) ? Failure(command) : Run(command);
+  const SimRemoteReply reply = Fails(command) ? Failure(command) : Run(command);
+  if (m_observer) m_observer(command, reply);
+  return reply;
 }
 
 SimRemoteReply SimEmulatedSystem::Copy(const std::string& remotePath, const std::string& bytes) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_copies.push_back(remotePath);
-  return Fails(remotePath) ? CopyFailure(remotePath) : Store(remotePath, bytes);
+  const SimRemoteReply reply = Fails(remotePath) ? CopyFailure(remotePath) : Store(remotePath, bytes);
+  if (m_observer) m_observer("copy into " + remotePath + " (" + std::to_string(bytes.size()) + " bytes)", reply);
+  return reply;
 }
 
 void SimEmulatedSystem::AttachTo(SimClientMachine& machine) {
@@ -26,6 +30,11 @@ void SimEmulatedSystem::AttachTo(SimClientMachine& machine) {
     while (!error.empty() && error.back() == '\n') error.pop_back();
     return reply.status == 0;
   });
+}
+
+void SimEmulatedSystem::SetObserver(Observer observer) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_observer = std::move(observer);
 }
 
 void SimEmulatedSystem::FailCommands(const std::string& pattern) {

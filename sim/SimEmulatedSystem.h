@@ -40,6 +40,10 @@ class SimEmulatedSystem {
   // Puts this system behind `machine`'s ssh hop: every command but scp's
   // own, and every copy. The system must outlive the machine's sessions.
   void AttachTo(SimClientMachine& machine);
+  // Told each command and copy as it arrives, with the reply (a watcher
+  // that prints the session).
+  using Observer = std::function<void(const std::string& what, const SimRemoteReply& reply)>;
+  void SetObserver(Observer observer);
 
   std::vector<std::string> Commands() const;
   std::vector<std::string> CopiedPaths() const;
@@ -62,6 +66,7 @@ class SimEmulatedSystem {
   std::vector<std::string> m_failPatterns;
   std::vector<std::string> m_commands;
   std::vector<std::string> m_copies;
+  Observer m_observer;
   StartDaemon m_start;
   StopDaemon m_stop;
   bool m_bDaemonRunning = false;

@@ -284,7 +284,7 @@ CWqError ClClientManager::checkIBMi(long long jobId, const std::string& expected
   std::string line, output;
   CWqError result = remoteShellLine(probe.command, line);
   if (result.IsError()) return result.Push(FX_HERE);
-  FX_LOG(0, "Checking for IBMi base folder [%s]", line.c_str());
+  FX_LOG(0, "Checking for IBMi base folder [%s]", probe.command.c_str());
   result = executeAndCheck(line.c_str(), probe, output, EV_CLIENT_NOT_INSTALLED, "Client's base folder not found");
   if (FXErrorUtil::IsEventMessage(result, EV_CLIENT_NOT_INSTALLED)) {
     result = installIBMi(jobId, next, result.AsString());

@@ -63,12 +63,16 @@ class ClosedPort {
 
 using deploytest::SshdTest;
 
-// Each password logs in, and tools and client get exactly what they
-// should; the copy tool alone sees KX_PUTTY_PASS, this process never.
+// Passwords a shell on this host would mangle or run; the last one would
+// make `pwned` if it ever ran.
+std::vector<std::string> Passwords(const std::string& pwned) {
+  return {"pa`id`ss", "it's", "say \"hi\"", "back\\", "$(touch " + pwned + ")", "a;b", "two words"};
+}
+
+// Each password logs in, and sshf and the client get exactly what they
+// should.
 TEST_F(SshdTest, PasswordsLogInExactly) {
   const std::string pwned = "/tmp/simsshd-pwned-" + std::to_string(::getpid());
-  const std::string passwords[] = {"pa`id`ss", "it's", "say \"hi\"", "back\\", "$(touch " + pwned + ")", "a;b",
-                                   "two words"};
   ASSERT_FALSE(s_sshd->SetHomeFolder(true).IsError());
   machine().AddHandler([](const SimRemoteCommand& command, SimRemoteReply& reply) {
     if (command.command.compare(0, 1, "@") != 0 || command.command.find("KXOV_START.COM") == std::string::npos)
@@ -77,9 +81,7 @@ TEST_F(SshdTest, PasswordsLogInExactly) {
     return true;
   });
   RecordRegistry::Instance().SetClientProperty(kVmsClient, "BaseInstallFolder", RecordValue("SYS$DISK:[APP]"));
-  const std::string local = tools.Root() + "/KXOV_START.COM";
-  ASSERT_TRUE(SimSshTools::WriteFile(local, "$ WRITE SYS$OUTPUT \"started\"\n"));
-  for (const std::string& password : passwords) {
+  for (const std::string& password : Passwords(pwned)) {
     SCOPED_TRACE(password);
     ASSERT_FALSE(s_sshd->SetPassword(password).IsError());
     RecordRegistry::Instance().SetClientProperty(kVmsClient, "OpenVMSUserPassword",
@@ -93,6 +95,7 @@ TEST_F(SshdTest, PasswordsLogInExactly) {
     CWqError result = m->executeAndCheck(line.c_str(), start, output, kEvent, "start");
     ASSERT_FALSE(result.IsError()) << result.AsString();
     EXPECT_EQ(output, "daemon started\n");
+    EXPECT_FALSE(capture.AnyContains(password));
 
     std::vector<std::string> expected = {password, "ssh"};
     expected.insert(expected.end(), std::begin(kSshOptions), std::end(kSshOptions));
@@ -103,19 +106,39 @@ TEST_F(SshdTest, PasswordsLogInExactly) {
     ASSERT_FALSE(received.empty());
     EXPECT_EQ(received.back().command, start.command);
     EXPECT_EQ(received.back().user, s_sshd->User());
+  }
+  EXPECT_NE(::access(pwned.c_str(), F_OK), 0);
+}
 
+// Each password copies: the copy tool alone sees it, in KX_PUTTY_PASS; this
+// process's environment never holds it.
+TEST_F(SshdTest, PasswordsCopyExactly) {
+  const std::string pwned = "/tmp/simsshd-pwned-" + std::to_string(::getpid());
+  ASSERT_FALSE(s_sshd->SetHomeFolder(true).IsError());
+  RecordRegistry::Instance().SetClientProperty(kVmsClient, "BaseInstallFolder", RecordValue("SYS$DISK:[APP]"));
+  const std::string local = tools.Root() + "/KXOV_START.COM";
+  ASSERT_TRUE(SimSshTools::WriteFile(local, "$ WRITE SYS$OUTPUT \"started\"\n"));
+  for (const std::string& password : Passwords(pwned)) {
+    SCOPED_TRACE(password);
+    ASSERT_FALSE(s_sshd->SetPassword(password).IsError());
+    RecordRegistry::Instance().SetClientProperty(kVmsClient, "OpenVMSUserPassword",
+                                                 RecordValue(KXPassword::encrypt(password)));
+    auto m = Loaded(kVmsClient);
     const clientCommand_t copy = m->client_copy_file("/bin/KXOV_START.COM");
     ASSERT_EQ(copy.command, "/SYS$DISK/APP/bin/KXOV_START.COM");
-    result = m->executeCopy(local, copy, output, kEvent, "copy");
+    std::string output;
+    deploytest::ScopedCapture capture;
+    CWqError result = m->executeCopy(local, copy, output, kEvent, "copy");
     ASSERT_FALSE(result.IsError()) << result.AsString();
-    const std::vector<std::string> copyCall = {password, "<unset>", "-q", local, target("vms1.example") + ":" + copy.command};
+    EXPECT_FALSE(capture.AnyContains(password));
+    const std::vector<std::string> copyCall = {password, "<unset>", "-q", local,
+                                               target("vms1.example") + ":" + copy.command};
     EXPECT_EQ(tools.CopyCalls().back(), copyCall);
     std::string stored;
     ASSERT_TRUE(machine().GetFile(copy.command, stored));
     EXPECT_EQ(stored, "$ WRITE SYS$OUTPUT \"started\"\n");
     EXPECT_EQ(machine().Commands().back(), "scp -t " + copy.command);
-
-    EXPECT_FALSE(capture.AnyContains(password));
+    machine().Reset();
     EXPECT_EQ(getenv("KX_PUTTY_PASS"), nullptr);
     EXPECT_EQ(ReadAll("/proc/self/environ").find("KX_PUTTY_PASS"), std::string::npos);
   }
