@@ -5,8 +5,9 @@
 // what the scan listed, sends the list of backed-up files to the
 // post-operations program, verifies the archive against the content byte
 // for byte, restores the archive into a fresh folder through the restore
-// phase and compares that folder with the content byte for byte. It prints
-// each step, the events and pending causes raised, and the files written.
+// phase and compares that folder with the content byte for byte, and ends
+// with one command run on the client. It prints each step, the events and
+// pending causes raised, and the files written.
 #include <cstdio>
 #include <list>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "DedupeRoad.h"
 #include "CProxyFileSystemSendEvents.h"
 #include "EventJournal.h"
+#include "ExampleClientCommand.h"
 #include "ExampleFiles.h"
 #include "ExampleJob.h"
 #include "ExampleModes.h"
@@ -201,6 +203,7 @@ CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
     }
     daemon.Stop();
   }
+  if (!result.IsError() && !options.dedupe) result = RunClientCommand();
 
   PrintJournal();
   ISendEventInterface::SetInstance(boost::shared_ptr<ISendEventInterface>());

@@ -190,6 +190,7 @@ void MessagePayload(const std::string& dir) {
   file.serialize(fileBytes.data(), static_cast<uint32_t>(fileBytes.size()), used);
   Write(dir, "seed_file_header", Picked(ClBlobMsg(FILE_HEADER_MSG, ClBlobMsg::Copy, fileBytes.data(),
                                                  static_cast<uint32_t>(fileBytes.size()))));
+  Write(dir, "seed_execute_command", Picked(ClBlobMsg(EXECUTE_COMMAND_MSG, ClBlobMsg::Copy, "DSPLIB KXLIB", 12)));
 }
 
 void FileRecords(const std::string& dir) {

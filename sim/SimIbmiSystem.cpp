@@ -90,6 +90,11 @@ bool SimIbmiSystem::HasObjectLocked(const std::string& name, const std::string& 
   return false;
 }
 
+std::vector<std::string> SimIbmiSystem::Objects() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return std::vector<std::string>(m_objects.begin(), m_objects.end());
+}
+
 void SimIbmiSystem::InstallClient() { AddObject("KXLIB/PKGINFO", "*FILE"); }
 
 void SimIbmiSystem::MakeFolder(const std::string& path) {
@@ -144,6 +149,11 @@ SimRemoteReply SimIbmiSystem::Run(const std::string& command) {
 SimRemoteReply SimIbmiSystem::RunCl(const std::string& cl) {
   std::string name;
   std::map<std::string, std::string> params;
+  // The package's own command takes its one parameter by position.
+  const size_t first = cl.find_first_not_of(' ');
+  if (first != std::string::npos && Upper(cl.substr(first, 13)) == "KXLIB/TELDRON" &&
+      (cl.size() == first + 13 || cl[first + 13] == ' '))
+    return Teldron(Upper(cl.substr(first + 13)));
   if (!ParseCl(cl, name, params)) return Reply("", "CPD0013: Command name or parameter not valid.\n", 1);
   if (name == "CHKOBJ") {
     const std::string object = params["OBJ"];
@@ -182,6 +192,27 @@ SimRemoteReply SimIbmiSystem::RunCl(const std::string& cl) {
     return Reply("");
   }
   return Reply("", "CPD0030: Command " + name + " in library *LIBL not found.\n", 1);
+}
+
+SimRemoteReply SimIbmiSystem::Teldron(const std::string& parameters) {
+  // The command is part of the client package: gone with it.
+  if (!HasObjectLocked("KXLIB/PKGINFO", "*FILE"))
+    return Reply("", "CPD0030: Command TELDRON in library KXLIB not found.\n", 1);
+  const size_t start = parameters.find_first_not_of(' ');
+  const size_t end = parameters.find_last_not_of(' ');
+  if (start == std::string::npos || parameters.substr(start, end - start + 1) != "UNINSTALL")
+    return Reply("", "CPD0071: Parameter " + parameters + " not valid for command TELDRON.\n", 1);
+  StopDaemonLocked();
+  size_t removed = 0;
+  for (auto it = m_objects.begin(); it != m_objects.end();) {
+    if (it->compare(0, 6, "KXLIB/") == 0) {
+      it = m_objects.erase(it);
+      ++removed;
+    } else {
+      ++it;
+    }
+  }
+  return Reply("CPC2191: Object KXLIB of type *LIB deleted (" + std::to_string(removed) + " objects).\n");
 }
 
 SimRemoteReply SimIbmiSystem::Install(const std::map<std::string, std::string>& params) {

@@ -14,6 +14,9 @@
 //                                   KXLIB/PKGINFO, starts the daemon on
 //                                   PORT, prints "is successfully Installed"
 //   RMVLNK OBJLNK('p')              removes an IFS file (CPFA0A9 if none)
+//   KXLIB/TELDRON UNINSTALL         while the client software is there:
+//                                   stops the daemon, removes every KXLIB
+//                                   object ("CPC2191" on standard output)
 // Anything else is CPD0030 on error output. Objects named without a library
 // match any library. A copy lands in an existing IFS folder. With a home
 // profile set, every command's error output begins with sshd's line about
@@ -34,6 +37,8 @@ class SimIbmiSystem : public SimEmulatedSystem {
   // `name` as LIB/OBJ, `type` as *FILE, *SBSD, *JOBQ, *CMD.
   void AddObject(const std::string& name, const std::string& type);
   bool HasObject(const std::string& name, const std::string& type) const;
+  // Every object as "LIB/OBJ *TYPE", sorted.
+  std::vector<std::string> Objects() const;
   // The installed client software: KXLIB/PKGINFO.
   void InstallClient();
   void MakeFolder(const std::string& path);
@@ -52,6 +57,7 @@ class SimIbmiSystem : public SimEmulatedSystem {
  private:
   SimRemoteReply RunCl(const std::string& cl);
   SimRemoteReply Install(const std::map<std::string, std::string>& params);
+  SimRemoteReply Teldron(const std::string& parameters);
   bool HasObjectLocked(const std::string& name, const std::string& type) const;
   SimRemoteReply WithHomeLine(SimRemoteReply reply) const;
 

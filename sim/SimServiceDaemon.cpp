@@ -78,6 +78,16 @@ void SimServiceDaemon::SetProbesBeforeClose(int probes) {
   m_iProbesBeforeClose = probes;
 }
 
+void SimServiceDaemon::SetExecuteAnswer(ExecuteAnswer answer) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_executeAnswer = answer;
+}
+
+std::vector<std::string> SimServiceDaemon::GetExecutedCommands() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_executed;
+}
+
 std::vector<uint8_t> SimServiceDaemon::GetPackage() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_package;
@@ -188,9 +198,17 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
   std::string folder, logFolder, dirChangeFile;
   size_t generated = 0;
   int heartbeats;
+  ExecuteAnswer executeAnswer;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_requests.push_back(type);
+    if (type == EXECUTE_COMMAND_MSG) {
+      const ClBlobMsg* blob = dynamic_cast<const ClBlobMsg*>(&request);
+      m_executed.push_back(blob && blob->getBlob() ? std::string(reinterpret_cast<const char*>(blob->getBlob()),
+                                                                 blob->getBlobSize())
+                                                   : std::string());
+    }
+    executeAnswer = m_executeAnswer;
     auto found = m_scripts.find(type);
     if (found != m_scripts.end() && !found->second.empty()) {
       script = std::move(found->second.front());
@@ -234,6 +252,20 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
       break;
     case CLIENT_UPDATE_MSG:
       if (!scripted) return ReceiveUpdate(peer);
+      break;
+    case EXECUTE_COMMAND_MSG:
+      if (!scripted) {
+        if (executeAnswer == kExecuteSilent) return CWqError::Success();
+        if (!BeforeAnswer(peer)) return FXErrorUtil::ErrorErrNo(FX_HERE, ECANCELED, "Simulated daemon is stopping");
+        if (executeAnswer == kExecuteClose) {
+          peer.CloseOrderly();
+          return CWqError::Success();
+        }
+        const ClProxyMsgType answer = executeAnswer == kExecuteSuccess   ? EXECUTE_SUCCESS_MSG
+                                      : executeAnswer == kExecuteFailure ? EXECUTE_FAILURE_MSG
+                                                                         : CLIENT_ERROR_MSG;
+        return Send(peer, ClEmptyMsg(answer));
+      }
       break;
     case CREATE_FOLDER_MSG:
     case PREPARE_VTL_TAPE_MSG:

@@ -32,6 +32,10 @@
 //                          services going down), or keeps it open (-1: the
 //                          services never stop). The daemon coming back is a
 //                          new daemon on the same port (SetBindAddress).
+//   EXECUTE_COMMAND_MSG    keeps the command's bytes; answers as set
+//                          (SetExecuteAnswer): EXECUTE_SUCCESS_MSG,
+//                          EXECUTE_FAILURE_MSG, CLIENT_ERROR_MSG, nothing,
+//                          or a closed link
 //
 // ScriptNext replaces the usual answer to the next request of a type with a
 // script (any replies, silence, a late reply, close, reset). Every answer
@@ -88,6 +92,11 @@ class SimServiceDaemon {
   // How the daemon acknowledges a received package.
   enum UpdateAck { kAckAsSent, kAckGoodEof, kAckBadEof, kAckVersion, kAckSilent };
   void SetUpdateAck(UpdateAck ack);
+  // How the daemon answers a command to run (success until set).
+  enum ExecuteAnswer { kExecuteSuccess, kExecuteFailure, kExecuteClientError, kExecuteSilent, kExecuteClose };
+  void SetExecuteAnswer(ExecuteAnswer answer);
+  // The bytes of each command received, in order.
+  std::vector<std::string> GetExecutedCommands() const;
   // Probes taken after the acknowledgement before the link closes; -1 keeps
   // the link open.
   void SetProbesBeforeClose(int probes);
@@ -150,6 +159,8 @@ class SimServiceDaemon {
   std::vector<uint8_t> m_package;
   ClProxyMsgType m_packageEnd = static_cast<ClProxyMsgType>(0);
   size_t m_uPackageBlocks = 0;
+  ExecuteAnswer m_executeAnswer = kExecuteSuccess;
+  std::vector<std::string> m_executed;
   std::map<size_t, int> m_probesToClose;  // link index -> probes still taken
   std::map<std::pair<uint32_t, uint32_t>, bool> m_indexCreated;
   std::vector<ClProxyConnection*> m_links;  // null once closed

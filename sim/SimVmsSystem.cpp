@@ -135,6 +135,11 @@ bool SimVmsSystem::HasDirectory(const std::string& folder) const {
   return parsed.ok && m_dirs.count(parsed.dir) != 0;
 }
 
+std::vector<std::string> SimVmsSystem::Directories() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return std::vector<std::string>(m_dirs.begin(), m_dirs.end());
+}
+
 std::vector<std::string> SimVmsSystem::Files() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   std::vector<std::string> names;
@@ -163,7 +168,11 @@ SimRemoteReply SimVmsSystem::Run(const std::string& command) {
     reply.out = "%CREATE-I-CREATED, " + parsed.dir + " created\n";
     return reply;
   }
-  if (verb == "DELETE") return Delete(rest);
+  if (verb.compare(0, 6, "DELETE") == 0 && (verb.size() == 6 || verb[6] == '/'))
+    return DeleteList(verb.substr(6), rest);
+  if (verb == "IF") return IfThen(rest);
+  if (verb == "WRITE") return WriteOut(rest);
+  if (verb == "SHOW") return ShowTime(rest);
   return Error("%DCL-W-IVVERB, unrecognized command verb - check validity and spelling\n \\" + verb + "\\\n");
 }
 
@@ -191,25 +200,6 @@ SimRemoteReply SimVmsSystem::Directory(const std::string& spec) const {
   reply.out = "\nDirectory " + parsed.dir + "\n\n" + listing + "\nTotal of " + std::to_string(count) + " file" +
               (count == 1 ? "" : "s") + ".\n";
   return reply;
-}
-
-SimRemoteReply SimVmsSystem::Delete(const std::string& spec) {
-  const VmsName parsed = Parse(spec, true);
-  size_t removed = 0;
-  if (parsed.ok && !parsed.name.empty()) {
-    for (auto it = m_files.begin(); it != m_files.end();) {
-      const bool inDir = it->first.compare(0, parsed.dir.size(), parsed.dir) == 0 &&
-                         it->first.find(']', parsed.dir.size()) == std::string::npos;
-      if (inDir && Matches(parsed.name.c_str(), it->first.c_str() + parsed.dir.size())) {
-        it = m_files.erase(it);
-        ++removed;
-      } else {
-        ++it;
-      }
-    }
-  }
-  if (removed == 0) return Error("%DELETE-W-SEARCHFAIL, error searching for " + spec + "\n-RMS-E-FNF, file not found\n");
-  return SimRemoteReply();
 }
 
 SimRemoteReply SimVmsSystem::Procedure(const std::string& path, const std::vector<std::string>& args) {

@@ -28,6 +28,25 @@
 // file (ClClientInstall.cpp), and for IBM i removes a DR staging folder left
 // by a failed DR job once that job has ended (ClClientDRCleanup.cpp).
 //
+// executeOnClient (ClClientExecute.cpp) runs one command for a host on a
+// manager whose data was loaded (EINVAL otherwise, and for a null command;
+// nothing runs then and `result` stays as it was). IBM i: the command goes
+// through the daemon's "SERVICE" connection after the connect's software
+// check and `result` becomes a fixed status text; the answer is awaited
+// without a time limit. OpenVMS: the command reaches no shell on this host:
+// it is read into words as sh would read it (quotes and backslashes are
+// taken away, so a command quoted for the shell arrives the same), nothing
+// is expanded, globbed or split at ";", and the words joined by blanks are
+// what the client's DCL receives; unbalanced quotes fail with EINVAL before
+// anything runs. `result` is the standard output, or the error output when
+// that is empty; a hop that never reached the client fails with
+// EV_CLIENT_CONNECT_FAILED.
+//
+// uninstall (ClClientUninstall.cpp) removes the client software for the
+// proxy client that manages the client and then deletes the client's
+// settings section; a failed step keeps the section. The device's top
+// directory is refused as an OpenVMS base folder before anything runs.
+//
 // Test seam: while hooks are installed (SetHooks), each new manager reports
 // itself to them and its check, start and stop answer what the hooks say.
 #pragma once
@@ -147,6 +166,23 @@ class ClClientManager {
   CWqError executeCopy(const std::string& localFile, const clientCommand_t& command, std::string& output,
                        long errEventId, const std::string& errText);
 
+  // Runs `command` on the client and sets `result` (see above).
+  CWqError executeOnClient(const char* command, std::string& result);
+  // The status texts of an IBM i command that succeeded or failed.
+  static const char* const kExecuteSuccessText;
+  static const char* const kExecuteFailureText;
+  // Removes the client software, then the settings section; plain-integer
+  // error 3 for another proxy client id or an unusable base folder.
+  CWqError uninstall(unsigned long proxyClientId);
+  // OpenVMS: DELETE of the installation tree, and the conditional DELETE of
+  // the base folder's directory file; IBM i: the package's uninstall.
+  clientCommand_t client_delete_tree() const;
+  clientCommand_t client_delete_directory_file(const std::string& directoryFile) const;
+  clientCommand_t client_uninstall() const;
+  // The base folder's directory file (DKA0:[APP.CLIENT] gives
+  // DKA0:[APP]CLIENT.DIR;1); plain-integer error 3 when the base has no "[".
+  CWqError client_directory_file(std::string& directoryFile) const;
+
   // Marks `binaries` against the local OpenVMS package (pkgcrc32).
   CWqError updateClientBinaryList();
 
@@ -197,6 +233,8 @@ class ClClientManager {
                        const clientCommand_t& command, std::string& output, long errEventId,
                        const std::string& errText);
   CWqError checkSshTarget() const;
+  CWqError executeOnIBMi(const char* command, std::string& result);
+  CWqError executeOnOpenVMS(const char* command, std::string& result);
   // Raises an info event with `host` as argument (dropped, and logged, when
   // no event sender is installed).
   void raiseInfoEvent(uint32_t eventId, long long jobId) const;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "SimIbmiSystem.h"
 #include "SimVmsSystem.h"
@@ -82,6 +83,81 @@ TEST(EmulatedIbmiTest, FirstInstallationSteps) {
             "Could not chdir to home directory /home/KXUSER: No such file or directory\n");
   ibmi.FailCommands("SNDMSG");
   EXPECT_TRUE(Has(ibmi.Execute(" system \"SNDMSG MSG('x') TOUSR(*SYSOPR)\" ").err, "CPF9"));
+}
+
+// DELETE's sticky defaults: each item takes what it leaves out from the one
+// before, so the repeated ";" removes one more level of emptied directories.
+TEST(EmulatedVmsTest, DeleteListWithStickyDefaults) {
+  const struct {
+    const char* name;
+    const char* command;
+    std::vector<std::string> files;
+    std::vector<std::string> directories;
+    const char* out;
+    const char* errPart;
+  } cases[] = {
+      {"one pass leaves the directories", "DELETE DKA0:[APP.CLIENT...]*.*;*", {"DKA0:[APP]OTHER.DAT"},
+       {"DKA0:[APP.CLIENT.BIN]", "DKA0:[APP.CLIENT.LOGS.OLD]", "DKA0:[APP.CLIENT.LOGS]", "DKA0:[APP.CLIENT]",
+        "DKA0:[APP]"},
+       "", "-SYSTEM-F-DIRNOTEMPTY"},
+      {"repeated items empty the tree", "DELETE DKA0:[APP.CLIENT...]*.*;*,;,;", {"DKA0:[APP]OTHER.DAT"},
+       {"DKA0:[APP.CLIENT]", "DKA0:[APP]"}, "", "error deleting DKA0:[APP.CLIENT]LOGS.DIR;1"},
+      {"a name without its folder takes the last one, with /LOG", "DELETE/LOG DKA0:[APP]OTHER.DAT;*,KXD.CFG;*",
+       {"DKA0:[APP.CLIENT.BIN]KXD.EXE", "DKA0:[APP.CLIENT.LOGS.OLD]KXD.LOG", "DKA0:[APP.CLIENT]KXD.CFG"},
+       {"DKA0:[APP.CLIENT.BIN]", "DKA0:[APP.CLIENT.LOGS.OLD]", "DKA0:[APP.CLIENT.LOGS]", "DKA0:[APP.CLIENT]",
+        "DKA0:[APP]"},
+       "%DELETE-I-FILDELETED, DKA0:[APP]OTHER.DAT;1 deleted\n", "error searching for DKA0:[APP]KXD.CFG;*"},
+      {"a folder that is not there", "DELETE DKA0:[GONE...]*.*;*", {"DKA0:[APP.CLIENT.BIN]KXD.EXE",
+       "DKA0:[APP.CLIENT.LOGS.OLD]KXD.LOG", "DKA0:[APP.CLIENT]KXD.CFG", "DKA0:[APP]OTHER.DAT"},
+       {"DKA0:[APP.CLIENT.BIN]", "DKA0:[APP.CLIENT.LOGS.OLD]", "DKA0:[APP.CLIENT.LOGS]", "DKA0:[APP.CLIENT]",
+        "DKA0:[APP]"},
+       "", "-RMS-E-DNF"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimVmsSystem vms;
+    vms.PutFile("DKA0:[APP.CLIENT.BIN]KXD.EXE", "image");
+    vms.PutFile("DKA0:[APP.CLIENT.LOGS.OLD]KXD.LOG", "log");
+    vms.PutFile("DKA0:[APP.CLIENT]KXD.CFG", "cfg");
+    vms.PutFile("DKA0:[APP]OTHER.DAT", "other");
+    const SimRemoteReply reply = vms.Execute(c.command);
+    EXPECT_EQ(c.files, vms.Files());
+    EXPECT_EQ(c.directories, vms.Directories());
+    EXPECT_EQ(c.out, reply.out);
+    EXPECT_TRUE(Has(reply.err, c.errPart)) << reply.err;
+  }
+}
+
+TEST(EmulatedVmsTest, ConditionalsAndOutput) {
+  SimVmsSystem vms;
+  vms.CreateDirectory("DKA0:[APP.CLIENT]");
+  const char kIf[] = "IF (F$SEARCH(\"DKA0:[APP]CLIENT.DIR;1\") .NES. \"\") THEN DELETE DKA0:[APP]CLIENT.DIR;1";
+  EXPECT_EQ(vms.Execute(kIf).err, "");
+  EXPECT_FALSE(vms.HasDirectory("DKA0:[APP.CLIENT]"));
+  EXPECT_EQ(vms.Execute(kIf).err, "");  // nothing found: nothing runs
+  EXPECT_EQ(vms.Execute("if f$search(\"DKA0:[APP]*.*\") .eqs. \"\" then write sys$output \"Empty\"").out, "Empty\n");
+  EXPECT_EQ(vms.Execute("WRITE SYS$OUTPUT \"a \"\"b\"\"\", \"c\"").out, "a \"b\"c\n");
+  EXPECT_EQ(vms.Execute("WRITE SYS$ERROR \"oops\"").err, "oops\n");
+  EXPECT_TRUE(Has(vms.Execute("WRITE SYS$OUTPUT X").err, "%DCL-W-UNDSYM"));
+  EXPECT_TRUE(Has(vms.Execute("IF 1 DELETE X").err, "THEN"));
+  EXPECT_TRUE(Has(vms.Execute("SHOW TIME").out, "-20"));
+  EXPECT_TRUE(Has(vms.Execute("SHOW USERS").err, "%DCL-W-IVKEYW"));
+}
+
+TEST(EmulatedIbmiTest, UninstallRemovesTheClientAndStopsTheDaemon) {
+  SimIbmiSystem ibmi;
+  int stops = 0;
+  ibmi.SetDaemonControl([](uint16_t) { return true; }, [&] { ++stops; });
+  EXPECT_TRUE(Has(ibmi.Execute("system \"KXLIB/TELDRON UNINSTALL\"").err, "CPD0030"));
+  ibmi.InstallClient();
+  ibmi.AddObject("KXLIB/KXD", "*PGM");
+  ibmi.AddObject("QGPL/OTHER", "*FILE");
+  EXPECT_TRUE(Has(ibmi.Execute("system \"KXLIB/TELDRON REMOVE\"").err, "CPD0071"));
+  EXPECT_EQ(0, stops);
+  const SimRemoteReply reply = ibmi.Execute("system \"KXLIB/TELDRON UNINSTALL\" ");
+  EXPECT_TRUE(Has(reply.out, "CPC2191")) << reply.err;
+  EXPECT_EQ(1, stops);
+  EXPECT_EQ((std::vector<std::string>{"QGPL/OTHER *FILE"}), ibmi.Objects());
 }
 
 }  // namespace

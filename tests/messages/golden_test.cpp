@@ -184,3 +184,16 @@ TEST(GoldenBytesTest, SignatureRecordKeepsCarriedBytesAsTheyAre) {
 }
 
 }  // namespace
+
+namespace {
+
+// A command for the IBM i daemon is its bytes without a terminating NUL;
+// the answers carry no payload.
+TEST(GoldenBytesTest, CommandExecution) {
+  EXPECT_EQ(BYTES("PXM1" "\x40\x32" "\x00\x00" "\x00\x00\x00\x0C" "DSPLIB KXLIB"),
+            EncodeFrame(ClBlobMsg(EXECUTE_COMMAND_MSG, ClBlobMsg::Copy, "DSPLIB KXLIB", 12)));
+  EXPECT_EQ(BYTES("PXM1" "\x80\x33" "\x00\x00" "\x00\x00\x00\x00"), EncodeFrame(ClEmptyMsg(EXECUTE_SUCCESS_MSG)));
+  EXPECT_EQ(BYTES("PXM1" "\x80\x34" "\x00\x00" "\x00\x00\x00\x00"), EncodeFrame(ClEmptyMsg(EXECUTE_FAILURE_MSG)));
+}
+
+}  // namespace

@@ -710,3 +710,25 @@ TEST(EventMsgTest, WithoutSenderTheEventIsDroppedWithALine) {
 }
 
 }  // namespace
+
+namespace {
+
+// The command request keeps every byte it was sent with; the answers come
+// back as their type alone.
+TEST(MessageFactoryTest, CommandExecutionShapes) {
+  ClBlobMsg request(EXECUTE_COMMAND_MSG, ClBlobMsg::Copy, "A \"b\";c", 7);
+  Decoded blob = DecodePayload(EXECUTE_COMMAND_MSG, EncodePayload(request));
+  ASSERT_FALSE(blob.result.IsError());
+  const ClBlobMsg* b = dynamic_cast<ClBlobMsg*>(blob.msg.get());
+  ASSERT_NE(nullptr, b);
+  EXPECT_EQ(EXECUTE_COMMAND_MSG, b->getMsgType());
+  EXPECT_EQ("A \"b\";c", std::string(reinterpret_cast<const char*>(b->getBlob()), b->getBlobSize()));
+  for (uint16_t type : {static_cast<uint16_t>(EXECUTE_SUCCESS_MSG), static_cast<uint16_t>(EXECUTE_FAILURE_MSG)}) {
+    Decoded answer = DecodePayload(type, {});
+    ASSERT_FALSE(answer.result.IsError());
+    EXPECT_NE(nullptr, dynamic_cast<ClEmptyMsg*>(answer.msg.get()));
+    EXPECT_EQ(type, answer.msg->getMsgType());
+  }
+}
+
+}  // namespace
