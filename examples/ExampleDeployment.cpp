@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 
+#include "ClClientManager.h"
 #include "ExampleJob.h"
 #include "ExampleSoftwareCheck.h"
 #include "FXErrorUtil.h"
@@ -160,4 +161,26 @@ void ExampleDeployment::Report() const {
     std::string value;
     if (settings.getString(section, name, &value) != 0) std::printf("  %s=%s\n", name, value.c_str());
   }
+}
+
+CWqError ExampleDeployment::Uninstall() const {
+  std::printf("\n-- uninstallation --\n");
+  ClClientManager manager(ExampleJob::kHost, 0, ExampleJob::kClientId);
+  CWqError result = manager.uninstall(ExampleJob::kProxyClientId);
+  if (result.IsError()) return result.Push(FX_HERE, "Uninstalling the client software");
+  std::printf("uninstall: done; %zu remote commands received in all\n", m_system->Commands().size());
+  if (m_bOpenVms) {
+    const std::vector<std::string> files = static_cast<const SimVmsSystem&>(*m_system).Files();
+    std::printf("files left on the machine: %zu\n", files.size());
+    for (const std::string& file : files) std::printf("  %s\n", file.c_str());
+  } else {
+    std::printf("KXLIB/PKGINFO %s\n",
+                static_cast<const SimIbmiSystem&>(*m_system).HasObject("KXLIB/PKGINFO", "*FILE") ? "still present"
+                                                                                                : "removed");
+  }
+  const std::string section = std::string("ProxyClients/") + ExampleJob::kClientName;
+  std::string base;
+  const bool kept = KXPlatformInfo().getString(section, "dBASEHOME", &base) != 0;
+  std::printf("settings section %s: %s\n", section.c_str(), kept ? "STILL THERE" : "gone");
+  return CWqError::Success();
 }

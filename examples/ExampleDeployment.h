@@ -35,6 +35,9 @@ class ExampleDeployment {
   CWqError PatchRecords() const;
   // What the machine holds after the job, and the client's settings.
   void Report() const;
+  // Removes the client software through the deployment manager, then
+  // prints what is left on the machine and that the settings are gone.
+  CWqError Uninstall() const;
 
  private:
   CWqError WritePackage() const;

@@ -26,6 +26,7 @@ struct ExampleOptions {
   bool dedupe = false;     // the backup alone, through pre-pipeline deduplication
   bool deploy = false;     // the first connect installs the client software over ssh
   std::string clientOs = "ibmi";  // --deploy's machine: "ibmi" or "openvms"
+  bool uninstall = false;         // --deploy's client software removed at the end
   std::string restoreTo;   // empty: the restore goes to a new folder under $TMPDIR
   // The browse mode.
   std::string browsePath = "/";

@@ -204,6 +204,7 @@ CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
     daemon.Stop();
   }
   if (!result.IsError() && !options.dedupe) result = RunClientCommand();
+  if (!result.IsError() && deployment && options.uninstall) result = deployment->Uninstall();
 
   PrintJournal();
   ISendEventInterface::SetInstance(boost::shared_ptr<ISendEventInterface>());
@@ -227,6 +228,9 @@ void AddScanOptions(CLI::App& command, ExampleOptions& options) {
       "real sshd on loopback (root needed: a throwaway user is added and removed), then the job runs on.");
   command.add_option("--client-os", options.clientOs, "The --deploy machine: ibmi (default) or openvms.")
       ->check(CLI::IsMember({"ibmi", "openvms"}))
+      ->needs(deploy);
+  command.add_flag("--uninstall", options.uninstall,
+                   "With --deploy: after the job, remove the client software over ssh and show what is left.")
       ->needs(deploy);
   command
       .add_option("--restore-to", options.restoreTo,
