@@ -12,9 +12,11 @@
 
 #include <boost/any.hpp>
 
+#include "ClClientManager.h"
 #include "FXClock.h"
 #include "FXErrorUtil.h"
 #include "ISendEventInterface.h"
+#include "KXPlatformInfo.h"
 
 namespace deploytest {
 
@@ -86,5 +88,49 @@ class HookClock : public FXClock {
   std::mutex m_mutex;
   std::map<int64_t, int> m_counts;
 };
+
+// What every installation test runs under: fresh version-check state, the
+// virtual clock with its hook, an event sender that keeps what it gets, and
+// a one-second version reply time-out in the settings store in force. All
+// of it is undone when the object goes.
+class CheckSurroundings {
+ public:
+  CheckSurroundings() : clock(std::make_shared<HookClock>()), sender(new KeepingSender) {
+    ClClientManager::ResetVersionCheckState();
+    FXSetClock(clock);
+    ISendEventInterface::SetInstance(sender);
+    KXPlatformInfo().setNumber("ProxyTimeouts", "TIMEOUT_VERSION_REPLY", 1);
+  }
+  ~CheckSurroundings() {
+    FXSetClock(nullptr);
+    ISendEventInterface::SetInstance(boost::shared_ptr<ISendEventInterface>());
+    ClClientManager::ResetVersionCheckState();
+  }
+  CheckSurroundings(const CheckSurroundings&) = delete;
+  CheckSurroundings& operator=(const CheckSurroundings&) = delete;
+
+  std::shared_ptr<HookClock> clock;
+  boost::shared_ptr<KeepingSender> sender;
+};
+
+// The commands of an IBM i first installation as the client receives them,
+// each as its step gives it (one blank before and after the CL span), for
+// the test clients' subsystem, job queue and data folder.
+inline std::vector<std::string> IbmiInstallCommands(const std::string& profile, uint16_t port) {
+  return {
+      "system \"CHKOBJ OBJ(KXLIB/PKGINFO) OBJTYPE(*FILE)\"",
+      " system \"CHKOBJ OBJ(KXSBS) OBJTYPE(*SBSD)\"  ",
+      " system \"CHKOBJ OBJ(KXLIB/KXJOBQ) OBJTYPE(*JOBQ)\"  ",
+      " system \"DLTF FILE(QGPL/KXINSTPKG)\"  ",
+      "  mkdir /kxdata  ",
+      " system \"CPYFRMSTMF FROMSTMF('/kxdata/KXINSTPKG.savf') TOMBR('/QSYS.LIB/QGPL.LIB/KXINSTPKG.FILE') \"  ",
+      " system \"RSTLIB SAVLIB(KXSTAGE) DEV(*SAVF) SAVF(QGPL/KXINSTPKG) MBROPT(*ALL) ALWOBJDIF(*ALL) "
+      "RSTLIB(KXINST) \"  ",
+      " system \"SNDMSG MSG('Zorvanta installation is starting now...') TOUSR(*SYSOPR)\"  ",
+      " system \"KXINST/INSKXTEL CLIENT('ibmi1') USRPRF(" + profile + ") SBSD(KXSBS) JOBQ(KXLIB/KXJOBQ) PORT(" +
+          std::to_string(port) + ") DATADIR('/kxdata') JOBPTY(5) RUNPTY(20) START(*YES)\"  ",
+      " system \"RMVLNK OBJLNK('/kxdata/KXINSTPKG.savf')\"  ",
+  };
+}
 
 }  // namespace deploytest

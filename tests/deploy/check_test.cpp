@@ -45,17 +45,12 @@ class CheckTest : public DeployTest {
  protected:
   void SetUp() override {
     DeployTest::SetUp();
-    ClClientManager::ResetVersionCheckState();
-    clock = std::make_shared<HookClock>();
-    FXSetClock(clock);
-    sender.reset(new KeepingSender);
-    ISendEventInterface::SetInstance(sender);
-    KXPlatformInfo().setNumber("ProxyTimeouts", "TIMEOUT_VERSION_REPLY", 1);
+    surroundings.reset(new CheckSurroundings);
+    clock = surroundings->clock;
+    sender = surroundings->sender;
   }
   void TearDown() override {
-    FXSetClock(nullptr);
-    ISendEventInterface::SetInstance(boost::shared_ptr<ISendEventInterface>());
-    ClClientManager::ResetVersionCheckState();
+    surroundings.reset();
     DeployTest::TearDown();
   }
   // An OpenVMS package and a client that lists exactly it.
@@ -76,6 +71,7 @@ class CheckTest : public DeployTest {
   }
   uint64_t Now() const { return static_cast<uint64_t>(FXTime()); }
 
+  std::unique_ptr<CheckSurroundings> surroundings;
   std::shared_ptr<HookClock> clock;
   boost::shared_ptr<KeepingSender> sender;
 };
@@ -317,21 +313,7 @@ TEST_F(IbmiCheckTest, FirstInstallationRunsEachCommand) {
   const uint64_t due = Now();
   CWqError result = manager->isClientInstalledAndUptodate(nullptr, 0);
   ASSERT_FALSE(result.IsError()) << result.AsString();
-  const std::string port = std::to_string(daemon->GetPort());
-  const std::vector<std::string> expected = {
-      "system \"CHKOBJ OBJ(KXLIB/PKGINFO) OBJTYPE(*FILE)\"",
-      " system \"CHKOBJ OBJ(KXSBS) OBJTYPE(*SBSD)\"  ",
-      " system \"CHKOBJ OBJ(KXLIB/KXJOBQ) OBJTYPE(*JOBQ)\"  ",
-      " system \"DLTF FILE(QGPL/KXINSTPKG)\"  ",
-      "  mkdir /kxdata  ",
-      " system \"CPYFRMSTMF FROMSTMF('/kxdata/KXINSTPKG.savf') TOMBR('/QSYS.LIB/QGPL.LIB/KXINSTPKG.FILE') \"  ",
-      " system \"RSTLIB SAVLIB(KXSTAGE) DEV(*SAVF) SAVF(QGPL/KXINSTPKG) MBROPT(*ALL) ALWOBJDIF(*ALL) "
-      "RSTLIB(KXINST) \"  ",
-      " system \"SNDMSG MSG('Zorvanta installation is starting now...') TOUSR(*SYSOPR)\"  ",
-      " system \"KXINST/INSKXTEL CLIENT('ibmi1') USRPRF(QSECOFR) SBSD(KXSBS) JOBQ(KXLIB/KXJOBQ) PORT(" + port +
-          ") DATADIR('/kxdata') JOBPTY(5) RUNPTY(20) START(*YES)\"  ",
-      " system \"RMVLNK OBJLNK('/kxdata/KXINSTPKG.savf')\"  ",
-  };
+  const std::vector<std::string> expected = IbmiInstallCommands("QSECOFR", daemon->GetPort());
   EXPECT_EQ(expected, tools.Commands());
   EXPECT_EQ("savf-bytes", tools.CopiedFile("/kxdata/KXINSTPKG.savf"));
   ASSERT_EQ(1u, tools.CopyCalls().size());

@@ -38,12 +38,9 @@ class SshdInstallTest : public SshdTest {
   void SetUp() override {
     SshdTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    ClClientManager::ResetVersionCheckState();
-    clock = std::make_shared<HookClock>();
-    FXSetClock(clock);
-    sender.reset(new KeepingSender);
-    ISendEventInterface::SetInstance(sender);
-    KXPlatformInfo().setNumber("ProxyTimeouts", "TIMEOUT_VERSION_REPLY", 1);
+    surroundings.reset(new CheckSurroundings);
+    clock = surroundings->clock;
+    sender = surroundings->sender;
     daemon.reset(new SimServiceDaemon);
     daemon->SetVersionReply("5:20:");
     ASSERT_FALSE(daemon->Reserve().IsError());
@@ -52,9 +49,7 @@ class SshdInstallTest : public SshdTest {
   }
   void TearDown() override {
     if (s_sshd && s_sshd->Running()) machine().Reset();  // its handlers point at this test's systems
-    FXSetClock(nullptr);
-    ISendEventInterface::SetInstance(boost::shared_ptr<ISendEventInterface>());
-    ClClientManager::ResetVersionCheckState();
+    surroundings.reset();
     SshdTest::TearDown();
   }
 
@@ -83,6 +78,7 @@ class SshdInstallTest : public SshdTest {
     return false;
   }
 
+  std::unique_ptr<CheckSurroundings> surroundings;
   std::shared_ptr<HookClock> clock;
   boost::shared_ptr<KeepingSender> sender;
   std::unique_ptr<SimServiceDaemon> daemon;
@@ -114,20 +110,7 @@ TEST_F(IbmiSshdTest, FirstInstallationThroughSsh) {
   ASSERT_FALSE(result.IsError()) << result.AsString();
   EXPECT_FALSE(capture.AnyContains("secret"));  // no log line shows the password
 
-  // Each as the table gives it, with one blank before and after the span.
-  const std::vector<std::string> expected = {
-      "system \"CHKOBJ OBJ(KXLIB/PKGINFO) OBJTYPE(*FILE)\"",
-      " system \"CHKOBJ OBJ(KXSBS) OBJTYPE(*SBSD)\"  ",
-      " system \"CHKOBJ OBJ(KXLIB/KXJOBQ) OBJTYPE(*JOBQ)\"  ",
-      " system \"DLTF FILE(QGPL/KXINSTPKG)\"  ",
-      "  mkdir /kxdata  ",
-      " system \"CPYFRMSTMF FROMSTMF('/kxdata/KXINSTPKG.savf') TOMBR('/QSYS.LIB/QGPL.LIB/KXINSTPKG.FILE') \"  ",
-      " system \"RSTLIB SAVLIB(KXSTAGE) DEV(*SAVF) SAVF(QGPL/KXINSTPKG) MBROPT(*ALL) ALWOBJDIF(*ALL) RSTLIB(KXINST) \"  ",
-      " system \"SNDMSG MSG('Zorvanta installation is starting now...') TOUSR(*SYSOPR)\"  ",
-      " system \"KXINST/INSKXTEL CLIENT('ibmi1') USRPRF(" + s_sshd->User() + ") SBSD(KXSBS) JOBQ(KXLIB/KXJOBQ) PORT(" +
-          std::to_string(daemon->GetPort()) + ") DATADIR('/kxdata') JOBPTY(5) RUNPTY(20) START(*YES)\"  ",
-      " system \"RMVLNK OBJLNK('/kxdata/KXINSTPKG.savf')\"  ",
-  };
+  const std::vector<std::string> expected = IbmiInstallCommands(s_sshd->User(), daemon->GetPort());
   EXPECT_EQ(expected, ibmi.Commands());
   EXPECT_EQ(std::vector<std::string>{"/kxdata/KXINSTPKG.savf"}, ibmi.CopiedPaths());
   EXPECT_TRUE(ibmi.HasObject("KXLIB/PKGINFO", "*FILE"));

@@ -24,18 +24,13 @@ class InstallTest : public DeployTest {
  protected:
   void SetUp() override {
     DeployTest::SetUp();
-    ClClientManager::ResetVersionCheckState();
-    clock = std::make_shared<HookClock>();
-    FXSetClock(clock);
-    sender.reset(new KeepingSender);
-    ISendEventInterface::SetInstance(sender);
-    KXPlatformInfo().setNumber("ProxyTimeouts", "TIMEOUT_VERSION_REPLY", 1);
+    surroundings.reset(new CheckSurroundings);
+    clock = surroundings->clock;
+    sender = surroundings->sender;
     folder = tools.PackageFolder("OpenVMS");
   }
   void TearDown() override {
-    FXSetClock(nullptr);
-    ISendEventInterface::SetInstance(boost::shared_ptr<ISendEventInterface>());
-    ClClientManager::ResetVersionCheckState();
+    surroundings.reset();
     DeployTest::TearDown();
   }
   void Local(const std::string& name, const std::string& content) {
@@ -47,6 +42,7 @@ class InstallTest : public DeployTest {
     return destinations;
   }
 
+  std::unique_ptr<CheckSurroundings> surroundings;
   std::shared_ptr<HookClock> clock;
   boost::shared_ptr<KeepingSender> sender;
   std::string folder;
