@@ -162,7 +162,7 @@ SimRemoteReply SimVmsSystem::Run(const std::string& command) {
   if (verb == "DIRECTORY" || verb == "DIR") return Directory(rest);
   if (verb == "CREATE/DIRECTORY") {
     const VmsName parsed = Parse(rest, false);
-    if (!parsed.ok) return Error("%CREATE-E-DIRNOTCRE, " + rest + " not created\n-RMS-F-SYN, file specification syntax error");
+    if (!parsed.ok) return Error("%CREATE-E-DIRNOTCRE, " + rest + " not created\n-RMS-F-SYN, file name syntax error");
     MakeDirectoryLocked(rest);
     SimRemoteReply reply;
     reply.out = "%CREATE-I-CREATED, " + parsed.dir + " created\n";
