@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "BenchPhaseLink.h"
 #include "ClJobStartMsg.h"
 #include "ClProxyConnection.h"
 #include "FXErrorUtil.h"
@@ -31,26 +32,7 @@
 
 namespace {
 
-// The phase with its client-program link made here rather than by init.
-class BenchBackup : public ProxyBackup {
- public:
-  CWqSocket& NewLink() {
-    m_pSrvConnection.reset(new ClProxySrvConnection);
-    return m_pSrvConnection->getConnectionSocket();
-  }
-  void CloseLink() { m_pSrvConnection.reset(); }
-  // The job start as sendJobStart puts it on the wire, without the records
-  // its options are read from; then the program's base directory.
-  CWqError StartJob() {
-    ClJobStartMsg start(2, 10, 1, 0, 77);
-    CWqError result = m_pSrvConnection->sendMessage(&start);
-    if (result.IsError()) return result;
-    ClProxyMsg* raw = nullptr;
-    result = m_pSrvConnection->recvMessage(raw, CLIENT_BASE_DIR_MSG, 30);
-    std::unique_ptr<ClProxyMsg> reply(raw);
-    return result;
-  }
-};
+using BenchBackup = BenchPhaseLink<ProxyBackup>;
 
 int StatusOf(const CWqError& result) {
   if (!result.IsError()) return 0;

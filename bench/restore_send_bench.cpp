@@ -22,6 +22,7 @@
 
 #include "BenchSupport.h"
 #include "CXFileHeader.h"
+#include "BenchPhaseLink.h"
 #include "ClJobStartMsg.h"
 #include "ClProxyConnection.h"
 #include "FXLogWriter.h"
@@ -35,26 +36,10 @@ namespace {
 
 const size_t kPendingForOthers = 100000;
 
-// The phase with its client-program link made here rather than by init.
-class BenchRestore : public ProxyRestore {
+// The phase with its link made here; the receiver stops before the phase goes.
+class BenchRestore : public BenchPhaseLink<ProxyRestore> {
  public:
   ~BenchRestore() override { stopReceiverThread(); }
-  CWqSocket& NewLink() {
-    m_pSrvConnection.reset(new ClProxySrvConnection);
-    return m_pSrvConnection->getConnectionSocket();
-  }
-  void CloseLink() { m_pSrvConnection.reset(); }
-  // The job start as sendJobStart puts it on the wire, without the records
-  // its options are read from; then the program's base directory.
-  CWqError StartJob() {
-    ClJobStartMsg start(2, 10, 1, 0, 77);
-    CWqError result = m_pSrvConnection->sendMessage(&start);
-    if (result.IsError()) return result;
-    ClProxyMsg* raw = nullptr;
-    result = m_pSrvConnection->recvMessage(raw, CLIENT_BASE_DIR_MSG, 30);
-    std::unique_ptr<ClProxyMsg> reply(raw);
-    return result;
-  }
   // Results the host has not pulled, none of them for the file in progress.
   void PendForOthers(size_t count) {
     auto_lock lock(&statusLock, true);

@@ -27,15 +27,6 @@ const char kBaseDir[] = "/opt/client/";
 
 namespace {
 
-bool LinkEnded(const CWqError& error) {
-  return FXErrorUtil::IsErrNo(error, ENOTCONN) || FXErrorUtil::IsErrNo(error, ECONNRESET) ||
-         FXErrorUtil::IsErrNo(error, EPIPE) || FXErrorUtil::IsErrNo(error, ECANCELED) ||
-         FXErrorUtil::IsErrNo(error, EBADF);
-}
-
-// The program's end: a link that went away is no fault of the program.
-CWqError End(const CWqError& result) { return LinkEnded(result) ? CWqError::Success() : result; }
-
 bool OptionTrue(const ClJobStartMsg& start, const char* name) {
   const ClJobStartMsg::Entry* entry = start.findOption(name);
   return entry && entry->kind == ClJobStartMsg::kBool && entry->bValue;
@@ -219,8 +210,8 @@ SimScript Scripted(const SimScript& stream, const Options& options) {
   return SimScript().Call([stream, options](SimPeer& peer) {
     bool vtl = false;
     CWqError result = Start(peer, options, vtl);
-    if (result.IsError()) return End(result);
-    return End(peer.RunSteps(stream));
+    if (result.IsError()) return SimProgramEnd(result);
+    return SimProgramEnd(peer.RunSteps(stream));
   });
 }
 
@@ -229,7 +220,7 @@ SimScript Unscripted(const std::string& root, const Options& options) {
     bool vtl = false;
     CWqError result = Start(peer, options, vtl);
     if (!result.IsError() && options.sendVolumeList) result = SendVolumeList(peer, root);
-    if (result.IsError()) return End(result);
+    if (result.IsError()) return SimProgramEnd(result);
     std::vector<uint8_t> buffer(kBlockBytes);
     result = CollectLoop(peer, [&](const ClProxyMsg& announcement) -> CWqError {
       std::vector<std::string> items;
@@ -258,7 +249,7 @@ SimScript Unscripted(const std::string& root, const Options& options) {
       }
       return peer.Send(*Stats(tally.files, tally.failed, tally.bytes));
     });
-    return End(result);
+    return SimProgramEnd(result);
   });
 }
 
@@ -266,7 +257,7 @@ SimScript Bulk(uint64_t blocks, uint32_t blockBytes, const Options& options) {
   return SimScript().Call([blocks, blockBytes, options](SimPeer& peer) {
     bool vtl = false;
     CWqError result = Start(peer, options, vtl);
-    if (result.IsError()) return End(result);
+    if (result.IsError()) return SimProgramEnd(result);
     std::vector<uint8_t> buffer(blockBytes ? blockBytes : 1);
     for (size_t i = 0; i < buffer.size(); ++i) buffer[i] = static_cast<uint8_t>(i * 131 + 7);
     const ClBlobMsg block(FILE_DATA_MSG, ClBlobMsg::Borrow, buffer.data(), blockBytes);
@@ -284,7 +275,7 @@ SimScript Bulk(uint64_t blocks, uint32_t blockBytes, const Options& options) {
       if (!sent.IsError()) sent = peer.Send(*Stats(1, 0, header.size));
       return sent;
     });
-    return End(result);
+    return SimProgramEnd(result);
   });
 }
 

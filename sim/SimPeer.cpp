@@ -201,3 +201,9 @@ void SimPeer::Run(const SimScript& script) {
   (void)m_connection->getConnectionSocket().Close();
   m_recorder.Finish();
 }
+
+bool SimLinkEnded(const CWqError& error) {
+  return FXErrorUtil::IsErrNo(error, ENOTCONN) || FXErrorUtil::IsErrNo(error, ECONNRESET) ||
+         FXErrorUtil::IsErrNo(error, EPIPE) || FXErrorUtil::IsErrNo(error, ECANCELED) ||
+         FXErrorUtil::IsErrNo(error, EBADF);
+}

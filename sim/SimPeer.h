@@ -64,3 +64,9 @@ class SimPeer {
   const SimStopSignal& m_stop;
   std::function<void()> m_releaseWake;
 };
+
+// Whether `error` says the link is gone or the daemon stops: a simulated
+// program then ends without a fault of its own.
+bool SimLinkEnded(const CWqError& error);
+// A program's end result: success when only the link went away.
+inline CWqError SimProgramEnd(const CWqError& result) { return SimLinkEnded(result) ? CWqError::Success() : result; }

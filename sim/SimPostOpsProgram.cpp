@@ -13,13 +13,6 @@ namespace {
 
 const uint32_t kLargestBlock = 65536;
 
-// The link is gone or the daemon stops: the program ends without a fault.
-bool LinkEnded(const CWqError& error) {
-  return FXErrorUtil::IsErrNo(error, ENOTCONN) || FXErrorUtil::IsErrNo(error, ECONNRESET) ||
-         FXErrorUtil::IsErrNo(error, EPIPE) || FXErrorUtil::IsErrNo(error, ECANCELED) ||
-         FXErrorUtil::IsErrNo(error, EBADF);
-}
-
 }  // namespace
 
 std::shared_ptr<SimPostOpsProgram> SimPostOpsProgram::Create(const std::string& baseDir) {
@@ -58,7 +51,7 @@ CWqError SimPostOpsProgram::Run(SimPeer& peer) {
   const int seconds = SimScript::kDefaultExpectSeconds;
   std::shared_ptr<ClProxyMsg> message;
   CWqError result = peer.Receive(std::vector<ClProxyMsgType>(), seconds, &message);
-  if (result.IsError()) return LinkEnded(result) ? CWqError::Success() : Fault("no job start: %s", result.AsString().c_str());
+  if (result.IsError()) return SimLinkEnded(result) ? CWqError::Success() : Fault("no job start: %s", result.AsString().c_str());
   std::shared_ptr<const ClJobStartMsg> start = std::dynamic_pointer_cast<const ClJobStartMsg>(message);
   if (!start) return Fault("first message of type 0x%04x, not the job start", static_cast<unsigned>(message->getMsgType()));
   {
@@ -67,12 +60,12 @@ CWqError SimPostOpsProgram::Run(SimPeer& peer) {
   }
   ClBlobMsg baseDir(CLIENT_BASE_DIR_MSG, ClBlobMsg::Copy, m_sBaseDir.data(), static_cast<uint32_t>(m_sBaseDir.size()));
   result = peer.Send(baseDir);
-  if (result.IsError()) return LinkEnded(result) ? CWqError::Success() : result;
+  if (result.IsError()) return SimProgramEnd(result);
 
   for (;;) {
     result = peer.Receive(std::vector<ClProxyMsgType>(), seconds, &message);
     if (result.IsError())
-      return LinkEnded(result) ? CWqError::Success() : Fault("waiting for a transfer: %s", result.AsString().c_str());
+      return SimLinkEnded(result) ? CWqError::Success() : Fault("waiting for a transfer: %s", result.AsString().c_str());
     const ClProxyMsgType type = message->getMsgType();
     if (type == JOB_COMPLETE_MSG) break;
     if (type != FILE_HEADER_MSG)
@@ -92,7 +85,7 @@ CWqError SimPostOpsProgram::Run(SimPeer& peer) {
   }
   // The phase is over: anything more is a fault.
   result = peer.Receive(std::vector<ClProxyMsgType>(), 0, &message);
-  if (result.IsError()) return LinkEnded(result) ? CWqError::Success() : result;
+  if (result.IsError()) return SimProgramEnd(result);
   return Fault("message of type 0x%04x after the job complete", static_cast<unsigned>(message->getMsgType()));
 }
 
@@ -117,7 +110,7 @@ CWqError SimPostOpsProgram::ReceiveTransfer(SimPeer& peer, const std::vector<uin
     std::shared_ptr<ClProxyMsg> message;
     CWqError result = peer.Receive(std::vector<ClProxyMsgType>(), SimScript::kDefaultExpectSeconds, &message);
     if (result.IsError()) {
-      if (LinkEnded(result)) {
+      if (SimLinkEnded(result)) {
         ended = true;
         return CWqError::Success();
       }

@@ -18,14 +18,6 @@ const char kBaseDir[] = "/opt/client/";
 
 namespace {
 
-bool LinkEnded(const CWqError& error) {
-  return FXErrorUtil::IsErrNo(error, ENOTCONN) || FXErrorUtil::IsErrNo(error, ECONNRESET) ||
-         FXErrorUtil::IsErrNo(error, EPIPE) || FXErrorUtil::IsErrNo(error, ECANCELED) ||
-         FXErrorUtil::IsErrNo(error, EBADF);
-}
-
-CWqError End(const CWqError& result) { return LinkEnded(result) ? CWqError::Success() : result; }
-
 CWqError Start(SimPeer& peer, const Options& options) {
   CWqError result = peer.Receive(std::vector<ClProxyMsgType>{JOB_START_MSG}, SimScript::kDefaultExpectSeconds);
   if (result.IsError()) return result;
@@ -89,7 +81,7 @@ SimScript Scripted(const SimScript& stream, const Options& options) {
         break;
       }
     }
-    return End(result);
+    return SimProgramEnd(result);
   });
 }
 
@@ -110,7 +102,7 @@ SimScript Unscripted(const Options& options) {
       }
       result = Serve(peer, options, *message, items, asked, pending, done);
     }
-    return End(result);
+    return SimProgramEnd(result);
   });
 }
 

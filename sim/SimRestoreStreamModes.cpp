@@ -21,14 +21,6 @@ namespace {
 
 const int kPollMs = 50;
 
-bool LinkEnded(const CWqError& error) {
-  return FXErrorUtil::IsErrNo(error, ENOTCONN) || FXErrorUtil::IsErrNo(error, ECONNRESET) ||
-         FXErrorUtil::IsErrNo(error, EPIPE) || FXErrorUtil::IsErrNo(error, ECANCELED) ||
-         FXErrorUtil::IsErrNo(error, EBADF);
-}
-
-CWqError End(const CWqError& result) { return LinkEnded(result) ? CWqError::Success() : result; }
-
 CWqError AnswerBaseDir(SimPeer& peer, const Options& options) {
   ClBlobMsg baseDir(CLIENT_BASE_DIR_MSG, ClBlobMsg::Copy, options.baseDir.data(),
                     static_cast<uint32_t>(options.baseDir.size()));
@@ -81,7 +73,7 @@ SimScript Files(const std::string& root, const Options& options) {
         if (result.IsError()) break;
       }
     }
-    return End(result);
+    return SimProgramEnd(result);
   });
 }
 
@@ -104,7 +96,7 @@ SimScript Drain(std::shared_ptr<DrainCount> count, const Options& options) {
       if (n == 0) return CWqError::Success();  // the proxy closed the link
       if (n < 0) {
         if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) return End(FXErrorUtil::ErrorErrNo(FX_HERE, errno, "recv failed"));
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return SimProgramEnd(FXErrorUtil::ErrorErrNo(FX_HERE, errno, "recv failed"));
         if (peer.IsStopping()) return CWqError::Success();
         continue;
       }
@@ -134,9 +126,9 @@ SimScript Drain(std::shared_ptr<DrainCount> count, const Options& options) {
           result = AnswerBaseDir(peer, options);
         } else if (type == JOB_COMPLETE_MSG) {
           ClEmptyMsg end(GOOD_EOF_MSG);
-          return End(peer.Send(end));
+          return SimProgramEnd(peer.Send(end));
         }
-        if (result.IsError()) return End(result);
+        if (result.IsError()) return SimProgramEnd(result);
       }
       // Only part of a frame header can remain.
       std::memmove(buffer.data(), buffer.data() + at, have - at);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "DeployFixtures.h"
 #include "DeployTestUtil.h"
 #include "FXClock.h"
 #include "FXThread.h"
@@ -17,6 +18,7 @@
 namespace {
 
 using deploytest::DeployTest;
+using deploytest::HookClock;
 using deploytest::kIbmiClient;
 
 const long long kJob = 4242;
@@ -45,39 +47,11 @@ class RecordingSender : public ISendEventInterface {
   std::vector<long long> jobs;
 };
 
-// The virtual clock, with a hook that runs before each sleep on the thread
-// that sleeps: the tests move the simulated client side at the update's own
-// steps (the 60-second pause, the pass pauses, the retries) rather than at
-// guessed times.
-class HookedClock : public FXClock {
- public:
-  int64_t MonotonicMs() override { return m_clock.MonotonicMs(); }
-  int64_t UnixTime() override { return m_clock.UnixTime(); }
-  void SleepMs(int64_t milliseconds) override {
-    int seen;
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      seen = ++m_counts[milliseconds];
-    }
-    if (onSleep) onSleep(milliseconds, seen);
-    m_clock.SleepMs(milliseconds);
-  }
-  std::vector<int64_t> Sleeps() const { return m_clock.Sleeps(); }
-
-  // (pause, how many pauses of that length so far, this one included)
-  std::function<void(int64_t, int)> onSleep;
-
- private:
-  FXVirtualClock m_clock;
-  std::mutex m_mutex;
-  std::map<int64_t, int> m_counts;
-};
-
 class UpdateTest : public DeployTest {
  protected:
   void SetUp() override {
     DeployTest::SetUp();
-    clock = std::make_shared<HookedClock>();
+    clock = std::make_shared<HookClock>();
     FXSetClock(clock);
     ASSERT_FALSE(daemon.Start().IsError());
     RecordRegistry::Instance().SetClientValue(kIbmiClient, "KXDPort", RecordValue(daemon.GetPort()));
@@ -126,7 +100,7 @@ class UpdateTest : public DeployTest {
     return std::vector<int64_t>(pause, all.end());
   }
 
-  std::shared_ptr<HookedClock> clock;
+  std::shared_ptr<HookClock> clock;
   SimServiceDaemon daemon;
   std::vector<std::unique_ptr<SimServiceDaemon>> backs;
   std::unique_ptr<ClClientManager> manager;
@@ -273,7 +247,7 @@ TEST_F(UpdateTest, CheckOfAnOutdatedClient) {
     ClClientManager::ResetVersionCheckState();
     KXPlatformInfo settings;
     settings.deleteSection(section);
-    clock = std::make_shared<HookedClock>();
+    clock = std::make_shared<HookClock>();
     FXSetClock(clock);
     sender->ids.clear();
     SimServiceDaemon outdated;
