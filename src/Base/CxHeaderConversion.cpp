@@ -28,6 +28,12 @@ CWqError ConvertClientHeader(const ClProxyFileHeader& header, int32_t clientOsTy
     return FXErrorUtil::ErrorErrNo(FX_HERE, ENAMETOOLONG,
                                    "File name of %zu characters does not fit the header's %u: %.200s...",
                                    header.name.size(), CXFileHeader::kNameCapacity - 1, header.name.c_str());
+  // The archive keeps the name as a C string: a NUL inside would cut it, and
+  // two different client files would land on one archive name.
+  const size_t nul = header.name.find('\0');
+  if (nul != std::string::npos)
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "File name holds a NUL at byte %zu: %.200s\\0...", nul,
+                                   header.name.c_str());
   const uint64_t flags = header.flags;
   const uint64_t kind = flags & kKindMask;
 
