@@ -13,9 +13,12 @@ endif()
 set(SIM_HOST_TOOLS_DIR ${CMAKE_BINARY_DIR}/simhosttools)
 set(sim_host_tools_args -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=${PROXY_HOST_CXX})
 if(CMAKE_CXX_COMPILER_LAUNCHER)
-  list(APPEND sim_host_tools_args -DCMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER})
+  # The launcher may be a command with arguments: "|" carries the list.
+  string(REPLACE ";" "|" sim_host_tools_launcher "${CMAKE_CXX_COMPILER_LAUNCHER}")
+  list(APPEND sim_host_tools_args -DCMAKE_CXX_COMPILER_LAUNCHER=${sim_host_tools_launcher})
 endif()
 ExternalProject_Add(sim_host_tools
+  LIST_SEPARATOR |
   SOURCE_DIR ${CMAKE_CURRENT_SOURCE_DIR}/hosttools
   BINARY_DIR ${SIM_HOST_TOOLS_DIR}
   CMAKE_ARGS ${sim_host_tools_args}
