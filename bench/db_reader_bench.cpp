@@ -120,7 +120,7 @@ double RunBaseline(const std::vector<std::string>& files, uint64_t& bytes) {
 }
 
 bool Compare(const char* label, const std::vector<std::string>& files, int rounds) {
-  std::vector<double> subject, baseline;
+  std::vector<double> subject, baseline, ratios;
   uint64_t bytes = 0;
   for (int round = 0; round < rounds; ++round) {
     uint64_t subjectBytes = 0, baselineBytes = 0;
@@ -136,11 +136,13 @@ bool Compare(const char* label, const std::vector<std::string>& files, int round
     bytes = subjectBytes;
     subject.push_back(s);
     baseline.push_back(b);
+    ratios.push_back(b / s);
   }
   const double s = bench::Median(subject), b = bench::Median(baseline);
   const double mb = static_cast<double>(bytes) / (1024.0 * 1024.0);
   std::printf("%-28s phase %9.1f MB/s %10.0f files/s | plain read %9.1f MB/s %10.0f files/s | ratio %.2f\n", label,
               mb / s, files.size() / s, mb / b, files.size() / b, b / s);
+  bench::PrintResult(label, ratios, -1, -1);
   return true;
 }
 

@@ -184,6 +184,18 @@ Sample RunRaw(const CpuPair& cpus, size_t blockSize, size_t count) {
   return sample;
 }
 
+void PrintResult(const std::string& label, const std::vector<double>& ratios, double baseCpuPerGiB,
+                 double subjectCpuPerGiB) {
+  if (ratios.empty()) return;
+  const auto range = std::minmax_element(ratios.begin(), ratios.end());
+  char base[32] = "-", subject[32] = "-";
+  if (baseCpuPerGiB >= 0) std::snprintf(base, sizeof base, "%.3f", baseCpuPerGiB);
+  if (subjectCpuPerGiB >= 0) std::snprintf(subject, sizeof subject, "%.3f", subjectCpuPerGiB);
+  std::printf("result: %s | ratio %.3f | spread %.3f..%.3f | base cpu s/GiB %s | subject cpu s/GiB %s\n", label.c_str(),
+              Median(ratios), *range.first, *range.second, base, subject);
+  std::fflush(stdout);
+}
+
 double Median(std::vector<double> values) {
   if (values.empty()) return 0;
   std::sort(values.begin(), values.end());
@@ -223,6 +235,12 @@ int CompareWithBaseline(int argc, char** argv, const char* subjectName, const Su
   std::printf("%-8s %10s %12s %7s %13s %13s %12s\n", "size", "base MB/s", "subject MB/s", "ratio", "base cpu s/GiB",
               "subj cpu s/GiB", "allocs/block");
   std::printf("(subject: %s)\n", subjectName);
+  struct Result {
+    std::string label;
+    std::vector<double> ratios;
+    double baseCpuPerGiB, subjectCpuPerGiB;
+  };
+  std::vector<Result> results;
   for (size_t size : sizes) {
     const size_t count = megabytes * 1024 * 1024 / size;
     const double gib = static_cast<double>(size) * count / (1024.0 * 1024 * 1024);
@@ -251,7 +269,10 @@ int CompareWithBaseline(int argc, char** argv, const char* subjectName, const Su
     char label[16];
     std::printf("%-8s %10.0f %12.0f %7.2f %13.3f %13.3f %12.2f\n", SizeLabel(size, label, sizeof label), Median(raw),
                 Median(measured), Median(ratio), Median(rawCpu), Median(subjectCpu), allocations);
+    results.push_back({label, ratio, Median(rawCpu), Median(subjectCpu)});
   }
+  for (const Result& result : results)
+    PrintResult(result.label, result.ratios, result.baseCpuPerGiB, result.subjectCpuPerGiB);
   return 0;
 }
 

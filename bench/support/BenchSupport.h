@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "CWqError.h"
@@ -52,6 +53,15 @@ bool RecvAll(int fd, uint8_t* data, size_t size);
 Sample RunRaw(const CpuPair& cpus, size_t blockSize, size_t count);
 
 double Median(std::vector<double> values);
+
+// The one line per measured case that scripts/bench.sh and the smoke runs
+// read, beside whatever table the benchmark prints for people:
+//   result: <case> | ratio <median> | spread <min>..<max> | base cpu s/GiB <x> | subject cpu s/GiB <y>
+// `ratios` are baseline time / subject time (above 1: the subject is
+// faster), one per round. A CPU figure below 0 is printed as "-" (the case
+// moves no bytes).
+void PrintResult(const std::string& label, const std::vector<double>& ratios, double baseCpuPerGiB,
+                 double subjectCpuPerGiB);
 
 // One run of a benchmark's subject: `count` blocks of `blockSize` bytes;
 // sets the heap allocations it made per block.
