@@ -10,11 +10,15 @@
 // to two CPUs; prints the median MB/s of each, the median ratio, CPU seconds
 // per GiB of both and the heap allocations per block of the host's loop.
 // A second table repeats 64 KiB blocks with 100000 status records pending
-// for other names, which the status check after every block must pass over.
+// for other names, which the status check after every block must pass over;
+// a third times the status check alone with records of other names and of
+// the file's own name pending, against a bound per check (the program exits
+// 1 when a median is above it).
 //
 //   restore_send_bench [megabytes per round, default 64] [rounds, default 8]
 //
 // (the defaults move 512 MiB per size and side).
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -35,22 +39,61 @@
 namespace {
 
 const size_t kPendingForOthers = 100000;
+const size_t kPendingOwn = 20000;
+const double kCheckBoundNs = 1000;
 
 // The phase with its link made here; the receiver stops before the phase goes.
 class BenchRestore : public BenchPhaseLink<ProxyRestore> {
  public:
   ~BenchRestore() override { stopReceiverThread(); }
   // Results the host has not pulled, none of them for the file in progress.
-  void PendForOthers(size_t count) {
+  void PendForOthers(size_t count) { Pend(count, [](size_t i) { return "/other/" + std::to_string(i); }); }
+  // Restored items of the file in progress itself, reported after its
+  // header went out: no verdict on it, each of them.
+  void PendForCurrent(size_t count) {
+    Pend(count, [this](size_t) { return currentFileName; });
+  }
+  void SetCurrent(const std::string& name) {
+    currentFileName = name;
+    stampCurrentFile();
+  }
+
+ private:
+  template <class Name>
+  void Pend(size_t count, Name name) {
     auto_lock lock(&statusLock, true);
     for (size_t i = 0; i < count; ++i) {
       RestoreStatus status;
-      status.itemName = "/other/" + std::to_string(i);
+      status.itemName = name(i);
       status.itemStatus = 5;
       statusList.Append(status);
     }
   }
 };
+
+// The status check after a send, alone: nanoseconds per check with
+// `others` restored items of other names and `same` of the file's own name
+// pending. A check must not grow with them.
+bool StatusCheckRow(size_t others, size_t same, double boundNs) {
+  BenchRestore phase;
+  phase.PendForOthers(others);
+  phase.SetCurrent("/bench/data");
+  phase.PendForCurrent(same);
+  const int checks = 200000;
+  std::vector<double> perCheck;
+  for (int round = 0; round < 5; ++round) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < checks; ++i) {
+      CWqError result = phase.getMyFileStatus();
+      if (result.IsError()) return bench::Fail("status check", result);
+    }
+    perCheck.push_back(std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count() /
+                       checks);
+  }
+  const double median = bench::Median(perCheck);
+  std::printf("%8zu %8zu %12.1f %10.0f  %s\n", others, same, median, boundNs, median <= boundNs ? "ok" : "ABOVE BOUND");
+  return median <= boundNs;
+}
 
 bool HostLoop(BenchRestore& phase, size_t blockSize, size_t count, double& allocationsPerBlock) {
   CWqError result = phase.StartJob();
@@ -118,10 +161,20 @@ int main(int argc, char** argv) {
   const bench::SubjectRun raw = [](const bench::CpuPair& cpus, size_t blockSize, size_t count, double&) {
     return bench::RunRaw(cpus, blockSize, count);
   };
-  return bench::CompareWithBaseline(
+  status = bench::CompareWithBaseline(
       argc, argv, "the same with 100000 status records pending for other names",
       [](const bench::CpuPair& cpus, size_t blockSize, size_t count, double& allocations) {
         return RunRestore(cpus, blockSize, count, kPendingForOthers, allocations);
       },
       raw, {64 * 1024}, 64, 8);
+  if (status != 0) return status;
+  // A check with records pending, against a bound far below a block's send
+  // (a 4 KiB block takes some microseconds): median of five rounds.
+  std::printf("\nstatus check after a send, records pending (median of 5 rounds of 200000 checks)\n");
+  std::printf("%8s %8s %12s %10s\n", "others", "own", "ns/check", "bound ns");
+  bool within = true;
+  within = StatusCheckRow(0, 0, kCheckBoundNs) && within;
+  within = StatusCheckRow(kPendingForOthers, 0, kCheckBoundNs) && within;
+  within = StatusCheckRow(kPendingForOthers, kPendingOwn, kCheckBoundNs) && within;
+  return within ? 0 : 1;
 }
