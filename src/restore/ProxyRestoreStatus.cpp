@@ -100,8 +100,9 @@ CWqError ProxyRestore::getMyFileStatus() {
     return FXErrorUtil::ErrorErrNo(FX_HERE, ENOSPC, "Disk FULL error from client");
   if (receiverFailed.load(std::memory_order_acquire) && receiverError.IsError())
     return receiverError.Copy().Push(FX_HERE);  // a chain of its own per call
+  // Most checks find no verdict in the list at all: no lock for them.
+  if (statusList.VerdictCount() == 0) return CWqError::Success();
   auto_lock lock(&statusLock, true);
-  if (statusList.Empty()) return CWqError::Success();
   // Only verdicts that arrived after this file's header went out; a restored
   // item is none.
   uint64_t serial = 0;

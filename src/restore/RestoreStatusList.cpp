@@ -11,7 +11,10 @@ bool RestoreStatus::IsVerdict() const { return origin != kItemStatus || itemStat
 void RestoreStatusList::Append(const RestoreStatus& status) {
   const uint64_t serial = m_uNextSerial++;
   const RestoreStatus& kept = m_records.emplace(serial, status).first->second;
-  if (kept.IsVerdict()) m_verdicts[kept.itemName].insert(serial);
+  if (kept.IsVerdict()) {
+    m_verdicts[kept.itemName].insert(serial);
+    m_verdictCount.fetch_add(1, std::memory_order_release);
+  }
   if (kept.IsAnswer()) {
     m_awaiting.erase(kept.itemName);
     if (m_bCurrentOpen && kept.itemName == m_currentName) m_bCurrentAnswered = true;
@@ -38,8 +41,8 @@ void RestoreStatusList::Remove(uint64_t serial) {
   auto record = m_records.find(serial);
   if (record == m_records.end()) return;
   auto named = m_verdicts.find(record->second.itemName);
-  if (named != m_verdicts.end()) {
-    named->second.erase(serial);
+  if (named != m_verdicts.end() && named->second.erase(serial) != 0) {
+    m_verdictCount.fetch_sub(1, std::memory_order_release);
     if (named->second.empty()) m_verdicts.erase(named);
   }
   m_records.erase(record);

@@ -21,6 +21,7 @@
 // The list takes no lock: its owner guards it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -58,6 +59,9 @@ class RestoreStatusList {
 
   bool Empty() const { return m_records.empty(); }
   size_t Size() const { return m_records.size(); }
+  // Verdicts in the list; the one reading that needs no lock (a check after
+  // every block reads it).
+  size_t VerdictCount() const { return m_verdictCount.load(std::memory_order_acquire); }
 
   // The oldest record; null when the list is empty.
   const RestoreStatus* Front(uint64_t& serial) const;
@@ -77,6 +81,7 @@ class RestoreStatusList {
  private:
   std::map<uint64_t, RestoreStatus> m_records;                      // by serial: arrival order
   std::unordered_map<std::string, std::set<uint64_t>> m_verdicts;  // serials of each name's verdicts
+  std::atomic<size_t> m_verdictCount{0};
   std::unordered_set<std::string> m_awaiting;                       // names of ended files without an answer
   std::string m_currentName;
   bool m_bCurrentOpen = false;
