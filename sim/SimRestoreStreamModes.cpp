@@ -102,6 +102,13 @@ SimScript Drain(std::shared_ptr<DrainCount> count, const Options& options) {
       }
       have += static_cast<size_t>(n);
       size_t at = 0;
+      // Counted here and published once per read, not per frame.
+      uint64_t frames = 0, dataBlocks = 0, dataBytes = 0;
+      auto publish = [&] {
+        count->frames.fetch_add(frames, std::memory_order_relaxed);
+        count->dataBlocks.fetch_add(dataBlocks, std::memory_order_relaxed);
+        count->dataBytes.fetch_add(dataBytes, std::memory_order_relaxed);
+      };
       for (;;) {
         if (!inPayload) {
           if (have - at < ClProxyWire::kHeaderSize) break;
@@ -112,24 +119,26 @@ SimScript Drain(std::shared_ptr<DrainCount> count, const Options& options) {
           type = header.type;
           left = header.length;
           inPayload = true;
-          count->frames.fetch_add(1, std::memory_order_relaxed);
-          if (type == FILE_DATA_MSG) count->dataBlocks.fetch_add(1, std::memory_order_relaxed);
+          ++frames;
+          if (type == FILE_DATA_MSG) ++dataBlocks;
         }
         const size_t take = static_cast<size_t>(std::min<uint64_t>(left, have - at));
         at += take;
         left -= take;
-        if (type == FILE_DATA_MSG) count->dataBytes.fetch_add(take, std::memory_order_relaxed);
+        if (type == FILE_DATA_MSG) dataBytes += take;
         if (left > 0) break;
         inPayload = false;
         CWqError result;
         if (type == JOB_START_MSG) {
           result = AnswerBaseDir(peer, options);
         } else if (type == JOB_COMPLETE_MSG) {
+          publish();
           ClEmptyMsg end(GOOD_EOF_MSG);
           return SimProgramEnd(peer.Send(end));
         }
         if (result.IsError()) return SimProgramEnd(result);
       }
+      publish();
       // Only part of a frame header can remain.
       std::memmove(buffer.data(), buffer.data() + at, have - at);
       have -= at;

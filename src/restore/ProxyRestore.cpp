@@ -73,7 +73,9 @@ ProxyRestore::ProxyRestore()
       diskFull(false),
       receiverFailed(false),
       tapeRestoreCache(IBMI_SAV_NONE),
-      vtlDataHandler(nullptr) {}
+      vtlDataHandler(nullptr),
+      m_completionWake{-1, -1},
+      m_receiverRunning(false) {}
 
 ProxyRestore::~ProxyRestore() { stopReceiverThread(); }
 
@@ -180,7 +182,9 @@ CWqError ProxyRestore::setJobOptions(ClJobStartMsg* msg) {
 }
 
 bool ProxyRestore::programConnected() const {
-  return m_pSrvConnection && m_pSrvConnection->getConnectionSocket().IsValid();
+  if (!m_pSrvConnection) return false;
+  if (m_receiverRunning.load(std::memory_order_acquire)) return true;
+  return m_pSrvConnection->getConnectionSocket().IsValid();
 }
 
 CWqError ProxyRestore::sendToProgram(ClProxyMsg& msg) {
@@ -189,6 +193,11 @@ CWqError ProxyRestore::sendToProgram(ClProxyMsg& msg) {
                                    "The restore program is not connected: message 0x%04x not sent",
                                    static_cast<unsigned>(msg.getMsgType()));
   CWqError result = m_pSrvConnection->sendMessage(&msg);
-  if (result.IsError()) result.Push(FX_HERE);
+  if (result.IsError()) {
+    // A link the receiver found broken: its error says why.
+    if (receiverFailed.load(std::memory_order_acquire) && receiverError.IsError())
+      return receiverError.Copy().Push(FX_HERE, "Message 0x%04x not sent", static_cast<unsigned>(msg.getMsgType()));
+    result.Push(FX_HERE);
+  }
   return result;
 }

@@ -23,9 +23,14 @@
 // two threads never interleave. sendJobComplete stops the thread, sends
 // JOB_COMPLETE_MSG and reads the remaining reports itself, probing with
 // SERVICE_CHECK_MSG after each TIMEOUT_RESTORE_COMPLETE without an overall
-// limit; it returns ENOSPC when the client ever reported a full disk, the
-// receiver's error when it failed, and otherwise the outcome of the
-// exchange. The destructor stops the thread before anything else goes.
+// limit, until the client ends or stopReceiverThread is called from another
+// thread (ECANCELED); it returns ENOSPC when the client ever reported a full
+// disk, the receiver's error when it failed, and otherwise the outcome of
+// the exchange. The destructor stops the thread before anything else goes.
+//
+// A header whose name equals an earlier file's that ended well waits until
+// the client's answer on that file (an item status or a failed file) has
+// arrived, so that a late report on it is never taken for the new file's.
 //
 // Subclasses: the thread enters through the virtual handleIncomingMessage,
 // and a subclass's part is gone (its members destroyed, the object's
@@ -58,6 +63,7 @@
 #include "ClTapeMsgs.h"
 #include "ClTapeRestoreDataMsg.h"
 #include "EvTask.h"
+#include "FXEvent.h"
 #include "FXMutex.h"
 #include "KXThread.h"
 #include "Proxy.h"
@@ -89,19 +95,23 @@ class ProxyRestore : public Proxy {
   CWqError startReceiverThread();
   static void* staticReceiverThread(void* restore);
   // Stops the thread (when there is one, running or not) and releases it
-  // with its pipe; always success.
+  // with its pipe; always success. May be called from another thread while
+  // sendJobComplete waits: that wait then ends with ECANCELED.
   CWqError stopReceiverThread();
   // Parses one ITEM_STATUS_MSG into the status list. EPROTO when it ends in
   // a partial entry (the entries before it are kept).
   CWqError processItemsStatusMessages(ClProxyMsg* msg);
   // The verdict on the file in progress (see the .cpp); success means go on.
   CWqError getMyFileStatus();
-  // The oldest deliverable result; ENOENT when there is none. `status` is
-  // 0 for status 5, 0x1700003E for 3, 0x17000040 for 4, else the raw status.
+  // The oldest deliverable result; ENOENT when there is none. For an item
+  // status `status` is 0 for status 5, 0x1700003E for 3, 0x17000040 for 4,
+  // else the raw status; a failed file gives its code (EIO for a code of 0),
+  // never one of those.
   CWqError getFileRestoreStatusInfo(std::string& name, uint32_t& status, std::string& message, uint64_t& value);
   CWqError sendJobComplete();
 
   // --- Pre-headers, unmodified pre-headers, archive entries.
+  // Each refuses an empty name with EINVAL and registers nothing.
   CWqError registerPreHeader(bool isFirst, std::string& name);
   CWqError registerUnmodifiedPreHeader(const std::string& name);
   CWqError registerArchiveContentEntry(const std::string& entry);
@@ -144,7 +154,8 @@ class ProxyRestore : public Proxy {
   // begins with `path`, character by character; `result` may be null.
   CWqError getFiltersFor(const std::string& path, std::list<std::string>* result);
   // SOURCE_FILTERS_MSG chunks joined by ";", then GOOD_EOF_MSG. EINVAL,
-  // nothing sent, for a filter above 65535 bytes or holding ";".
+  // nothing sent, for a filter that is empty, above 65535 bytes or holding
+  // ";".
   CWqError sendSourceFilters();
 
   // --- Restore from tape.
@@ -187,10 +198,20 @@ class ProxyRestore : public Proxy {
   CWqError handleDroppedFrame(const ClProxyMsgHeader& header, MessageSite site);
   // Records from now on may concern the current file; earlier ones do not.
   void stampCurrentFile();
+  // The current file's end went out; `answerExpected` when the client
+  // answers it (a good end).
+  void endCurrentFile(bool answerExpected);
+  // Before a header: when an earlier file of the same name still waits for
+  // the client's answer, waits for it (TIMEOUT_FILE_DATA seconds, at least
+  // one). ETIME when it does not come, the receiver's verdict (ENOSPC, its
+  // error) when it ends the wait; success at once once the receiver ended.
+  CWqError waitForEarlierAnswer();
   // The unmodified pre-header list and its END.
   CWqError sendUnmodifiedPreHeaders();
   // Sends on the client-program link; Win32 2250 when it is not connected.
   CWqError sendToProgram(ClProxyMsg& msg);
+  // While the receiver runs the link is taken as connected: the receiver
+  // may close it after a bad frame, and the link's locked send then fails.
   bool programConnected() const;
   void appendStatus(const RestoreStatus& status);
   void failReceiver(const CWqError& error);
@@ -221,6 +242,24 @@ class ProxyRestore : public Proxy {
   std::atomic<VTLDataHandler*> vtlDataHandler;
 
  private:
+  // Stops and releases the receiver thread and its pipe; m_stopMutex held.
+  void stopReceiverLocked();
+  // The completion wait's stop pipe, made before the receiver is stopped so
+  // that no stop is lost, and closed after the wait.
+  CWqError openCompletionWake();
+  void closeCompletionWake();
+  // sendJobComplete after the receiver stopped.
+  CWqError completeJob();
+
+  // Guards receiverThread, stopPipe and m_completionWake: stopReceiverThread
+  // may come from another thread while the host's thread completes the job.
+  std::mutex m_stopMutex;
+  int m_completionWake[2];
+  // Set before the receiver thread starts, cleared by it as it ends.
+  std::atomic<bool> m_receiverRunning;
+  // Set when a record arrives, the receiver fails or sees a full disk, or
+  // the receiver ends.
+  FXEvent m_statusChanged;
   // Held while a next-volume request is served, and by (un)registering.
   std::recursive_mutex m_handlerMutex;
   // Raises client events while no process-wide sender is installed.

@@ -64,6 +64,8 @@ CWqError ProxyRestore::sendSourceFilters() {
   // Checked before anything goes out: the client splits on ";" and reads
   // into a buffer of the chunk's size.
   for (const std::string& filter : filters) {
+    // An empty filter would vanish from the joined chunk.
+    if (filter.empty()) return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "A source filter is empty");
     if (filter.size() > kLongestFilter)
       return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "Source filter of %zu bytes is above %zu bytes: [%.64s...]",
                                      filter.size(), kLongestFilter, filter.c_str());

@@ -18,6 +18,13 @@ bool IsArchiveHeader(uint64_t flags) {
   return (flags & kHeaderKindMask) == kArchiveHeaderKind && (flags & kArchiveHeaderBit) != 0;
 }
 
+// An empty item could make a chunk of nothing, which the client reads as
+// the list's END.
+CWqError RefuseEmpty(const std::string& item, const char* list) {
+  if (!item.empty()) return CWqError::Success();
+  return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "An empty name is not registered as %s", list);
+}
+
 ClBlobMsg Chunk(uint16_t type, const std::string& text) {
   return ClBlobMsg(type, ClBlobMsg::Borrow, text.data(), static_cast<uint32_t>(text.size()));
 }
@@ -26,6 +33,8 @@ ClBlobMsg Chunk(uint16_t type, const std::string& text) {
 
 CWqError ProxyRestore::registerPreHeader(bool isFirst, std::string& name) {
   FX_LOG(3, "isFirst=%d [%s]", isFirst ? 1 : 0, name.c_str());
+  CWqError refused = RefuseEmpty(name, "a pre-header");
+  if (refused.IsError()) return refused;
   if (isFirst) {
     CWqError result = pushPreHeadersToClient();
     if (result.IsError()) return result.Push(FX_HERE);
@@ -36,6 +45,8 @@ CWqError ProxyRestore::registerPreHeader(bool isFirst, std::string& name) {
 }
 
 CWqError ProxyRestore::registerUnmodifiedPreHeader(const std::string& name) {
+  CWqError refused = RefuseEmpty(name, "an unmodified pre-header");
+  if (refused.IsError()) return refused;
   unmodifiedPreHeaders.push_back(name);
   FX_LOG(3, "[%s] pushed to unmodified preHeader. preHeaders size %d", name.c_str(),
          static_cast<int>(unmodifiedPreHeaders.size()));
@@ -43,6 +54,8 @@ CWqError ProxyRestore::registerUnmodifiedPreHeader(const std::string& name) {
 }
 
 CWqError ProxyRestore::registerArchiveContentEntry(const std::string& entry) {
+  CWqError refused = RefuseEmpty(entry, "an archive entry");
+  if (refused.IsError()) return refused;
   archiveEntries.push_back(entry);
   FX_LOG(3, "Archive entry [%s] added. Total %zu entries.", entry.c_str(), archiveEntries.size());
   return CWqError::Success();

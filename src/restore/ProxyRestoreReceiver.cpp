@@ -1,9 +1,11 @@
 // The receiver thread: its start and stop, the loop, and the handling of one
 // received message that the loop and the completion wait share.
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <new>
 
@@ -12,6 +14,7 @@
 #include "ClFileStreamMsgs.h"
 #include "ClProxyTimeouts.h"
 #include "CWqSocketSelector.h"
+#include "FXClock.h"
 #include "FXErrorUtil.h"
 #include "FXLogWriter.h"
 #include "ISendEventInterface.h"
@@ -26,6 +29,7 @@ const uint32_t kWsaEintr = 10004;
 }  // namespace
 
 CWqError ProxyRestore::startReceiverThread() {
+  std::lock_guard<std::mutex> lock(m_stopMutex);
   if (receiverThread) return CWqError::Success();
   receiverThread.reset(new (std::nothrow) KXThread);
   if (!receiverThread) return FXErrorUtil::ErrorWin32(FX_HERE, kErrorOutOfMemory, "Failed create thread object");
@@ -36,7 +40,9 @@ CWqError ProxyRestore::startReceiverThread() {
     stopPipe[0] = stopPipe[1] = -1;
     return FXErrorUtil::ErrorErrNo(FX_HERE, errNo, "Failed create pipe object for receiver thread");
   }
+  m_receiverRunning.store(true, std::memory_order_release);
   if (!receiverThread->createThread(&ProxyRestore::staticReceiverThread, this)) {
+    m_receiverRunning.store(false, std::memory_order_release);
     const std::string text = receiverThread->getLastError();
     receiverThread.reset();
     ::close(stopPipe[0]);
@@ -48,14 +54,32 @@ CWqError ProxyRestore::startReceiverThread() {
 }
 
 void* ProxyRestore::staticReceiverThread(void* restore) {
-  CWqError result = static_cast<ProxyRestore*>(restore)->handleIncomingMessage();
+  ProxyRestore* self = static_cast<ProxyRestore*>(restore);
+  CWqError result = self->handleIncomingMessage();
   if (result.IsError()) FX_LOG(-1, "%s", result.AsString().c_str());
   FX_LOG(2, "Receiver thread finished for proxy connection.");
+  // Released after everything the thread did to the link: a host that sees
+  // it cleared may look at the link again.
+  self->m_receiverRunning.store(false, std::memory_order_release);
+  self->m_statusChanged.Set();
   return nullptr;
 }
 
 CWqError ProxyRestore::stopReceiverThread() {
-  if (!receiverThread) return CWqError::Success();
+  std::lock_guard<std::mutex> lock(m_stopMutex);
+  // A completion wait in progress ends too (the host's way to end a restore
+  // whose program hangs with its link open).
+  if (m_completionWake[1] >= 0) {
+    const char stop = '1';
+    ssize_t written = ::write(m_completionWake[1], &stop, 1);
+    (void)written;
+  }
+  stopReceiverLocked();
+  return CWqError::Success();
+}
+
+void ProxyRestore::stopReceiverLocked() {
+  if (!receiverThread) return;
   // Written whether the thread still runs or not: one that has not reached
   // its wait yet sees the byte there and ends, so the join never hangs.
   if (stopPipe[1] >= 0) {
@@ -68,12 +92,12 @@ CWqError ProxyRestore::stopReceiverThread() {
   ::close(stopPipe[0]);
   ::close(stopPipe[1]);
   stopPipe[0] = stopPipe[1] = -1;
-  return CWqError::Success();
 }
 
 void ProxyRestore::failReceiver(const CWqError& error) {
   receiverError = error;
   receiverFailed.store(true, std::memory_order_release);
+  m_statusChanged.Set();
 }
 
 CWqError ProxyRestore::handleIncomingMessage() {
@@ -138,6 +162,13 @@ CWqError ProxyRestore::handleIncomingMessage() {
 
 CWqError ProxyRestore::handleDroppedFrame(const ClProxyMsgHeader& header, MessageSite site) {
   const unsigned type = static_cast<unsigned>(header.getMsgType());
+  if (header.getMsgType() == FAILED_FILE_MSG) {
+    // A failure the client reported and nobody could read: the restore can
+    // no longer say which files it restored.
+    FX_LOG(-1, "Malformed failed-file report from client (%u bytes)", header.getPayloadLength());
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "Failed-file report of %u bytes from the client does not decode",
+                                   header.getPayloadLength());
+  }
   if (site == kCompletionSite) {
     FX_LOG(0, "Unexpected result from client type=%d", type);
     return FXErrorUtil::ErrorErrNo(FX_HERE, EFAULT, "Unexpected result from client type=%d", type);
@@ -164,6 +195,7 @@ CWqError ProxyRestore::handleRestoreMessage(ClProxyMsg& msg, MessageSite site, b
       return CWqError::Success();
     case DISK_FULL_MSG:
       diskFull.store(true, std::memory_order_release);
+      m_statusChanged.Set();
       if (completion) {
         FX_LOG(-1, "Disk full error received");
         return FXErrorUtil::ErrorErrNo(FX_HERE, ENOSPC, "Disk full error reported");
@@ -183,7 +215,8 @@ CWqError ProxyRestore::handleRestoreMessage(ClProxyMsg& msg, MessageSite site, b
       if (!blob) return CWqError::Success();
       RestoreStatus status;
       status.itemName.assign(reinterpret_cast<const char*>(blob->getBlob()), blob->getBlobSize());
-      status.itemStatus = 600;
+      status.itemStatus = kStatusDataNotNeeded;
+      status.origin = RestoreStatus::kDataNotNeeded;
       appendStatus(status);
       FX_LOG(0, "file [%s] don't need data anymore", status.itemName.c_str());
       return CWqError::Success();
@@ -209,6 +242,7 @@ CWqError ProxyRestore::handleRestoreMessage(ClProxyMsg& msg, MessageSite site, b
       int code = 0;
       failed->get(status.itemName, code, status.itemMessage);
       status.itemStatus = static_cast<uint32_t>(code);
+      status.origin = RestoreStatus::kFailedFile;
       FX_LOG(completion ? -1 : 2, "file [%s] error %d:%s", status.itemName.c_str(), code, status.itemMessage.c_str());
       appendStatus(status);
       return CWqError::Success();
@@ -243,8 +277,34 @@ CWqError ProxyRestore::handleRestoreMessage(ClProxyMsg& msg, MessageSite site, b
   return FXErrorUtil::ErrorErrNo(FX_HERE, EFAULT, "Unexpected result from client type=%d", type);
 }
 
+CWqError ProxyRestore::openCompletionWake() {
+  std::lock_guard<std::mutex> lock(m_stopMutex);
+  if (::pipe2(m_completionWake, O_CLOEXEC | O_NONBLOCK) != 0) {
+    const int errNo = errno;
+    m_completionWake[0] = m_completionWake[1] = -1;
+    return FXErrorUtil::ErrorErrNo(FX_HERE, errNo, "Failed create pipe object for the completion wait");
+  }
+  stopReceiverLocked();
+  return CWqError::Success();
+}
+
+void ProxyRestore::closeCompletionWake() {
+  std::lock_guard<std::mutex> lock(m_stopMutex);
+  ::close(m_completionWake[0]);
+  ::close(m_completionWake[1]);
+  m_completionWake[0] = m_completionWake[1] = -1;
+}
+
 CWqError ProxyRestore::sendJobComplete() {
-  stopReceiverThread();
+  // From here on a stopReceiverThread from another thread ends the wait.
+  CWqError result = openCompletionWake();
+  if (result.IsError()) return result.Push(FX_HERE);
+  result = completeJob();
+  closeCompletionWake();
+  return result;
+}
+
+CWqError ProxyRestore::completeJob() {
   FX_LOG(0, "Discarded %llu bytes during this job", static_cast<unsigned long long>(discardedBytes));
   CWqError result;
   if (!preHeaderHeadName.empty()) {
@@ -258,27 +318,62 @@ CWqError ProxyRestore::sendJobComplete() {
     if (receiverFailed.load(std::memory_order_acquire)) return receiverError.Copy().Push(FX_HERE);
     return sent;
   }
+  ClProxyConnection& link = *m_pSrvConnection;
+  // A probe after each TIMEOUT_RESTORE_COMPLETE without a message (0: no
+  // probes); no overall limit, but the host's stop ends the wait.
+  const int seconds = getTimeOutValue(TIMEOUT_RESTORE_COMPLETE);
+  FXClock& clock = FXGetClock();
+  int64_t probeAtMs = clock.MonotonicMs() + static_cast<int64_t>(seconds) * 1000;
   for (bool finished = false; !finished;) {
     ClProxyMsg* raw = nullptr;
     bool dropped = false;
     ClProxyMsgHeader header;
-    result = m_pSrvConnection->recvAnyMessage(raw, getTimeOutValue(TIMEOUT_RESTORE_COMPLETE), dropped, header);
+    // Only what has arrived: the wait below covers the stop as well.
+    result = link.recvAnyMessage(raw, -1, dropped, header);
     std::unique_ptr<ClProxyMsg> msg(raw);
-    if (result.IsError()) {
-      if (FXErrorUtil::IsErrNo(result, ETIME) || FXErrorUtil::IsInt(result, 15)) {
+    if (!result.IsError()) {
+      result = handleRestoreMessage(*msg, kCompletionSite, finished);
+      if (result.IsError()) return result.Push(FX_HERE);
+      probeAtMs = clock.MonotonicMs() + static_cast<int64_t>(seconds) * 1000;
+      continue;
+    }
+    if (!FXErrorUtil::IsErrNo(result, ETIME) && !FXErrorUtil::IsInt(result, 15)) {
+      if (dropped) result = handleDroppedFrame(header, kCompletionSite);
+      return result.Push(FX_HERE);
+    }
+    int waitMs = -1;
+    if (seconds > 0) {
+      const int64_t leftMs = probeAtMs - clock.MonotonicMs();
+      if (leftMs <= 0) {
         ClEmptyMsg probe(SERVICE_CHECK_MSG);
         CWqError probed = sendToProgram(probe);
         if (probed.IsError()) {
           FX_LOG(-1, "Failed to send service check:%s", probed.AsString(ERROR_OUTPUT_ONE_LINE).c_str());
           return probed.Push(FX_HERE);
         }
+        probeAtMs = clock.MonotonicMs() + static_cast<int64_t>(seconds) * 1000;
         continue;
       }
-      if (dropped) result = handleDroppedFrame(header, kCompletionSite);
-      return result.Push(FX_HERE);
+      waitMs = leftMs > INT_MAX ? INT_MAX : static_cast<int>(leftMs);
     }
-    result = handleRestoreMessage(*msg, kCompletionSite, finished);
-    if (result.IsError()) return result.Push(FX_HERE);
+    pollfd fds[2];
+    fds[0].fd = link.getConnectionSocket().GetSocketDescriptor();
+    fds[0].events = POLLIN;
+    fds[0].revents = 0;
+    fds[1].fd = m_completionWake[0];
+    fds[1].events = POLLIN;
+    fds[1].revents = 0;
+    if (::poll(fds, 2, waitMs) < 0) {
+      const int errNo = errno;
+      if (errNo == EINTR) continue;
+      return FXErrorUtil::ErrorErrNo(FX_HERE, errNo, "Wait for the client's end of the restore failed: %s",
+                                     std::strerror(errNo));
+    }
+    if (fds[1].revents != 0) {
+      FX_LOG(-1, "The wait for the client's end of the restore was stopped");
+      return FXErrorUtil::ErrorErrNo(FX_HERE, ECANCELED,
+                                     "The wait for the client's end of the restore was stopped by the host");
+    }
   }
   if (sent.IsError()) return sent;
   // A full disk or a failed receiver is never reported as a good restore.

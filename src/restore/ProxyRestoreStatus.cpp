@@ -1,18 +1,19 @@
 // The status list: what the client reported per item, the verdict on the
 // file in progress and the results the host pulls.
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <vector>
 
 #include "ClBasicMsgs.h"
+#include "ClProxyTimeouts.h"
+#include "FXClock.h"
 #include "FXErrorUtil.h"
 #include "FXLogWriter.h"
 #include "ProxyRestore.h"
 
 namespace {
 
-const uint32_t kStatusDataNotNeeded = 600;
-const uint32_t kStatusRestored = 5;
 const uint32_t kStatusEventDeleted = 3;
 const uint32_t kStatusEventNotFound = 4;
 const uint32_t kEventStatus3 = 0x1700003E;
@@ -22,13 +23,52 @@ const int64_t kStatusErrnoBase = 230;
 }  // namespace
 
 void ProxyRestore::appendStatus(const RestoreStatus& status) {
-  auto_lock lock(&statusLock, true);
-  statusList.Append(status);
+  {
+    auto_lock lock(&statusLock, true);
+    statusList.Append(status);
+  }
+  m_statusChanged.Set();
 }
 
 void ProxyRestore::stampCurrentFile() {
   auto_lock lock(&statusLock, true);
-  currentFileSerial = statusList.NextSerial();
+  currentFileSerial = statusList.StartFile(currentFileName);
+}
+
+void ProxyRestore::endCurrentFile(bool answerExpected) {
+  auto_lock lock(&statusLock, true);
+  statusList.EndFile(answerExpected);
+}
+
+CWqError ProxyRestore::waitForEarlierAnswer() {
+  {
+    auto_lock lock(&statusLock, true);
+    if (!statusList.AwaitsAnswer(currentFileName)) return CWqError::Success();
+  }
+  // A report on the earlier file that arrived after this header went out
+  // would be taken for this file's. A setting of 0 still waits a second.
+  const int seconds = std::max(1, getTimeOutValue(TIMEOUT_FILE_DATA));
+  FX_LOG(2, "Waiting up to %d seconds for the answer on the earlier [%s]", seconds, currentFileName.c_str());
+  FXClock& clock = FXGetClock();
+  const int64_t deadlineMs = clock.MonotonicMs() + static_cast<int64_t>(seconds) * 1000;
+  for (;;) {
+    if (diskFull.load(std::memory_order_acquire))
+      return FXErrorUtil::ErrorErrNo(FX_HERE, ENOSPC, "Disk FULL error from client");
+    if (receiverFailed.load(std::memory_order_acquire)) return receiverError.Copy().Push(FX_HERE);
+    {
+      auto_lock lock(&statusLock, true);
+      if (!statusList.AwaitsAnswer(currentFileName)) return CWqError::Success();
+    }
+    // An ended receiver takes no more reports: nothing can come in between.
+    if (!m_receiverRunning.load(std::memory_order_acquire)) return CWqError::Success();
+    const int64_t leftMs = deadlineMs - clock.MonotonicMs();
+    if (leftMs <= 0)
+      return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME,
+                                     "No answer from the client on the earlier [%s] within %d seconds; its header "
+                                     "is not sent",
+                                     currentFileName.c_str(), seconds);
+    m_statusChanged.WaitForSet(leftMs);
+  }
 }
 
 CWqError ProxyRestore::processItemsStatusMessages(ClProxyMsg* msg) {
@@ -46,6 +86,7 @@ CWqError ProxyRestore::processItemsStatusMessages(ClProxyMsg* msg) {
     }
     total = statusList.Size();
   }
+  m_statusChanged.Set();
   FX_LOG(3, "Done processing status message. reported %zu items.", total);
   if (!whole)
     return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO,
@@ -59,47 +100,51 @@ CWqError ProxyRestore::getMyFileStatus() {
     return FXErrorUtil::ErrorErrNo(FX_HERE, ENOSPC, "Disk FULL error from client");
   if (receiverFailed.load(std::memory_order_acquire) && receiverError.IsError())
     return receiverError.Copy().Push(FX_HERE);  // a chain of its own per call
+  // Most checks find no verdict in the list at all: no lock for them.
+  if (statusList.VerdictCount() == 0) return CWqError::Success();
   auto_lock lock(&statusLock, true);
-  if (statusList.Empty()) return CWqError::Success();
-  // Only records that arrived after this file's header went out; a restored
-  // item (status 5) is no verdict on the file.
+  // Only verdicts that arrived after this file's header went out; a restored
+  // item is none.
   uint64_t serial = 0;
-  RestoreStatus status;
-  for (uint64_t from = currentFileSerial; statusList.FirstFor(currentFileName, from, serial, status);
-       from = serial + 1) {
-    if (status.itemStatus == kStatusRestored) continue;
-    if (status.itemStatus == kStatusDataNotNeeded) {
-      FX_LOG(0, "Client don't need data for '%s'", status.itemName.c_str());
-      skipFileData = true;
-      statusList.Remove(serial);
-      return CWqError::Success();
-    }
-    const int64_t code = static_cast<int64_t>(status.itemStatus) + kStatusErrnoBase;
-    if (code > INT_MAX)
-      return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "Client status %u for [%s] is out of range: %s",
-                                     status.itemStatus, status.itemName.c_str(), status.itemMessage.c_str());
-    return FXErrorUtil::ErrorErrNo(FX_HERE, static_cast<int>(code), "%s", status.itemMessage.c_str());
+  const RestoreStatus* status = statusList.FirstVerdictFor(currentFileName, currentFileSerial, serial);
+  if (!status) return CWqError::Success();
+  if (status->DataNotNeeded()) {
+    FX_LOG(0, "Client don't need data for '%s'", status->itemName.c_str());
+    skipFileData = true;
+    statusList.Remove(serial);
+    return CWqError::Success();
   }
-  return CWqError::Success();
+  const int64_t code = static_cast<int64_t>(status->itemStatus) + kStatusErrnoBase;
+  if (code > INT_MAX)
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "Client status %u for [%s] is out of range: %s",
+                                   status->itemStatus, status->itemName.c_str(), status->itemMessage.c_str());
+  return FXErrorUtil::ErrorErrNo(FX_HERE, static_cast<int>(code), "%s", status->itemMessage.c_str());
 }
 
 CWqError ProxyRestore::getFileRestoreStatusInfo(std::string& name, uint32_t& status, std::string& message,
                                                 uint64_t& value) {
   auto_lock lock(&statusLock, true);
   uint64_t serial = 0;
-  RestoreStatus record;
-  while (statusList.Front(serial, record)) {
-    statusList.Remove(serial);
-    if (record.itemStatus == kStatusDataNotNeeded) continue;
-    name = record.itemName;
-    value = record.itemValue;
-    message = record.itemMessage;
-    switch (record.itemStatus) {
-      case kStatusRestored: status = 0; break;
-      case kStatusEventDeleted: status = kEventStatus3; break;
-      case kStatusEventNotFound: status = kEventStatus4; break;
-      default: status = record.itemStatus; break;
+  while (const RestoreStatus* record = statusList.Front(serial)) {
+    if (record->DataNotNeeded()) {
+      statusList.Remove(serial);
+      continue;
     }
+    name = record->itemName;
+    value = record->itemValue;
+    message = record->itemMessage;
+    if (record->origin == RestoreStatus::kFailedFile) {
+      // A failure whatever its code: never 0 (restored) nor an event id.
+      status = record->itemStatus != 0 ? record->itemStatus : static_cast<uint32_t>(EIO);
+    } else {
+      switch (record->itemStatus) {
+        case kStatusRestored: status = 0; break;
+        case kStatusEventDeleted: status = kEventStatus3; break;
+        case kStatusEventNotFound: status = kEventStatus4; break;
+        default: status = record->itemStatus; break;
+      }
+    }
+    statusList.Remove(serial);
     return CWqError::Success();
   }
   FX_LOG(3, "no status received.");

@@ -85,6 +85,8 @@ CWqError ProxyRestore::sendHeader() {
                                    currentFileName.c_str());
   CWqError result = startReceiverThread();
   if (result.IsError()) return result.Push(FX_HERE);
+  result = waitForEarlierAnswer();
+  if (result.IsError()) return result.Push(FX_HERE);
 
   // Sized in 64 bits: a header near the frame maximum plus a large optional
   // header must not wrap into a small buffer.
@@ -147,6 +149,7 @@ CWqError ProxyRestore::sendGoodEOF() {
   ClEmptyMsg message(GOOD_EOF_MSG);
   CWqError result = sendToProgram(message);
   if (result.IsError()) return result.Push(FX_HERE);
+  endCurrentFile(true);  // the client answers a good end
   result = getMyFileStatus();
   if (result.IsError()) return result.Push(FX_HERE);
   fileState = 0;
@@ -158,6 +161,7 @@ CWqError ProxyRestore::sendBadEOF() {
   ClBadEofMsg message("");
   CWqError result = sendToProgram(message);
   if (result.IsError()) return result.Push(FX_HERE);
+  endCurrentFile(false);
   result = getMyFileStatus();
   if (result.IsError()) return result.Push(FX_HERE);
   fileState = 0;

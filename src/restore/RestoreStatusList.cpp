@@ -2,39 +2,63 @@
 
 #include "ClProxySerializer.h"
 
+bool RestoreStatus::DataNotNeeded() const {
+  return origin == kDataNotNeeded || (origin == kItemStatus && itemStatus == kStatusDataNotNeeded);
+}
+
+bool RestoreStatus::IsVerdict() const { return origin != kItemStatus || itemStatus != kStatusRestored; }
+
 void RestoreStatusList::Append(const RestoreStatus& status) {
   const uint64_t serial = m_uNextSerial++;
-  m_records.emplace(serial, status);
-  m_byName[status.itemName].insert(serial);
+  const RestoreStatus& kept = m_records.emplace(serial, status).first->second;
+  if (kept.IsVerdict()) {
+    m_verdicts[kept.itemName].insert(serial);
+    m_verdictCount.fetch_add(1, std::memory_order_release);
+  }
+  if (kept.IsAnswer()) {
+    m_awaiting.erase(kept.itemName);
+    if (m_bCurrentOpen && kept.itemName == m_currentName) m_bCurrentAnswered = true;
+  }
 }
 
-bool RestoreStatusList::Front(uint64_t& serial, RestoreStatus& status) const {
-  if (m_records.empty()) return false;
+const RestoreStatus* RestoreStatusList::Front(uint64_t& serial) const {
+  if (m_records.empty()) return nullptr;
   serial = m_records.begin()->first;
-  status = m_records.begin()->second;
-  return true;
+  return &m_records.begin()->second;
 }
 
-bool RestoreStatusList::FirstFor(const std::string& name, uint64_t fromSerial, uint64_t& serial,
-                                 RestoreStatus& status) const {
-  auto named = m_byName.find(name);
-  if (named == m_byName.end()) return false;
+const RestoreStatus* RestoreStatusList::FirstVerdictFor(const std::string& name, uint64_t fromSerial,
+                                                        uint64_t& serial) const {
+  auto named = m_verdicts.find(name);
+  if (named == m_verdicts.end()) return nullptr;
   auto at = named->second.lower_bound(fromSerial);
-  if (at == named->second.end()) return false;
+  if (at == named->second.end()) return nullptr;
   serial = *at;
-  status = m_records.at(serial);
-  return true;
+  return &m_records.at(serial);
 }
 
 void RestoreStatusList::Remove(uint64_t serial) {
   auto record = m_records.find(serial);
   if (record == m_records.end()) return;
-  auto named = m_byName.find(record->second.itemName);
-  if (named != m_byName.end()) {
-    named->second.erase(serial);
-    if (named->second.empty()) m_byName.erase(named);
+  auto named = m_verdicts.find(record->second.itemName);
+  if (named != m_verdicts.end() && named->second.erase(serial) != 0) {
+    m_verdictCount.fetch_sub(1, std::memory_order_release);
+    if (named->second.empty()) m_verdicts.erase(named);
   }
   m_records.erase(record);
+}
+
+uint64_t RestoreStatusList::StartFile(const std::string& name) {
+  m_currentName = name;
+  m_bCurrentOpen = true;
+  m_bCurrentAnswered = false;
+  return m_uNextSerial;
+}
+
+void RestoreStatusList::EndFile(bool answerExpected) {
+  if (!m_bCurrentOpen) return;
+  if (answerExpected && !m_bCurrentAnswered) m_awaiting.insert(m_currentName);
+  m_bCurrentOpen = false;
 }
 
 bool ParseItemStatusPayload(const uint8_t* data, uint32_t size, std::vector<RestoreStatus>& out) {

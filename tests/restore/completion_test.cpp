@@ -2,11 +2,14 @@
 // the wait can end.
 #include <sys/socket.h>
 
+#include <chrono>
+#include <future>
 #include <string>
 #include <vector>
 
 #include "RestoreTestUtil.h"
 #include "SimFrames.h"
+#include "SimPeer.h"
 
 namespace restoretest {
 namespace {
@@ -45,6 +48,8 @@ TEST_F(RestoreTest, CompletionTable) {
   rows.push_back({"unknown typed type", SimScript().SendRaw(SimFrames::Frame(0x0077, {1})), EFAULT, false});
   rows.push_back({"status entry cut",
                   SimScript().Reply(SimRestoreProgram::Blob(ITEM_STATUS_MSG, {0, 0, 0, 9, 'x'})), EPROTO, false});
+  rows.push_back({"failed file undecodable", SimScript().SendRaw(SimFrames::Frame(FAILED_FILE_MSG, {1, 2, 3})),
+                  EPROTO, false});
   rows.push_back({"link closed", SimScript().Close(), ENOTCONN, false});
   rows.push_back({"link reset", SimScript().Reset(), ECONNRESET, false});
   size_t program = 0;
@@ -93,6 +98,34 @@ TEST_F(RestoreTest, CompletionProbesAfterEachTimeout) {
   SimConnectionRecord record = Finish(phase);
   EXPECT_TRUE(record.failure.GetCode() == 0) << record.failure.AsString();
   EXPECT_EQ(2u, Count(record, SERVICE_CHECK_MSG));
+}
+
+TEST_F(RestoreTest, CompletionEndsWhenTheHostStopsIt) {
+  // A program that hangs but keeps its link: it reads nothing after the job
+  // completion and answers nothing, while the probes go out.
+  coretest::SetTimeout("TIMEOUT_RESTORE_COMPLETE", 1);
+  std::shared_ptr<std::promise<void>> completingPtr = std::make_shared<std::promise<void>>();
+  std::future<void> completing = completingPtr->get_future();
+  std::promise<void> released;
+  std::shared_future<void> releasedSignal = released.get_future().share();
+  SimScript stream;
+  stream.Expect(JOB_COMPLETE_MSG).Call([completingPtr, releasedSignal](SimPeer&) {
+    completingPtr->set_value();
+    releasedSignal.wait_for(std::chrono::seconds(3));  // only a wait that never ends takes this long
+    return CWqError::Success();
+  });
+  std::unique_ptr<TestRestore> phase = Started(SimRestoreProgram::Scripted(stream));
+  ASSERT_TRUE(phase);
+  std::future<CWqError> completion = std::async(std::launch::async, [&phase] { return phase->sendJobComplete(); });
+  ASSERT_EQ(std::future_status::ready, completing.wait_for(std::chrono::seconds(20)));
+  const auto stopped = std::chrono::steady_clock::now();
+  EXPECT_FALSE(phase->stopReceiverThread().IsError());
+  ASSERT_EQ(std::future_status::ready, completion.wait_for(std::chrono::seconds(20)));
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(2));
+  released.set_value();
+  CWqError result = completion.get();
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ECANCELED)) << result.AsString();
+  Finish(phase);
 }
 
 TEST_F(RestoreTest, CompletionFailedProbe) {

@@ -105,6 +105,9 @@ TEST_F(FiltersTest, RefusedFiltersSendNothing) {
   const std::vector<std::vector<std::string>> rows = {
       {"/ok", std::string(65536, 'x')},
       {"/ok", "/a;/b"},
+      // An empty filter would vanish from the joined chunk.
+      {"", "/ok"},
+      {""},
   };
   size_t program = 0;
   for (const std::vector<std::string>& filters : rows) {

@@ -182,6 +182,33 @@ TEST_F(RestoreTest, UnmodifiedListAndArchiveEntries) {
             SimRestoreProgram::Lists(record, REFOPTHDR2_MSG));
 }
 
+TEST_F(RestoreTest, EmptyNamesAreRefused) {
+  // An empty item would go out as an empty chunk, which the client reads as
+  // the list's END.
+  std::unique_ptr<TestRestore> phase = Started(Program());
+  ASSERT_TRUE(phase);
+  std::string empty;
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(phase->registerPreHeader(false, empty), EINVAL));
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(phase->registerUnmodifiedPreHeader(""), EINVAL));
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(phase->registerArchiveContentEntry(""), EINVAL));
+  EXPECT_EQ(0u, phase->PreHeaderCount());
+  EXPECT_EQ(0u, phase->UnmodifiedCount());
+  EXPECT_EQ(0u, phase->ArchiveCount());
+  // After an item that fills a chunk, an empty one would be a chunk alone.
+  ASSERT_FALSE(phase->registerUnmodifiedPreHeader(std::string(70000, 'u')).IsError());
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(phase->registerUnmodifiedPreHeader(""), EINVAL));
+  ASSERT_FALSE(phase->sendUnmodifiedPreHeaders().IsError());
+  phase->SetHeaderFlags(0x42);
+  ASSERT_FALSE(phase->registerArchiveContentEntry("e").IsError());
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(phase->registerArchiveContentEntry(""), EINVAL));
+  ASSERT_FALSE(phase->sendArchvieEntries().IsError());
+  ASSERT_FALSE(phase->sendJobComplete().IsError());
+  SimConnectionRecord record = Finish(phase);
+  EXPECT_EQ((std::vector<std::string>{std::string(70000, 'u'), ""}),
+            SimRestoreProgram::Payloads(record, UNMODIFIED_PREHEADER_MSG));
+  EXPECT_EQ((std::vector<std::string>{"e", ""}), SimRestoreProgram::Payloads(record, REFOPTHDR2_MSG));
+}
+
 TEST_F(RestoreTest, FailedChunkItemsAreNotResent) {
   // The program goes away at once: every send fails.
   std::unique_ptr<TestRestore> phase = Started(SimRestoreProgram::Scripted(SimScript().Reset()));

@@ -172,6 +172,8 @@ TEST_F(ReceiverTest, LinkFailuresFailTheNextSend) {
   rows.push_back({"reset", SimScript().Reset(), ECONNRESET});
   rows.push_back({"bad frame", SimScript().SendRaw(SimFrames::Header(ITEM_STATUS_MSG, 4, 0x12345678)), EPROTO});
   rows.push_back({"status entry cut", SimScript().Reply(SimRestoreProgram::Blob(ITEM_STATUS_MSG, cut)), EPROTO});
+  // A failed-file report that does not decode would otherwise lose a failure.
+  rows.push_back({"failed file undecodable", SimScript().SendRaw(SimFrames::Frame(FAILED_FILE_MSG, {1, 2, 3})), EPROTO});
   for (Row& row : rows) {
     SCOPED_TRACE(row.name);
     SeamGate local;
@@ -210,8 +212,12 @@ TEST_F(ReceiverTest, DestroyingWithTheThreadRunning) {
   ASSERT_TRUE(phase);
   ASSERT_FALSE(phase->startReceiverThread().IsError());
   ASSERT_TRUE(gate.WaitWaits(1));
-  phase.reset();  // joins the thread before the link goes
-  SUCCEED();
+  EXPECT_FALSE(log.Has("Receiver thread finished for proxy connection."));
+  phase.reset();
+  // The thread was stopped and had ended before the destructor returned:
+  // its last line is there.
+  EXPECT_TRUE(log.Has("thread stop signaled"));
+  EXPECT_TRUE(log.Has("Receiver thread finished for proxy connection."));
 }
 
 }  // namespace

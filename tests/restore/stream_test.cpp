@@ -3,10 +3,12 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <thread>
 
 #include "FXErrorUtil.h"
 #include "RestoreTestUtil.h"
+#include "SimFrames.h"
 
 namespace restoretest {
 namespace {
@@ -199,6 +201,66 @@ TEST_F(StreamTest, AFailureForAnEarlierFileOfTheSameNameDoesNotFailTheLaterOne) 
   phase->stopReceiverThread();
 }
 
+TEST_F(StreamTest, ALateReportForAnEarlierFileOfTheSameNameWaitsForItsAnswer) {
+  // The client's reports on the first "/same" are still on their way when
+  // the host starts the second one: the receiver is held at its seam.
+  SimScript stream;
+  stream.Expect(FILE_HEADER_MSG)
+      .Expect(FILE_DATA_MSG)
+      .Expect(GOOD_EOF_MSG)
+      .Reply(SimRestoreProgram::DataNotNeeded("/same"))
+      .Reply(SimRestoreProgram::ItemStatus({{"/same", "", 5, 4}}));
+  std::unique_ptr<TestRestore> phase = OpenHeld(stream);
+  ASSERT_TRUE(phase);
+  SendFile(*phase, "/same");
+  char block[4] = {'a', 'b', 'c', 'd'};
+  ASSERT_FALSE(phase->sendData(block, 4).IsError());
+  ASSERT_FALSE(phase->sendGoodEOF().IsError());
+  ASSERT_TRUE(WaitReadable(phase->ProgramLink()->getConnectionSocket().GetSocketDescriptor()));
+  std::future<CWqError> second = std::async(std::launch::async, [&phase] {
+    CXFileHeader header = Header("/same");
+    CWqError result = phase->setCxHeader(header);
+    if (!result.IsError()) result = phase->sendHeader();
+    return result;
+  });
+  // The second header waits for the first file's answer, which the held
+  // receiver cannot take yet.
+  second.wait_for(std::chrono::milliseconds(200));
+  ASSERT_TRUE(Deliver(2));
+  CWqError result = second.get();
+  ASSERT_FALSE(result.IsError()) << result.AsString();
+  ASSERT_FALSE(phase->sendData(block, 4).IsError());
+  EXPECT_FALSE(phase->SkipFileData());
+  EXPECT_EQ(0u, phase->getDiscardedBytes());
+  ASSERT_FALSE(phase->sendGoodEOF().IsError());
+  SimConnectionRecord record = Finish(phase);
+  EXPECT_EQ(2u, Count(record, FILE_DATA_MSG));
+  EXPECT_EQ(2u, Count(record, FILE_HEADER_MSG));
+}
+
+TEST_F(StreamTest, AnEarlierFileOfTheSameNameNeverAnsweredFailsTheNextHeader) {
+  coretest::SetTimeout("TIMEOUT_FILE_DATA", 1);
+  std::unique_ptr<TestRestore> phase = Open();
+  ASSERT_TRUE(phase);
+  SendFile(*phase, "/same");
+  ASSERT_FALSE(phase->sendGoodEOF().IsError());
+  // Another name, and a file ended bad (the client answers no bad end),
+  // do not wait.
+  SendFile(*phase, "/other");
+  ASSERT_FALSE(phase->sendBadEOF().IsError());
+  SendFile(*phase, "/other");
+  ASSERT_FALSE(phase->sendBadEOF().IsError());
+  CXFileHeader header = Header("/same");
+  ASSERT_FALSE(phase->setCxHeader(header).IsError());
+  const auto start = std::chrono::steady_clock::now();
+  CWqError result = phase->sendHeader();
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ETIME)) << result.AsString();
+  EXPECT_NE(std::string::npos, coretest::Texts(result).find("/same"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+  SimConnectionRecord record = Finish(phase);
+  EXPECT_EQ(3u, Count(record, FILE_HEADER_MSG));
+}
+
 TEST_F(StreamTest, TwoHeadersWithoutASendAndAnArchiveClosedWithAFileOpen) {
   std::unique_ptr<TestRestore> phase = Open();
   ASSERT_TRUE(phase);
@@ -275,17 +337,33 @@ TEST_F(StreamTest, BeforeTheProgramConnectedNothingIsSent) {
   EXPECT_FALSE(phase.HasThread());
 }
 
-TEST_F(StreamTest, ALinkDroppedMidFileFailsTheNextSend) {
-  SimScript stream;
-  stream.Expect(FILE_HEADER_MSG).Expect(FILE_DATA_MSG).Close();
-  std::unique_ptr<TestRestore> phase = Started(SimRestoreProgram::Scripted(stream));
-  ASSERT_TRUE(phase);
-  SendFile(*phase, "/f");
-  std::vector<char> block(65536, 'd');
-  CWqError result;
-  for (int i = 0; i < 2000 && !result.IsError(); ++i) result = phase->sendData(block.data(), 65536);
-  EXPECT_TRUE(result.IsError());
-  phase->stopReceiverThread();
+TEST_F(StreamTest, ALinkLostMidFileFailsTheNextSend) {
+  struct Row {
+    const char* name;
+    SimScript stream;
+    int error;  // what the completion returns: the receiver's error
+  };
+  std::vector<Row> rows;
+  rows.push_back({"closed", SimScript().Expect(FILE_HEADER_MSG).Expect(FILE_DATA_MSG).Close(), ENOTCONN});
+  // The receiver closes the link under the blocks still going out.
+  rows.push_back({"bad frame",
+                  SimScript().Expect(FILE_HEADER_MSG).Expect(FILE_DATA_MSG).SendRaw(
+                      SimFrames::Header(ITEM_STATUS_MSG, 4, 0x12345678)),
+                  EPROTO});
+  size_t program = 0;
+  for (Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::unique_ptr<TestRestore> phase = Started(SimRestoreProgram::Scripted(row.stream));
+    ASSERT_TRUE(phase);
+    SendFile(*phase, "/f");
+    std::vector<char> block(4096, 'd');
+    CWqError result;
+    for (int i = 0; i < 100000 && !result.IsError(); ++i) result = phase->sendData(block.data(), 4096);
+    EXPECT_TRUE(result.IsError());
+    CWqError end = phase->sendJobComplete();
+    EXPECT_TRUE(FXErrorUtil::IsErrNo(end, row.error)) << end.AsString();
+    Finish(phase, program++);
+  }
 }
 
 TEST_F(StreamTest, MountRepliesRacingDataBlocksLeaveEveryFrameIntact) {
