@@ -63,7 +63,7 @@ exit "$(cat "$state/reply.rc" 2>/dev/null || echo 0)"
 )SH";
 
 const char kCopy[] = R"SH(#!/bin/sh
-# The product's copy tool: -q LOCAL USER@HOST:PATH
+# The product's copy tool: -q [--] LOCAL USER@HOST:PATH
 here=$(cd "$(dirname "$0")" && pwd)
 state="$here/client"
 i=0
@@ -72,8 +72,10 @@ printf '%s\0' "${KX_PUTTY_PASS-<unset>}" "${SSHPASS-<unset>}" "$@" > "$state/scp
 [ -e "$state/unreachable" ] && { echo "lost connection" >&2; exit 255; }
 pass=${SSHPASS-${KX_PUTTY_PASS-}}
 printf '%s' "$pass" | cmp -s - "$state/password" || { echo "Permission denied" >&2; exit 255; }
-dest=${3#*:}
-mkdir -p "$state/files$(dirname "$dest")" && cp "$2" "$state/files$dest"
+shift
+[ "$1" = "--" ] && shift
+dest=${2#*:}
+mkdir -p "$state/files$(dirname "$dest")" && cp -- "$1" "$state/files$dest"
 )SH";
 
 const char kPkgcrc[] = R"SH(#!/bin/sh
@@ -116,7 +118,7 @@ exit $rc
 )SH";
 
 const char kRealCopy[] = R"SH(#!/bin/sh
-# The product's copy tool: -q LOCAL USER@HOST:PATH with scp's legacy
+# The product's copy tool: -q [--] LOCAL USER@HOST:PATH with scp's legacy
 # protocol. Run alone it takes the password from KX_PUTTY_PASS; under sshf
 # the password prompt is already sshpass's.
 here=$(cd "$(dirname "$0")" && pwd)

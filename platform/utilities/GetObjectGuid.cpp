@@ -3,23 +3,11 @@
 #include <cstdint>
 #include <cstdio>
 
-namespace {
-
-// FNV-1a over the path's bytes from a given basis.
-uint64_t Hash(const std::string& text, uint64_t basis) {
-  uint64_t hash = basis;
-  for (unsigned char byte : text) {
-    hash ^= byte;
-    hash *= 0x100000001b3ull;
-  }
-  return hash;
-}
-
-}  // namespace
+#include "Fnv1a.h"
 
 int GetObjectGuid(const std::string& path, int, char, std::string& guid) {
-  const uint64_t high = Hash(path, 0xcbf29ce484222325ull);
-  const uint64_t low = Hash(path, 0x84222325cbf29ce4ull);
+  const uint64_t high = Fnv1a64(path, kFnv1aBasis);
+  const uint64_t low = Fnv1a64(path, kFnv1aSecondBasis);
   char text[40];
   std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%04X-%04X%08X}", static_cast<unsigned>(high >> 32),
                 static_cast<unsigned>((high >> 16) & 0xFFFF), static_cast<unsigned>(high & 0xFFFF),

@@ -6,13 +6,21 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
+#include "Fnv1a.h"
 #include "KXPlatformInfo.h"
 
 namespace {
 
+// A sanitised name longer than this keeps its head and gains a digest of
+// the whole name: a file name stays within NAME_MAX.
+const size_t kKeptHead = 200;
+
 // Letters, digits, "_" and "-" stay; every other byte becomes "%XX", so any
-// name is one file name and two names never share a file.
+// name is one file name and two names never share a file. A long name is
+// cut to its head, then "+" (which the escaping never yields, so no short
+// name can look the same) and a 128-bit digest of the whole name.
 std::string Sanitise(const std::string& name) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;
@@ -25,8 +33,13 @@ std::string Sanitise(const std::string& name) {
       out += kHex[c & 15];
     }
   }
-  if (out.size() > 200) out.resize(200);
-  return out;
+  if (out.size() <= kKeptHead) return out;
+  char digest[40];
+  std::snprintf(digest, sizeof(digest), "+%016llx%016llx",
+                static_cast<unsigned long long>(Fnv1a64(name, kFnv1aBasis)),
+                static_cast<unsigned long long>(Fnv1a64(name, kFnv1aSecondBasis)));
+  out.resize(kKeptHead);
+  return out + digest;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <list>
@@ -33,6 +34,19 @@ bool ListEntries(const std::string& folder, std::vector<std::string>& names, int
 }
 
 }  // namespace
+
+bool ClClientManager::isPlainFileName(const std::string& name) {
+  if (name.empty()) return false;
+  int dots = 0;
+  for (unsigned char c : name) {
+    if (c == '.') {
+      ++dots;
+      continue;
+    }
+    if (!std::isalnum(c) && c != '$' && c != '_' && c != '-') return false;
+  }
+  return dots <= 1 && name != ".";
+}
 
 CWqError ClClientManager::updateClientBinaryList() {
   const bool emptyOnEntry = binaries.empty();
@@ -71,6 +85,12 @@ CWqError ClClientManager::updateClientBinaryList() {
     std::string key = pieces.back();
     std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return static_cast<char>(::toupper(c)); });
     if (key == "PKGCRC.INFO" || (key.size() >= 3 && key.compare(key.size() - 3, 3, ".EU") == 0)) continue;
+    // The key becomes the file's name on the client, in a copy destination
+    // and in DCL commands.
+    if (!isPlainFileName(key)) {
+      FX_LOG(-1, "Local package file '%s' has no plain file name: left out", pieces.back().c_str());
+      continue;
+    }
     FX_LOG(2, "Local key '%s' crc:%s", key.c_str(), crc.c_str());
     localNames[key] = pieces.back();
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -27,7 +28,15 @@ int32_t ClClientManager::s_iHourBetweenVersionCheck = 5;
 
 namespace {
 
-bool g_printOnce = true;
+// Checks of different clients run at once. The interval keeps its exported
+// type (hosts read it as a plain int); the library itself reads and writes
+// it atomically.
+std::atomic<bool> g_printOnce{true};
+
+int32_t IntervalHours() { return __atomic_load_n(&ClClientManager::s_iHourBetweenVersionCheck, __ATOMIC_RELAXED); }
+void SetIntervalHours(int32_t hours) {
+  __atomic_store_n(&ClClientManager::s_iHourBetweenVersionCheck, hours, __ATOMIC_RELAXED);
+}
 
 const uint64_t kMissingPackageDelay = 120;
 const uint64_t kRetryDelay = 1800;
@@ -48,45 +57,46 @@ std::string DateText(uint64_t when) {
   return buffer;
 }
 
-// A plain OpenVMS file name: letters, digits, "$", "_", "-" and one ".".
-bool PlainFileName(const std::string& name) {
-  if (name.empty()) return false;
-  int dots = 0;
-  for (unsigned char c : name) {
-    if (c == '.') {
-      ++dots;
-      continue;
-    }
-    if (!std::isalnum(c) && c != '$' && c != '_' && c != '-') return false;
-  }
-  return dots <= 1 && name != ".";
-}
-
 enum PackageDescription { kDescriptionMissing, kDescriptionUnreadable, kDescriptionRead };
 
 // The package description's time and first line (without its line end),
 // from one open: this runs on every managed connect, also when the check
-// is not due.
-PackageDescription ReadPackageDescription(const std::string& path, uint64_t& time, std::string& firstLine) {
+// is not due. Unreadable: `why` says what failed. The open does not wait
+// (a pipe without a writer) and takes no terminal.
+PackageDescription ReadPackageDescription(const std::string& path, uint64_t& time, std::string& firstLine,
+                                          std::string& why) {
   firstLine.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  why.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return kDescriptionMissing;
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return kDescriptionMissing;
-    time = static_cast<uint64_t>(st.st_mtime);
+    const int error = errno;
+    if (error == ENOENT || error == ENOTDIR) return kDescriptionMissing;
+    why = std::strerror(error);
     return kDescriptionUnreadable;
   }
   struct stat st;
-  if (::fstat(fd, &st) == 0) time = static_cast<uint64_t>(st.st_mtime);
+  if (::fstat(fd, &st) != 0)
+    why = std::strerror(errno);
+  else if (!S_ISREG(st.st_mode))
+    why = "not a regular file";
+  if (!why.empty()) {
+    ::close(fd);
+    return kDescriptionUnreadable;
+  }
+  time = static_cast<uint64_t>(st.st_mtime);
   char buffer[512];
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof(buffer));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n < 0) {
+      why = std::strerror(errno);
+      ::close(fd);
+      return kDescriptionUnreadable;
+    }
+    if (n == 0) break;
     const char* end = static_cast<const char*>(std::memchr(buffer, '\n', static_cast<size_t>(n)));
     firstLine.append(buffer, end ? static_cast<size_t>(end - buffer) : static_cast<size_t>(n));
-    if (end) break;
+    if (end || firstLine.size() > 4096) break;
   }
   ::close(fd);
   return kDescriptionRead;
@@ -95,7 +105,7 @@ PackageDescription ReadPackageDescription(const std::string& path, uint64_t& tim
 }  // namespace
 
 void ClClientManager::ResetVersionCheckState() {
-  s_iHourBetweenVersionCheck = 5;
+  SetIntervalHours(5);
   g_printOnce = true;
 }
 
@@ -114,12 +124,17 @@ CWqError ClClientManager::isClientInstalledAndUptodate(EvEvent* event, long long
 
   if (osId == CLIENT_OS_IBMI) {
     const std::string description = FXPath::Append(localPackageFolder, "pkginfo.dat", 0);
-    std::string line;
-    const PackageDescription found = ReadPackageDescription(description, packageTime, line);
-    bool usable = found != kDescriptionMissing;
-    if (!usable) {
+    std::string line, why;
+    const PackageDescription found = ReadPackageDescription(description, packageTime, line, why);
+    bool usable = found == kDescriptionRead;
+    if (found == kDescriptionMissing) {
       FX_LOG(-1, "The package file [%s] does not exists. Will continue to use exiting setup", description.c_str());
-    } else if (found == kDescriptionRead) {
+    } else if (found == kDescriptionUnreadable) {
+      // Its version is unknown: taking "1.0" would update the client on
+      // every check for ever.
+      FX_LOG(-1, "The package file [%s] cannot be read: %s. Will continue to use exiting setup",
+             description.c_str(), why.c_str());
+    } else {
       while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
       if (line.empty() || line.find(':') == std::string::npos) {
         FX_LOG(-1, "version string is invalid [%s]", line.c_str());
@@ -141,13 +156,10 @@ CWqError ClClientManager::isClientInstalledAndUptodate(EvEvent* event, long long
     int32_t hours = static_cast<int32_t>(static_cast<uint32_t>(interval));
     if (hours < 1) hours = 1;
     if (hours > kMaxHours) hours = kMaxHours;
-    s_iHourBetweenVersionCheck = hours;
-    if (g_printOnce) {
-      g_printOnce = false;
-      FX_LOG(0, "Registry set to change version check interval to %d hours.", hours);
-    }
+    SetIntervalHours(hours);
+    if (g_printOnce.exchange(false)) FX_LOG(0, "Registry set to change version check interval to %d hours.", hours);
   }
-  const uint64_t intervalSeconds = static_cast<uint64_t>(s_iHourBetweenVersionCheck) * 3600;
+  const uint64_t intervalSeconds = static_cast<uint64_t>(IntervalHours()) * 3600;
 
   unsigned long checkBinary = 0;
   const bool haveCheck = settings.getNumber(section, "checkBinary", &checkBinary) != 0;
@@ -243,7 +255,7 @@ bool ClClientManager::loadClientList(const std::string& output) {
     std::string key = pieces.size() == 2 ? pieces.back() : std::string();
     std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return static_cast<char>(::toupper(c)); });
     // Only plain names: every key may become a DELETE target.
-    if (pieces.size() != 2 || !PlainFileName(key)) {
+    if (pieces.size() != 2 || !isPlainFileName(key)) {
       FX_LOG(-1, "Invalid output at line %d '%s'", number, line.c_str());
       continue;
     }

@@ -100,11 +100,18 @@ CWqError ClClientManager::remoteShellLine(const std::string& command, std::strin
   CWqError result = checkSshTarget();
   if (result.IsError()) return result.Push(FX_HERE);
   // ssh hands the command to the client's shell as it stands: it travels as
-  // one word, so this host's parsing leaves it untouched.
+  // one word, so this host's parsing leaves it untouched. ssh reads options
+  // again after the destination unless "--" came first: without it a
+  // command "-oProxyCommand=..." would run here.
   line = KxProcess::QuoteWord(localBaseHome + "/sshf") + " -p " + KxProcess::QuoteWord(password) +
-         " -- ssh " + kSshOptions + " " + KxProcess::QuoteWord(user + "@" + host) + " " +
+         " -- ssh " + kSshOptions + " -- " + KxProcess::QuoteWord(user + "@" + host) + " " +
          KxProcess::QuoteWord(command);
   return CWqError::Success();
+}
+
+// The copy tool's words: "--" ends its options, so neither file can be one.
+static std::string CopyWords(const std::string& tool, const std::string& localFile, const std::string& target) {
+  return KxProcess::QuoteWord(tool) + " -q -- " + KxProcess::QuoteWord(localFile) + " " + KxProcess::QuoteWord(target);
 }
 
 CWqError ClClientManager::wrappedCopyLine(const std::string& localFile, const std::string& destination,
@@ -112,8 +119,7 @@ CWqError ClClientManager::wrappedCopyLine(const std::string& localFile, const st
   CWqError result = checkSshTarget();
   if (result.IsError()) return result.Push(FX_HERE);
   line = KxProcess::QuoteWord(localBaseHome + "/sshf") + " -p " + KxProcess::QuoteWord(password) + " -- " +
-         KxProcess::QuoteWord(localBaseHome + "/kxpscp.exe") + " -q " + KxProcess::QuoteWord(localFile) + " " +
-         KxProcess::QuoteWord(user + "@" + host + ":" + destination);
+         CopyWords(localBaseHome + "/kxpscp.exe", localFile, user + "@" + host + ":" + destination);
   return CWqError::Success();
 }
 
@@ -121,8 +127,7 @@ CWqError ClClientManager::directCopyLine(const std::string& localFile, const std
                                          std::string& line) const {
   CWqError result = checkSshTarget();
   if (result.IsError()) return result.Push(FX_HERE);
-  line = KxProcess::QuoteWord(localBaseHome + "/kxpscp.exe") + " -q " + KxProcess::QuoteWord(localFile) + " " +
-         KxProcess::QuoteWord(user + "@" + host + ":" + destination);
+  line = CopyWords(localBaseHome + "/kxpscp.exe", localFile, user + "@" + host + ":" + destination);
   return CWqError::Success();
 }
 
@@ -154,13 +159,14 @@ CWqError ClClientManager::runAndCheck(const std::string& commandLine,
 
   KxProcess::Options options;
   options.environment = env;
-  unsigned long limitSeconds = 0;
-  if (!KXPlatformInfo().getNumber("FileSystemAgent", kCommandLimitSetting, &limitSeconds) || limitSeconds == 0)
-    limitSeconds = 1800;
-  if (limitSeconds > 24UL * 3600 * 365) limitSeconds = 24UL * 3600 * 365;
+  const unsigned long limitSeconds = commandLimitSeconds();
   options.limitMs = static_cast<int64_t>(limitSeconds) * 1000;
   std::string error;
   const int status = KxProcess::system(line, options, &output, &error);
+  // A hop that never reached the client (a refused login, an unreachable
+  // host, a tool that could not start, a line killed at the limit) is the
+  // failure, whatever its error output also trips.
+  const std::string hop = hopFailure(status, limitSeconds, error);
 
   if (osId == CLIENT_OS_IBMI) {
     const std::string marker = "/home/" + ibmiUserProfile + ":";
@@ -179,6 +185,7 @@ CWqError ClClientManager::runAndCheck(const std::string& commandLine,
   FX_LOG(2, "Result:");
   FX_LOG(3, " std:\n%s", output.c_str());
   FX_LOG(3, " err:\n%s", error.c_str());
+  if (!hop.empty()) return hopError(FX_HERE, hop);
 
   if (command.expected.empty()) {
     FX_LOG(2, "not expecting result");
@@ -207,19 +214,27 @@ CWqError ClClientManager::runAndCheck(const std::string& commandLine,
     }
   }
 
-  // The markers passed, but a hop that never reached the client (a refused
-  // login, an unreachable host, a tool that could not start) proves nothing.
-  std::string why;
-  if (status == KxProcess::kCouldNotRun)
-    why = "the command line could not run: " + error;
-  else if (status == KxProcess::kTimedOut)
-    why = "the command line was killed after " + std::to_string(limitSeconds) + " seconds";
-  else if (status == 255)
-    why = "ssh ended with status 255";
-  if (!why.empty()) {
-    FX_LOG(-1, "Can't reach the client over ssh: %s", why.c_str());
-    return FXErrorUtil::ErrorEventMessage(FX_HERE, EV_CLIENT_CONNECT_FAILED, "Can't reach the client over ssh: %s",
-                                          why.c_str());
-  }
   return CWqError::Success();
+}
+
+unsigned long ClClientManager::commandLimitSeconds() {
+  unsigned long limitSeconds = 0;
+  if (!KXPlatformInfo().getNumber("FileSystemAgent", kCommandLimitSetting, &limitSeconds) || limitSeconds == 0)
+    limitSeconds = 1800;
+  if (limitSeconds > 24UL * 3600 * 365) limitSeconds = 24UL * 3600 * 365;
+  return limitSeconds;
+}
+
+std::string ClClientManager::hopFailure(int status, unsigned long limitSeconds, const std::string& error) {
+  if (status == KxProcess::kCouldNotRun) return "the command line could not run: " + error;
+  if (status == KxProcess::kTimedOut)
+    return "the command line was killed after " + std::to_string(limitSeconds) + " seconds";
+  if (status == 255) return "ssh ended with status 255";
+  return std::string();
+}
+
+CWqError ClClientManager::hopError(const FXCodeLocation& location, const std::string& why) {
+  FX_LOG(-1, "Can't reach the client over ssh: %s", why.c_str());
+  return FXErrorUtil::ErrorEventMessage(location, EV_CLIENT_CONNECT_FAILED, "Can't reach the client over ssh: %s",
+                                        why.c_str());
 }

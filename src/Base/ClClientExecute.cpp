@@ -87,15 +87,17 @@ CWqError ClClientManager::executeOnOpenVMS(const char* command, std::string& res
   outcome = remoteShellLine(remote, line);
   if (outcome.IsError()) return outcome.Push(FX_HERE);
   FX_LOG(3, "starting using ssh [%s]", command);
+  // The same limit as every other remote step: a command that sleeps, or a
+  // peer that never answers, holds the caller no longer than that.
+  KxProcess::Options options;
+  const unsigned long limitSeconds = commandLimitSeconds();
+  options.limitMs = static_cast<int64_t>(limitSeconds) * 1000;
   std::string errorOutput;
-  const int status = KxProcess::system(line, &result, &errorOutput, 0, true);
+  const int status = KxProcess::system(line, options, &result, &errorOutput);
   if (result.empty() && !errorOutput.empty()) result = errorOutput;
 
   // A hop that never reached the client is no answer of the command.
-  if (status == KxProcess::kCouldNotRun || status == 255) {
-    FX_LOG(-1, "Can't reach the client over ssh (status %d): %s", status, errorOutput.c_str());
-    return FXErrorUtil::ErrorEventMessage(FX_HERE, EV_CLIENT_CONNECT_FAILED,
-                                          "Can't reach the client over ssh: %s", errorOutput.c_str());
-  }
+  const std::string hop = hopFailure(status, limitSeconds, errorOutput);
+  if (!hop.empty()) return hopError(FX_HERE, hop);
   return CWqError::Success();
 }

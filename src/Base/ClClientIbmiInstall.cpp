@@ -46,10 +46,12 @@ bool SafeClientName(const std::string& value) {
   return true;
 }
 
+// The data folder reaches the client's shell unquoted (the mkdir step, the
+// copy destination that scp's remote side reads): a path of plain names only.
 bool SafeDataFolder(const std::string& value) {
   if (value.empty() || value[0] != '/') return false;
   for (unsigned char c : value)
-    if (ShellSpecial(c) || c == ' ') return false;
+    if (!std::isalnum(c) && c != '_' && c != '.' && c != '/' && c != '-') return false;
   return true;
 }
 
@@ -114,7 +116,10 @@ CWqError ClClientManager::installIBMi(long long jobId, uint64_t next, const std:
     return InstallFailed(FX_HERE, "Invalid job queue [" + jobQueue + "]");
   if (!SafeClientName(clientName)) return InstallFailed(FX_HERE, "Invalid client name [" + clientName + "]");
   if (!SafeDataFolder(clientBaseFolder))
-    return InstallFailed(FX_HERE, "Invalid data folder [" + clientBaseFolder + "]");
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL,
+                                   "The IBM i data folder [%s] may hold only letters, digits, '_', '.', '/' and '-' "
+                                   "after its leading '/': nothing was installed",
+                                   clientBaseFolder.c_str());
 
   CWqError result = installStep(Cl("CHKOBJ OBJ(" + ShellEscaped(subsystemDesc) + ") OBJTYPE(*SBSD)"), "", "CPF",
                                 "Subsystem description not present.");

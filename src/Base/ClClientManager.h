@@ -10,11 +10,12 @@
 //
 // Remote commands (ClClientCommands.cpp) run over ssh through the product's
 // tools in the base home; no shell on this host reads any value: the user,
-// password, host and command each travel as one quoted word, and a host or
-// user that ssh could misread is refused (EINVAL) before anything runs.
-// executeAndCheck judges a command by its output markers, and then fails
+// password, host and command each travel as one quoted word, "--" ends the
+// options of ssh and of the copy tool, and a host or user that ssh could
+// misread is refused (EINVAL) before anything runs. executeAndCheck fails
 // with EV_CLIENT_CONNECT_FAILED when the ssh hop itself failed (exit 255,
-// could not run, killed at the limit).
+// could not run, killed at the limit), and otherwise judges the command by
+// its output markers.
 //
 // The daemon's "SERVICE" connection (ClClientService.cpp) answers the
 // version query; updateIBMI (ClClientUpdate.cpp) sends an IBM i update
@@ -37,10 +38,12 @@
 // it is read into words as sh would read it (quotes and backslashes are
 // taken away, so a command quoted for the shell arrives the same), nothing
 // is expanded, globbed or split at ";", and the words joined by blanks are
-// what the client's DCL receives; unbalanced quotes fail with EINVAL before
-// anything runs. `result` is the standard output, or the error output when
-// that is empty; a hop that never reached the client fails with
-// EV_CLIENT_CONNECT_FAILED.
+// what the client's DCL receives (after "--": ssh never reads them as its
+// options); unbalanced quotes fail with EINVAL before anything runs.
+// `result` is the standard output, or the error output when that is empty;
+// a hop that never reached the client, or a command line still running at
+// the limit (FileSystemAgent/nRemoteCommandLimitSeconds, killed with its
+// process group), fails with EV_CLIENT_CONNECT_FAILED.
 //
 // uninstall (ClClientUninstall.cpp) removes the client software for the
 // proxy client that manages the client and then deletes the client's
@@ -132,7 +135,9 @@ class ClClientManager {
   // when there is nothing to do or the job is still active.
   CWqError CheckAndCleanupDRFolder(bool noManage);
 
-  // Hours between two checks of one client; 5 at load time.
+  // Hours between two checks of one client; 5 at load time. Checks of
+  // different clients may run at once: the library reads and writes it
+  // atomically (a host reads it after its checks).
   static int32_t s_iHourBetweenVersionCheck;
   // Back to the load-time values (the interval, the once-only log line).
   static void ResetVersionCheckState();
@@ -183,8 +188,13 @@ class ClClientManager {
   // DKA0:[APP]CLIENT.DIR;1); plain-integer error 3 when the base has no "[".
   CWqError client_directory_file(std::string& directoryFile) const;
 
-  // Marks `binaries` against the local OpenVMS package (pkgcrc32).
+  // Marks `binaries` against the local OpenVMS package (pkgcrc32). A local
+  // file without a plain name is left out (logged).
   CWqError updateClientBinaryList();
+  // A plain OpenVMS file name: letters, digits, "$", "_", "-" and at most one
+  // "."; every key of `binaries` is one, since it may become a copy
+  // destination or a DELETE target on the client.
+  static bool isPlainFileName(const std::string& name);
 
   // The daemon's version through its "SERVICE" connection.
   CWqError quickVersionCheck(const std::string& expectedVersion, bool& reached, bool& equal,
@@ -233,6 +243,12 @@ class ClClientManager {
                        const clientCommand_t& command, std::string& output, long errEventId,
                        const std::string& errText);
   CWqError checkSshTarget() const;
+  // The seconds a local command line may run (kCommandLimitSetting).
+  static unsigned long commandLimitSeconds();
+  // Why a command line's hop never reached the client (empty: it did), from
+  // KxProcess's result; and the EV_CLIENT_CONNECT_FAILED error saying so.
+  static std::string hopFailure(int status, unsigned long limitSeconds, const std::string& error);
+  static CWqError hopError(const FXCodeLocation& location, const std::string& why);
   CWqError executeOnIBMi(const char* command, std::string& result);
   CWqError executeOnOpenVMS(const char* command, std::string& result);
   // Raises an info event with `host` as argument (dropped, and logged, when

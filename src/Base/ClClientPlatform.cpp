@@ -42,7 +42,14 @@ bool IsPlainName(const std::string& name) {
   return true;
 }
 
+bool IsNamed(const std::string& component) { return !component.empty(); }
+
 }  // namespace
+
+bool PlatformDefine::IsParentOrSelf(const std::string& component) {
+  return !component.empty() && (component.find_first_not_of('-') == std::string::npos ||
+                                component.find_first_not_of('.') == std::string::npos);
+}
 
 void PlatformDefine::logPaths() const {
   FX_LOG(3, "Using client configuration:\n   Base:'%s'\n        '%s'\n    Bin:'%s'\n        '%s'", base.c_str(),
@@ -92,6 +99,15 @@ CWqError PlatformDefine::setClientBaseFolder(const std::string& folder) {
   FX_LOG(5, "drive='%s'", drive.c_str());
   for (size_t i = 0; i < components.size(); ++i)
     FX_LOG(5, "B-directoryComponents[%d]='%s'", static_cast<int>(i), components[i].c_str());
+  // DCL reads a folder named only by "-" as the parent and a leading "." as
+  // relative to the default folder: the base would then name a tree above
+  // the client's, which uninstall deletes.
+  const bool relative = folder[0] != '/' && !components.empty() && components.front().empty() &&
+                        std::any_of(components.begin(), components.end(), IsNamed);
+  if (relative || std::any_of(components.begin(), components.end(), IsParentOrSelf))
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL,
+                                   "client base folder may not name a parent or relative folder (%s)",
+                                   folder.c_str());
   components.erase(std::remove_if(components.begin(), components.end(), CIsEmptyString()), components.end());
   for (size_t i = 0; i < components.size(); ++i)
     FX_LOG(5, "A-directoryComponents[%d]='%s'", static_cast<int>(i), components[i].c_str());

@@ -8,6 +8,10 @@
 // keep "$" as it is; setClientBaseFolder accepts only drive and folder names
 // of letters, digits, "$", "_" and "-" (errno -1 naming the folder
 // otherwise), so no path can carry a character a shell or DCL would read.
+// A folder that could name a tree above the client's is refused with
+// EINVAL naming it: a name made only of "-" (DCL's parent) or of ".", and
+// the bracket form's leading "." (relative to the default folder). Other
+// empty names (DKA0:[A..B], a trailing "/") are dropped.
 // A failed call leaves the four paths as they were.
 #pragma once
 
@@ -38,6 +42,8 @@ class PlatformDefine {
   std::string getBaseUpload() const { return baseUpload; }
   // Only an OpenVMS client's daemon can be started from the proxy host.
   bool isStartSvcSupported() const { return osType == CLIENT_OS_OPENVMS; }
+  // A folder name made only of "-" (DCL's parent) or only of ".".
+  static bool IsParentOrSelf(const std::string& component);
 
  private:
   void logPaths() const;

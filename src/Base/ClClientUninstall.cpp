@@ -15,18 +15,24 @@ namespace {
 const long long kUninstallJobId = -123456;
 const char kRemoteFailure[] = "Can't execute on the remote client";
 
-// DKA0:[000000] (or [000000.000000]): the device's top directory.
-bool IsTopDirectory(const std::string& base) {
+// Whether `base` names a folder whose tree may go: DEVICE:[A.B] with named
+// folders only. The device's top directory (DKA0:[000000], whose file list
+// is the whole disk), a parent ("-") or relative (leading ".") form, or
+// anything without its brackets would reach above the client's tree.
+bool DeletableBase(const std::string& base) {
   const size_t open = base.find('[');
-  const size_t close = base.rfind(']');
-  if (open == std::string::npos || close == std::string::npos || close <= open) return false;
-  const std::string inside = base.substr(open + 1, close - open - 1);
+  if (open == std::string::npos || base.empty() || base.back() != ']' || open + 2 > base.size() - 1) return false;
+  const std::string inside = base.substr(open + 1, base.size() - open - 2);
+  bool allTop = true;
   size_t start = 0;
   for (;;) {
     const size_t dot = inside.find('.', start);
     const std::string component = inside.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
-    if (component != "000000") return false;
-    if (dot == std::string::npos) return true;
+    if (component.empty() || component.find_first_of("[]") != std::string::npos ||
+        PlatformDefine::IsParentOrSelf(component))
+      return false;
+    allTop = allTop && component == "000000";
+    if (dot == std::string::npos) return !allTop;
     start = dot + 1;
   }
 }
@@ -64,7 +70,7 @@ clientCommand_t ClClientManager::client_delete_directory_file(const std::string&
 }
 
 clientCommand_t ClClientManager::client_uninstall() const {
-  return clientCommand_t("system \"KXLIB/TELDRON UNINSTALL\" ", "", "");
+  return clientCommand_t("system \"KXLIB/TELDRON UNINSTALL\"  ", "", "");
 }
 
 CWqError ClClientManager::uninstall(unsigned long proxyClientId) {
@@ -78,9 +84,7 @@ CWqError ClClientManager::uninstall(unsigned long proxyClientId) {
 
   std::string line, output;
   if (osId == CLIENT_OS_OPENVMS) {
-    // The file list of the top directory is the whole disk, and its
-    // directory file would name the master directory.
-    if (IsTopDirectory(platform->getBase()))
+    if (!DeletableBase(platform->getBase()))
       return FXErrorUtil::ErrorInt(FX_HERE, 3, "Client '%s' has invalid base directory '%s'", clientName.c_str(),
                                    platform->getBase().c_str());
 

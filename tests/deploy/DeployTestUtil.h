@@ -3,7 +3,11 @@
 // client records of an OpenVMS client (vms1) and an IBM i client (ibmi1).
 #pragma once
 
+#include <dirent.h>
 #include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
 
 #include <memory>
 #include <string>
@@ -99,6 +103,28 @@ class DeployTest : public ::testing::Test {
   ScopedSettingsRoot settings;
   SimSshTools tools;
 };
+
+// The processes whose command line or environment holds `text` (a
+// marker of one test's command, or its scratch folder, which the tools put
+// on PATH for everything they start).
+inline std::vector<std::string> ProcessesWith(const std::string& text) {
+  std::vector<std::string> found;
+  DIR* proc = ::opendir("/proc");
+  if (!proc) return found;
+  while (dirent* entry = ::readdir(proc)) {
+    if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+    for (const char* part : {"/cmdline", "/environ"}) {
+      std::ifstream in(std::string("/proc/") + entry->d_name + part, std::ios::binary);
+      std::ostringstream content;
+      content << in.rdbuf();
+      if (content.str().find(text) == std::string::npos) continue;
+      found.push_back(entry->d_name);
+      break;
+    }
+  }
+  ::closedir(proc);
+  return found;
+}
 
 inline std::string ErrorText(const CWqError& error) { return error.AsString(); }
 

@@ -99,6 +99,21 @@ TEST_F(BinaryListTest, NameWithBlankIsInvalid) {
   EXPECT_EQ(manager->getBinaries().size(), 1u);
 }
 
+// Every local key may become a copy destination on the client: only plain
+// file names enter the list.
+TEST_F(BinaryListTest, OnlyPlainLocalNamesEnter) {
+  const char* names[] = {"a;b.exe", "x&y.exe", "[a]b.exe", "a.b.exe", "a,b.exe", "a*b.exe", "a|b.exe",
+                         "a(b).exe", "a<b.exe", "a'b.exe", "a\"b.exe", "a`b`.exe", "a:b.exe", "a@b.exe"};
+  for (const char* name : names) Package(name, "X");
+  Package("GOOD.EXE", "G");
+  deploytest::ScopedCapture capture;
+  EXPECT_FALSE(manager->updateClientBinaryList().IsError());
+  const BinaryMap& map = manager->getBinaries();
+  ASSERT_EQ(map.size(), 1u);
+  EXPECT_EQ(map.begin()->first, "GOOD.EXE");
+  for (const char* name : names) EXPECT_TRUE(capture.AnyContains(std::string("'") + name + "'")) << name;
+}
+
 TEST_F(BinaryListTest, ToolFailsOrFolderMissing) {
   const struct {
     const char* name;

@@ -2,12 +2,18 @@
 // disk, the OpenVMS list through the ssh stand-ins, the IBM i version through
 // the simulated daemon, and the IBM i first installation on the virtual clock.
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <memory>
+#include <thread>
 
 #include "ClProxyClientConnection.h"
 #include "DeployFixtures.h"
@@ -34,6 +40,22 @@ unsigned long Number(const std::string& section, const std::string& name) {
   unsigned long value = 0;
   KXPlatformInfo().getNumber(section, name, &value);
   return value;
+}
+
+// A Unix socket at `path`: there, but no file to open.
+bool BoundSocket(const std::string& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof(address.sun_path)) {
+    ::close(fd);
+    return false;
+  }
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+  ::close(fd);
+  return bound;
 }
 
 bool AnyCommandHas(const std::vector<std::string>& commands, const std::string& text) {
@@ -180,6 +202,36 @@ TEST_F(CheckTest, OpenVmsListTable) {
       EXPECT_EQ(0u, Number(kVmsSection, "checkBinary"));
     }
   }
+}
+
+// Checks of two clients at once both store the interval and the once-only
+// log line's flag: the race checker sees them (the deploy suite runs under
+// it). Neither check is due, so nothing remote runs.
+TEST_F(CheckTest, TwoClientsCheckAtOnce) {
+  const std::string description = tools.PackageFolder("iSeries") + "/pkginfo.dat";
+  ASSERT_TRUE(SimSshTools::WriteFile(description, "5:20:\n"));
+  struct stat st;
+  ASSERT_EQ(0, ::stat(description.c_str(), &st));
+  KXPlatformInfo settings;
+  settings.setNumber("FileSystemAgent", "iProxyIntervalBetweenVersionCheck", 7);
+  const unsigned long ahead = static_cast<unsigned long>(Now() + 3600);
+  settings.setNumber(kVmsSection, "checkBinary", ahead);
+  settings.setNumber(kIbmiSection, "checkBinary", ahead);
+  // The description was examined already.
+  settings.setNumber(kIbmiSection, "packageTime", static_cast<unsigned long>(st.st_mtime));
+  std::unique_ptr<ClClientManager> vms = Loaded(kVmsClient, "127.0.0.1");
+  std::unique_ptr<ClClientManager> ibmi = Loaded(kIbmiClient, "127.0.0.1");
+  ScopedCapture capture(0);
+  auto checks = [](ClClientManager* manager) {
+    for (int i = 0; i < 20; ++i) EXPECT_FALSE(manager->isClientInstalledAndUptodate(nullptr, 0).IsError());
+  };
+  std::thread first(checks, vms.get());
+  std::thread second(checks, ibmi.get());
+  first.join();
+  second.join();
+  EXPECT_EQ(7, ClClientManager::s_iHourBetweenVersionCheck);
+  EXPECT_EQ(1u, capture.Count("Registry set to change version check interval to 7 hours."));
+  EXPECT_TRUE(tools.SshCalls().empty());
 }
 
 class IbmiCheckTest : public CheckTest {
@@ -369,6 +421,22 @@ TEST_F(IbmiCheckTest, FailingStepTable) {
   }
 }
 
+// A copy whose hop failed says so, though its error output also trips the
+// copy's own marker (any blank).
+TEST_F(IbmiCheckTest, CopyHopFailureIsReportedAsSuch) {
+  InstallReplies();
+  ASSERT_TRUE(SimSshTools::WriteFile(tools.BaseHome() + "/kxpscp.exe",
+                                     "#!/bin/sh\necho 'ssh: connect to host ibmi1 port 22: Connection refused' >&2\n"
+                                     "echo 'lost connection' >&2\nexit 255\n",
+                                     0755));
+  std::unique_ptr<ClClientManager> manager = Loaded(kIbmiClient, "127.0.0.1");
+  CWqError result = manager->isClientInstalledAndUptodate(nullptr, 0);
+  EXPECT_TRUE(FXErrorUtil::IsEventMessage(result, EV_CLIENT_INSTALL_FAILED)) << result.AsString();
+  EXPECT_NE(std::string::npos, result.AsString().find("Can't reach the client over ssh")) << result.AsString();
+  EXPECT_EQ(std::string::npos, result.AsString().find("Can't copy package")) << result.AsString();
+  EXPECT_FALSE(AnyCommandHas(tools.Commands(), "CPYFRMSTMF"));
+}
+
 TEST_F(IbmiCheckTest, BadValueTable) {
   struct Case {
     const char* property;
@@ -379,9 +447,6 @@ TEST_F(IbmiCheckTest, BadValueTable) {
       {"SubsystemDesc", RecordValue("KX SBS"), "subsystem description"},
       {"SubsystemDesc", RecordValue("ABCDEFGHIJK"), "subsystem description"},
       {"JobQueue", RecordValue("KX\"Q"), "job queue"},
-      {"IBMiDataFolder", RecordValue("kxdata"), "data folder"},
-      {"IBMiDataFolder", RecordValue("/kx data"), "data folder"},
-      {"IBMiDataFolder", RecordValue("/kx$(id)"), "data folder"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.property);
@@ -415,6 +480,64 @@ TEST_F(IbmiCheckTest, DaemonReachedAtTheFourthAttempt) {
   std::unique_ptr<ClClientManager> manager = Loaded(kIbmiClient, "127.0.0.1");
   ASSERT_FALSE(manager->isClientInstalledAndUptodate(nullptr, 0).IsError());
   EXPECT_EQ(std::vector<int64_t>(3, 30000), clock->Sleeps());
+}
+
+// A data folder goes unquoted into the client's shell (mkdir) and into the
+// copy destination that scp's remote side reads: anything but letters,
+// digits, "_", ".", "/" and "-" is refused before an installation command
+// runs, with the folder named.
+TEST_F(IbmiCheckTest, DataFolderMetacharacterTable) {
+  const std::string folders[] = {"/kxdata;reboot", "/kx&data", "/kx|data", "/kx<data", "/kx>data", "/kx*",
+                                 "/kx(data)",      "/kx`id`",  "/kx$HOME", "/kx'a'",   "/kx\"a\"", "/kx\\a",
+                                 "/kx data",       "/kx\tdata", "/kx\ndata", "/kx?",   "/kx[a]",   "/kx{a,b}",
+                                 "/kx~",           "/kx!",     "/kx#a",    "/kx=a",    "/kx%a",    "/kx^a",
+                                 "/kx:a",          "/kx@a",    "/kx+a",    "/kx,a",    "kxdata",   ""};
+  for (const std::string& folder : folders) {
+    SCOPED_TRACE(folder);
+    TearDown();
+    SetUp();
+    RecordRegistry::Instance().SetClientProperty(kIbmiClient, "IBMiDataFolder", RecordValue(folder));
+    InstallReplies();
+    std::unique_ptr<ClClientManager> manager = Loaded(kIbmiClient, "127.0.0.1");
+    CWqError result = manager->isClientInstalledAndUptodate(nullptr, 0);
+    EXPECT_TRUE(FXErrorUtil::IsErrNo(result, EINVAL)) << result.AsString();
+    EXPECT_NE(std::string::npos, result.AsString().find("data folder [" + folder + "]")) << result.AsString();
+    EXPECT_EQ(1u, tools.Commands().size());  // the probe alone
+    EXPECT_TRUE(tools.CopyCalls().empty());
+    EXPECT_EQ(0u, Number(kIbmiSection, "checkBinary"));
+  }
+}
+
+// A description that exists but cannot be read is no version: no remote
+// call, a retry soon, and a log line naming the file and the reason.
+TEST_F(IbmiCheckTest, UnreadableDescriptionTable) {
+  ASSERT_FALSE(daemon->Start().IsError());
+  const std::string path = tools.PackageFolder("iSeries") + "/pkginfo.dat";
+  struct Case {
+    const char* name;
+    std::function<bool()> make;
+    const char* reason;
+  } cases[] = {
+      {"socket", [&] { return BoundSocket(path); }, "No such device or address"},
+      {"pipe without a writer", [&] { return ::mkfifo(path.c_str(), 0600) == 0; }, "not a regular file"},
+      {"folder", [&] { return ::mkdir(path.c_str(), 0700) == 0; }, "not a regular file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    KXPlatformInfo().deleteSection(kIbmiSection);
+    SimSshTools::RemoveTree(path);
+    ASSERT_TRUE(c.make());
+    const size_t links = daemon->GetConnectionCount();
+    ScopedCapture capture(-1);
+    std::unique_ptr<ClClientManager> manager = Loaded(kIbmiClient, "127.0.0.1");
+    ASSERT_FALSE(manager->isClientInstalledAndUptodate(nullptr, 0).IsError());
+    EXPECT_EQ(links, daemon->GetConnectionCount());
+    EXPECT_TRUE(tools.SshCalls().empty());
+    EXPECT_EQ(Now() + 120, Number(kIbmiSection, "checkBinary"));
+    EXPECT_TRUE(capture.Has(path)) << c.name;
+    EXPECT_TRUE(capture.Has(c.reason)) << c.name;
+  }
+  SimSshTools::RemoveTree(path);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The client data a manager loads (records, properties, settings) and the
 // mapping of the client's base folder into its remote paths.
+#include <cerrno>
 #include <functional>
 
 #include "DeployTestUtil.h"
@@ -243,6 +244,29 @@ TEST(BaseFolder, MappingTable) {
       EXPECT_EQ(platform.getBase(), "DKB1:[OLD]");
     }
   }
+}
+
+// DCL reads "-" as the parent folder and a leading "." as relative to the
+// default one: such a base folder could name a tree above the client's.
+TEST(BaseFolder, ParentAndRelativeComponentsRefused) {
+  const char* folders[] = {"DKA0:[-]",       "DKA0:[-.-]",    "DKA0:[A.-]",  "DKA0:[.A]",     "SYS$LOGIN:[-]",
+                           "SYS$LOGIN:[-.-]", "DKA0:[--]",    "DKA0:[A.--.B]", "/DKA0/-",     "/DKA0/-/-",
+                           "/DKA0/A/-",      "/DKA0/../A",    "/DKA0/./A",   "/DKA0/A/..",    "/DKA0/A/."};
+  for (const char* folder : folders) {
+    SCOPED_TRACE(folder);
+    PlatformDefine platform;
+    ASSERT_FALSE(platform.setOSType(49).IsError());
+    ASSERT_FALSE(platform.setClientBaseFolder("DKB1:[OLD]").IsError());
+    CWqError result = platform.setClientBaseFolder(folder);
+    ASSERT_TRUE(FXErrorUtil::IsErrNo(result, EINVAL)) << result.AsString();
+    EXPECT_NE(result.AsString().find(std::string("(") + folder + ")"), std::string::npos) << result.AsString();
+    EXPECT_EQ(platform.getBase(), "DKB1:[OLD]");
+  }
+  // A "-" inside a name is part of the name.
+  PlatformDefine platform;
+  ASSERT_FALSE(platform.setOSType(49).IsError());
+  ASSERT_FALSE(platform.setClientBaseFolder("DKA0:[MY-APP.A-]").IsError());
+  EXPECT_EQ(platform.getBase(), "DKA0:[MY-APP.A-]");
 }
 
 TEST(BaseFolder, IbmiPathsAreFixed) {

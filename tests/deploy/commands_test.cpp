@@ -3,6 +3,8 @@
 // the markers, a failed ssh hop, and the local process runner.
 #include <stdlib.h>
 
+#include <chrono>
+
 #include "DeployTestUtil.h"
 #include "KxProcess.h"
 #include "ProxyEventIds.h"
@@ -80,7 +82,7 @@ TEST_F(DeployTest, PasswordsReachTheClientExactly) {
     const auto ssh = tools.SshCalls();
     ASSERT_EQ(ssh.size(), before + 1);
     const std::vector<std::string> expected = {password, "-q", "-o", "UserKnownHostsFile=/dev/null", "-o",
-                                               "StrictHostKeyChecking=no", "-o", "ConnectTimeout=15",
+                                               "StrictHostKeyChecking=no", "-o", "ConnectTimeout=15", "--",
                                                "SYSTEM@vms1.example",
                                                "@SYS$DISK:[APP.bin]KXOV_START.COM SYS$DISK:[APP] 9402"};
     EXPECT_EQ(ssh.back(), expected);
@@ -258,7 +260,8 @@ TEST_F(DeployTest, CopiesCarryThePasswordToTheToolAlone) {
   ASSERT_FALSE(result.IsError()) << result.AsString();
   EXPECT_EQ(getenv("KX_PUTTY_PASS"), nullptr);
   ASSERT_EQ(tools.CopyCalls().size(), 1u);
-  const std::vector<std::string> expected = {password, "<unset>", "-q", local, "QSECOFR@ibmi1.example:/kxdata/KXINSTPKG.savf"};
+  const std::vector<std::string> expected = {password, "<unset>", "-q", "--", local,
+                                             "QSECOFR@ibmi1.example:/kxdata/KXINSTPKG.savf"};
   EXPECT_EQ(tools.CopyCalls()[0], expected);
   EXPECT_EQ(tools.CopiedFile("/kxdata/KXINSTPKG.savf"), "package bytes");
 
@@ -271,24 +274,31 @@ TEST_F(DeployTest, CopiesCarryThePasswordToTheToolAlone) {
   EXPECT_EQ(tools.CopyCalls()[1][1], password);
   EXPECT_EQ(tools.CopiedFile("/kxdata/second.savf"), "package bytes");
 
-  // A wrong password: the IBM i copy's marker (any blank in the error
-  // output) fails it first; without markers it fails as a failed hop.
+  // A wrong password fails the hop: that is the failure, with the copy's
+  // marker (any blank in the error output) or without one.
   tools.SetPassword("other");
   result = m->executeCopy(local, m->client_copy_file(""), output, kEvent, "copy");
-  EXPECT_TRUE(FXErrorUtil::IsEventMessage(result, static_cast<uint32_t>(kEvent)));
+  EXPECT_TRUE(FXErrorUtil::IsEventMessage(result, EV_CLIENT_CONNECT_FAILED)) << result.AsString();
   result = m->executeCopy(local, clientCommand_t("/kxdata/KXINSTPKG.savf", "", ""), output, kEvent, "copy");
   EXPECT_TRUE(FXErrorUtil::IsEventMessage(result, EV_CLIENT_CONNECT_FAILED));
 }
 
+// The hanging hop goes with its whole group (the client's end sleeps in a
+// child of its own): the call returns at the limit and leaves no process.
 TEST_F(DeployTest, LineKilledAtTheLimit) {
   KXPlatformInfo().setNumber("FileSystemAgent", ClClientManager::kCommandLimitSetting, 1);
   tools.SetHang(true);
   auto m = Loaded(kVmsClient);
   std::string line, output;
   ASSERT_FALSE(m->remoteShellLine("SHOW TIME", line).IsError());
+  const auto start = std::chrono::steady_clock::now();
   CWqError result = m->executeAndCheck(line.c_str(), clientCommand_t(), output, kEvent, "t");
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  const std::vector<std::string> left = deploytest::ProcessesWith(tools.Root());
   ASSERT_TRUE(FXErrorUtil::IsEventMessage(result, EV_CLIENT_CONNECT_FAILED));
   EXPECT_NE(result.AsString().find("killed after 1 seconds"), std::string::npos);
+  EXPECT_LT(elapsed, std::chrono::seconds(2));
+  EXPECT_TRUE(left.empty()) << left.size() << " process(es) left, the first " << left.front();
 }
 
 TEST(Process, BothStreamsBeyondAPipeBuffer) {

@@ -1,10 +1,15 @@
 // One command run on a client: an IBM i client through the simulated
 // daemon's "SERVICE" connection, an OpenVMS client through the real ssh hop
 // with the emulated OpenVMS system answering.
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <memory>
 #include <regex>
+#include <thread>
 
 #include "DeployFixtures.h"
 #include "DeployTestUtil.h"
@@ -273,6 +278,59 @@ TEST_F(VmsExecuteTest, FailedHopIsNoAnswer) {
   // What ssh printed, if anything (it runs with -q), is the result.
   EXPECT_EQ(std::string::npos, result.find("%DCL")) << result;
   EXPECT_TRUE(vms.Commands().empty());
+}
+
+// Words that ssh would read as its own options after the destination reach
+// the client as the command, and nothing of them happens on this host.
+TEST_F(VmsExecuteTest, OptionLikeCommandsReachTheClient) {
+  const std::string tag = std::to_string(::getpid());
+  const std::string pwned = "/tmp/kx-execute-pwned-" + tag;
+  const std::string log = "/tmp/kx-execute-ssh-" + tag + ".log";
+  const std::string commands[] = {"-oProxyCommand=touch " + pwned, "-o", "-F/etc/passwd", "-E" + log};
+  for (const std::string& command : commands) {
+    SCOPED_TRACE(command);
+    const size_t before = vms.Commands().size();
+    std::string result;
+    CWqError outcome = manager->executeOnClient(command.c_str(), result);
+    ASSERT_FALSE(outcome.IsError()) << outcome.AsString();
+    const std::vector<std::string> received = vms.Commands();
+    ASSERT_EQ(before + 1, received.size());
+    EXPECT_EQ(command, received.back());
+    EXPECT_NE(std::string::npos, result.find("%DCL-W-")) << result;
+  }
+  EXPECT_NE(0, ::access(pwned.c_str(), F_OK));
+  EXPECT_NE(0, ::access(log.c_str(), F_OK));
+  ::unlink(pwned.c_str());
+  ::unlink(log.c_str());
+}
+
+// A command that outlives the limit: the whole hop is killed, the call
+// returns at the limit, and no process of it stays.
+TEST_F(SshdTest, OpenVmsCommandKilledAtTheLimit) {
+  ASSERT_FALSE(s_sshd->SetHomeFolder(true).IsError());
+  KXPlatformInfo().setNumber("FileSystemAgent", ClClientManager::kCommandLimitSetting, 1);
+  // Shared: the session thread may still look at it after the test ends.
+  auto release = std::make_shared<std::atomic<bool>>(false);
+  machine().AddHandler([release](const SimRemoteCommand& command, SimRemoteReply& reply) {
+    if (command.command.compare(0, 5, "WAIT ") != 0) return false;
+    for (int i = 0; i < 1000 && !release->load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    reply.out = "waited\n";
+    return true;
+  });
+  auto manager = Loaded(kVmsClient, "127.0.0.1");
+  std::string result;
+  const auto start = std::chrono::steady_clock::now();
+  CWqError outcome = manager->executeOnClient("WAIT 00:00:30", result);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  // The local end only: every process the tools start has the scratch
+  // folder in its command line or environment.
+  const std::vector<std::string> left = ProcessesWith(tools.Root());
+  *release = true;
+  EXPECT_TRUE(FXErrorUtil::IsEventMessage(outcome, EV_CLIENT_CONNECT_FAILED)) << outcome.AsString();
+  EXPECT_NE(std::string::npos, outcome.AsString().find("killed after 1 seconds")) << outcome.AsString();
+  EXPECT_LT(elapsed, std::chrono::seconds(2));
+  EXPECT_TRUE(left.empty()) << left.size() << " process(es) left, the first " << left.front();
+  EXPECT_EQ(std::string::npos, result.find("waited"));
 }
 
 }  // namespace

@@ -75,4 +75,32 @@ TEST_F(LockTest, ThreadsExcludeEachOther) {
   EXPECT_NE(KxNamedMutex("a/b").path(), KxNamedMutex("a_b").path());
 }
 
+// Long names that differ only far back keep locks of their own, each a file
+// name the file system takes.
+TEST_F(LockTest, LongNamesStayApart) {
+  const std::string letters(250, 'c');
+  const std::string escaped(120, '/');  // three characters each once escaped
+  const struct {
+    std::string first, second;
+  } cases[] = {
+      {letters + "1_versionCheckLock", letters + "2_versionCheckLock"},
+      {escaped + "a", escaped + "b"},
+      {letters, letters + "c"},
+      {std::string(200, 'c'), std::string(201, 'c')},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first.size());
+    KxNamedMutex first(c.first), second(c.second);
+    EXPECT_NE(first.path(), second.path());
+    ASSERT_EQ(0, first.lock());
+    std::future<int> other = std::async(std::launch::async, [&] { return second.lock(); });
+    // A shared file would keep the second waiting for the first.
+    const bool apart = other.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    first.unlock();
+    EXPECT_TRUE(apart);
+    EXPECT_EQ(0, other.get());
+    EXPECT_EQ(first.path(), KxNamedMutex(c.first).path());
+  }
+}
+
 }  // namespace

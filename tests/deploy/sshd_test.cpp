@@ -99,6 +99,7 @@ TEST_F(SshdTest, PasswordsLogInExactly) {
 
     std::vector<std::string> expected = {password, "ssh"};
     expected.insert(expected.end(), std::begin(kSshOptions), std::end(kSshOptions));
+    expected.push_back("--");
     expected.push_back(target("vms1.example"));
     expected.push_back(start.command);
     EXPECT_EQ(tools.SshfCalls().back(), expected);
@@ -131,7 +132,7 @@ TEST_F(SshdTest, PasswordsCopyExactly) {
     CWqError result = m->executeCopy(local, copy, output, kEvent, "copy");
     ASSERT_FALSE(result.IsError()) << result.AsString();
     EXPECT_FALSE(capture.AnyContains(password));
-    const std::vector<std::string> copyCall = {password, "<unset>", "-q", local,
+    const std::vector<std::string> copyCall = {password, "<unset>", "-q", "--", local,
                                                target("vms1.example") + ":" + copy.command};
     EXPECT_EQ(tools.CopyCalls().back(), copyCall);
     std::string stored;

@@ -2,6 +2,7 @@
 // emulated OpenVMS and IBM i systems answering: what each system received,
 // what is left on it, and whether the client's settings section went.
 #include <atomic>
+#include <cerrno>
 #include <map>
 #include <memory>
 
@@ -215,6 +216,23 @@ TEST_F(UninstallTest, TopDirectoryIsRefused) {
   EXPECT_TRUE(SectionKept(kVmsSection));
 }
 
+// A base folder that names a parent or a relative folder never reaches the
+// DELETE: the client data does not load, nothing runs, the section stays.
+TEST_F(UninstallTest, ParentAndRelativeBasesAreRefused) {
+  vms.PutFile("DKA0:[APP]KEEP.DAT", "x");
+  for (const std::string base : {"DKA0:[-]", "DKA0:[-.-]", "DKA0:[A.-]", "DKA0:[.A]", "SYS$LOGIN:[-]", "/DKA0/-/-"}) {
+    SCOPED_TRACE(base);
+    UseVmsBase(base);
+    ClClientManager manager("127.0.0.1", 1, kVmsClient);
+    CWqError result = manager.uninstall(kProxyClient);
+    ASSERT_TRUE(FXErrorUtil::IsErrNo(result, EINVAL)) << result.AsString();
+    EXPECT_NE(result.AsString().find(base), std::string::npos) << result.AsString();
+  }
+  EXPECT_TRUE(machine().Commands().empty());
+  EXPECT_EQ((std::vector<std::string>{"DKA0:[APP]KEEP.DAT"}), vms.Files());
+  EXPECT_TRUE(SectionKept(kVmsSection));
+}
+
 TEST_F(UninstallTest, IbmiRunsOneCommand) {
   ASSERT_FALSE(s_sshd->SetHomeFolder(false).IsError());
   machine().Reset();
@@ -224,7 +242,7 @@ TEST_F(UninstallTest, IbmiRunsOneCommand) {
   ibmi.AddObject("QSYS/KXSBS", "*SBSD");
   CWqError result = Manager(kIbmiClient)->uninstall(kProxyClient);
   ASSERT_FALSE(result.IsError()) << result.AsString();
-  EXPECT_EQ((std::vector<std::string>{"system \"KXLIB/TELDRON UNINSTALL\" "}), ibmi.Commands());
+  EXPECT_EQ((std::vector<std::string>{"system \"KXLIB/TELDRON UNINSTALL\"  "}), ibmi.Commands());
   EXPECT_EQ((std::vector<std::string>{"QSYS/KXSBS *SBSD"}), ibmi.Objects());
   EXPECT_EQ(1, stops);
   EXPECT_TRUE(SectionGone(kIbmiSection));
