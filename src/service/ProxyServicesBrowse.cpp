@@ -49,6 +49,7 @@ void DeliverBrowseEntries(const std::vector<ClClientBrowseRepMsg::ClientBrowseEn
     if (entry.name == "." || entry.name == "..") continue;
     const int64_t directory = entry.type == 1 ? 1 : 0;
     if (!items) {
+      if (stream.failure().IsError()) return;  // the requester is gone: the rest has nowhere to go
       stream.returnItem(static_cast<unsigned long>(directory), entry.name.c_str(), entry.value, entry.size, 0, 0, 0,
                         0);
       continue;
@@ -116,7 +117,14 @@ CWqError ProxyServicesPrivate::machineBrowse(char* path, CWqSocket socket, long 
                          FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "Invalid message for browse request."));
       }
       DeliverBrowseEntries(listing->browseData(), fillResponse ? items : nullptr, stream);
-      if (!fillResponse) stream.end(0);
+      if (!fillResponse) {
+        stream.end(0);
+        if (stream.failure().IsError()) {
+          CWqError failed = stream.failure();
+          FX_LOG(-1, "MachineBrowse could not stream to the requester: %s", failed.AsString().c_str());
+          return failed.Push(FX_HERE, "MachineBrowse of [%s] could not reach its requester", path);
+        }
+      }
       FX_LOG(2, "MachineBrowse Finished -- Path = %s, SequenceNumber = %lld", path,
              static_cast<long long>(sequenceNumber));
       return CWqError::Success();

@@ -89,7 +89,9 @@ class ProxyServicesPrivate {
   // when not connected; EINVAL for a missing response object; EPROTO for
   // the client's failure, a wrong reply or an unexpected type (the text also
   // goes into the response or ends the stream); the receive's error as it
-  // is (ETIME for a time-out).
+  // is (ETIME for a time-out). Stream mode: a write to the requester that
+  // fails (EPIPE, EBADF) or is not taken within TIMEOUT_REQUESTER_WRITE
+  // seconds (ETIME) ends the walk and fails the call; the link stays open.
   CWqError machineBrowse(char* path, CWqSocket socket, long sequenceNumber, unsigned long requestedDriveTypes,
                          bool fillResponse, App::MachineBrowseResp* machineBrowseResp, App::GenericResp* genericResp,
                          CKxNetwork* network);

@@ -1,6 +1,7 @@
 // The entry walk of a machine browse: every entry of the client's listing
 // but "." and "..", in the client's order, appended to `items` (response
-// mode) or, when `items` is null, added to the requester's stream.
+// mode) or, when `items` is null, added to the requester's stream (up to its
+// first failed write).
 #pragma once
 
 #include <vector>
