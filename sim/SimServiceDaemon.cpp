@@ -16,7 +16,9 @@
 #include "ClFileStreamMsgs.h"
 #include "ClLaunchMsgs.h"
 #include "ClProxyConnection.h"
+#include "ClProxyPayload.h"
 #include "ClProxySerializer.h"
+#include "ClProxyWire.h"
 #include "ClServiceMsgs.h"
 #include "FXErrorUtil.h"
 #include "SimPeer.h"
@@ -38,8 +40,28 @@ void SimServiceDaemon::SetLogFolder(const std::string& folder) {
 }
 
 void SimServiceDaemon::SetGeneratedListing(size_t entries) {
+  std::shared_ptr<const std::vector<uint8_t>> frame;
+  if (entries) {
+    std::vector<ClClientBrowseRepMsg::ClientBrowseEntry_t> listing(entries);
+    for (size_t i = 0; i < entries; ++i) {
+      listing[i].name = "entry-" + std::to_string(i);
+      listing[i].name.resize(16 + i % 9, 'x');  // 16 to 24 bytes
+      listing[i].type = i % 10 == 0 ? 1 : 0;
+      listing[i].size = static_cast<int64_t>(i * 512);
+      listing[i].value = 0644;
+    }
+    const ClClientBrowseRepMsg reply(std::move(listing));
+    std::vector<uint8_t> scratch;
+    ClProxyPayloadView view;
+    if (!reply.encodePayload(scratch, view).IsError()) {
+      std::vector<uint8_t> bytes(ClProxyWire::kHeaderSize + view.size);
+      ClProxyWire::EncodeHeader(BROWSE_REPLY_MSG, static_cast<uint32_t>(view.size), bytes.data());
+      std::copy(view.data, view.data + view.size, bytes.begin() + ClProxyWire::kHeaderSize);
+      frame = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
+    }
+  }
   std::lock_guard<std::mutex> lock(m_mutex);
-  m_uGeneratedEntries = entries;
+  m_generatedFrame = std::move(frame);
 }
 
 void SimServiceDaemon::SetDirChangeFile(const std::string& path) {
@@ -196,7 +218,7 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
   SimScript script;
   bool scripted = false;
   std::string folder, logFolder, dirChangeFile;
-  size_t generated = 0;
+  std::shared_ptr<const std::vector<uint8_t>> generated;
   int heartbeats;
   ExecuteAnswer executeAnswer;
   {
@@ -218,7 +240,7 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
     folder = m_sClientFolder;
     heartbeats = m_iTapeHeartbeats;
     logFolder = m_sLogFolder;
-    generated = m_uGeneratedEntries;
+    generated = m_generatedFrame;
     dirChangeFile = m_sDirChangeFile;
   }
 
@@ -293,7 +315,7 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
     }
     return Send(peer, ClEmptyMsg(GOOD_EOF_MSG));
   }
-  if (type == CLIENT_BROWSE_REQ_MSG) return AnswerBrowse(peer, folder, generated, request);
+  if (type == CLIENT_BROWSE_REQ_MSG) return AnswerBrowse(peer, folder, generated.get(), request);
   if (type == DOWNLOAD_LOG_FILE_MSG) {
     std::vector<std::string> names;
     if (DIR* dir = ::opendir(logFolder.c_str())) {
@@ -393,20 +415,10 @@ CWqError SimServiceDaemon::ReceiveUpdate(SimPeer& peer) {
   }
 }
 
-CWqError SimServiceDaemon::AnswerBrowse(SimPeer& peer, const std::string& folder, size_t generated,
-                                        const ClProxyMsg& request) {
+CWqError SimServiceDaemon::AnswerBrowse(SimPeer& peer, const std::string& folder,
+                                        const std::vector<uint8_t>* generated, const ClProxyMsg& request) {
   const ClClientBrowseReqMsg& browse = static_cast<const ClClientBrowseReqMsg&>(request);
-  if (generated) {
-    std::vector<ClClientBrowseRepMsg::ClientBrowseEntry_t> entries(generated);
-    for (size_t i = 0; i < generated; ++i) {
-      entries[i].name = "entry-" + std::to_string(i);
-      entries[i].name.resize(16 + i % 9, 'x');  // 16 to 24 bytes
-      entries[i].type = i % 10 == 0 ? 1 : 0;
-      entries[i].size = static_cast<int64_t>(i * 512);
-      entries[i].value = 0644;
-    }
-    return Send(peer, ClClientBrowseRepMsg(entries));
-  }
+  if (generated) return peer.SendRaw(*generated);
   const std::string target = folder + "/" + browse.getPath();
   DIR* dir = ::opendir(target.c_str());
   if (!dir) {

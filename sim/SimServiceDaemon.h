@@ -50,6 +50,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -81,7 +82,8 @@ class SimServiceDaemon {
   void SetTapeHeartbeats(int count);
   void SetLogFolder(const std::string& folder);
   // Browse answers list `entries` generated names (16 to 24 bytes) instead
-  // of a folder; 0 goes back to folders.
+  // of a folder; 0 goes back to folders. The reply is made here, once, so
+  // that answering costs the daemon no memory.
   void SetGeneratedListing(size_t entries);
   void SetDirChangeFile(const std::string& path);
   void SetAnswerDelayMs(int64_t milliseconds);
@@ -132,7 +134,9 @@ class SimServiceDaemon {
  private:
   CWqError Serve(SimPeer& peer);
   CWqError Answer(SimPeer& peer, const ClProxyMsg& request);
-  CWqError AnswerBrowse(SimPeer& peer, const std::string& folder, size_t generated, const ClProxyMsg& request);
+  // `generated`: the generated listing's whole frame, or null.
+  CWqError AnswerBrowse(SimPeer& peer, const std::string& folder, const std::vector<uint8_t>* generated,
+                        const ClProxyMsg& request);
   // A header naming `name`, then `path` in 64 KiB blocks.
   CWqError SendFile(SimPeer& peer, const std::string& name, const std::string& path);
   CWqError Send(SimPeer& peer, const ClProxyMsg& answer);
@@ -148,7 +152,7 @@ class SimServiceDaemon {
   std::string m_sClientFolder;
   int m_iTapeHeartbeats = 0;
   std::string m_sLogFolder;
-  size_t m_uGeneratedEntries = 0;
+  std::shared_ptr<const std::vector<uint8_t>> m_generatedFrame;
   std::string m_sDirChangeFile;
   int64_t m_iDelayMs = 0;
   std::map<uint16_t, std::deque<SimScript>> m_scripts;
