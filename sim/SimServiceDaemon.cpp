@@ -23,6 +23,32 @@
 #include "FXErrorUtil.h"
 #include "SimPeer.h"
 
+namespace {
+
+// The drive and the tape, two serialized texts that fill the request.
+std::string DecodeTapePreparation(const ClProxyMsg& request) {
+  const ClBlobMsg* blob = dynamic_cast<const ClBlobMsg*>(&request);
+  if (!blob) return "undecodable";
+  std::string drive, tape;
+  uint32_t offset = 0;
+  if (ClProxySerializer::deserialize(blob->getBlob(), blob->getBlobSize(), offset, drive) !=
+          ClProxySerializer::kSuccess ||
+      ClProxySerializer::deserialize(blob->getBlob(), blob->getBlobSize(), offset, tape) !=
+          ClProxySerializer::kSuccess ||
+      offset != blob->getBlobSize())
+    return "undecodable";
+  return drive + "|" + tape;
+}
+
+std::string DecodeCommit(const ClProxyMsg& request) {
+  const ClCommitBackupJobMsg* commit = dynamic_cast<const ClCommitBackupJobMsg*>(&request);
+  if (!commit) return "undecodable";
+  return std::to_string(commit->getFirst()) + "," + std::to_string(commit->getSecond()) + "," +
+         std::to_string(commit->getThird()) + "," + std::to_string(commit->getFourth());
+}
+
+}  // namespace
+
 SimServiceDaemon::SimServiceDaemon() {
   m_daemon.SetDefaultScript(SimScript().Call([this](SimPeer& peer) { return Serve(peer); }));
 }
@@ -230,6 +256,13 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
                                                                  blob->getBlobSize())
                                                    : std::string());
     }
+    if (type == PREPARE_VTL_TAPE_MSG) m_tapePreparations.push_back(DecodeTapePreparation(request));
+    if (type == COMMIT_BACKUP_JOB_MSG) m_commits.push_back(DecodeCommit(request));
+    if (type == DOWNLOAD_LOG_FILE_MSG) {
+      const ClDownloadLogFile* log = dynamic_cast<const ClDownloadLogFile*>(&request);
+      m_logRequests.push_back(log ? std::to_string(log->getRequest()) + "," + std::to_string(log->getSecond())
+                                  : std::string("undecodable"));
+    }
     executeAnswer = m_executeAnswer;
     auto found = m_scripts.find(type);
     if (found != m_scripts.end() && !found->second.empty()) {
@@ -361,6 +394,21 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
                                                    : static_cast<ClCreateIndexFlagMsg::CreateIndexFlagCmd>(0),
                                            flag.getVelliconId(), flag.getAppId()));
   return Send(peer, ClEmptyMsg(SERVICE_CHECK_MSG));
+}
+
+std::vector<std::string> SimServiceDaemon::GetTapePreparations() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_tapePreparations;
+}
+
+std::vector<std::string> SimServiceDaemon::GetLogRequests() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_logRequests;
+}
+
+std::vector<std::string> SimServiceDaemon::GetCommits() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_commits;
 }
 
 size_t SimServiceDaemon::LinkIndex(SimPeer& peer) const {

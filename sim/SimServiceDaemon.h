@@ -7,9 +7,9 @@
 //                          be read as the next request's acknowledgement)
 //   CREATE_FOLDER_MSG      makes the folder under the client folder:
 //                          GOOD_EOF_MSG, or FAILED_FILE_MSG with errno and text
-//   commit request         recorded, unanswered
-//   PREPARE_VTL_TAPE_MSG   the configured number of SERVICE_CHECK_MSG
-//                          heartbeats, then GOOD_EOF_MSG
+//   commit request         its four values recorded, unanswered
+//   PREPARE_VTL_TAPE_MSG   drive and tape recorded; the configured number of
+//                          SERVICE_CHECK_MSG heartbeats, then GOOD_EOF_MSG
 //   CREATE_INDEX_FLAG_MSG  one flag per (Vellicon id, app id): clear and
 //                          complete acknowledged with SERVICE_CHECK_MSG; a
 //                          query answered with command 4 once complete, else 0
@@ -18,7 +18,7 @@
 //                          ".." first, then its entries in name order (type 1
 //                          for a folder, value 0644, the size); FAILED_FILE_MSG
 //                          with errno and text when it cannot be listed
-//   log download           each regular file of the log folder in name order
+//   log download           the request's values recorded; each regular file of the log folder in name order
 //                          (header with its name, 64 KiB blocks), then
 //                          JOB_COMPLETE_MSG
 //   directory-change download  the directory-change file (header, blocks,
@@ -128,6 +128,15 @@ class SimServiceDaemon {
   bool WaitForOpenLinks(size_t count, int seconds) const;
   // Types of the requests received on every link, in order of arrival.
   std::vector<ClProxyMsgType> GetRequests() const;
+  // The tape preparations received, decoded in their order in the request:
+  // "<drive>|<tape>", or "undecodable" for a request that is not two texts
+  // and nothing more.
+  std::vector<std::string> GetTapePreparations() const;
+  // The commit requests received, their four values in order:
+  // "<first>,<second>,<third>,<fourth>", or "undecodable".
+  std::vector<std::string> GetCommits() const;
+  // The log download requests received: "<request>,<second value>".
+  std::vector<std::string> GetLogRequests() const;
 
   void Stop() { m_daemon.Stop(); }
 
@@ -169,6 +178,9 @@ class SimServiceDaemon {
   std::map<std::pair<uint32_t, uint32_t>, bool> m_indexCreated;
   std::vector<ClProxyConnection*> m_links;  // null once closed
   std::vector<ClProxyMsgType> m_requests;
+  std::vector<std::string> m_tapePreparations;
+  std::vector<std::string> m_commits;
+  std::vector<std::string> m_logRequests;
   std::atomic<size_t> m_launches{0};
   std::atomic<size_t> m_probes{0};
   std::atomic<size_t> m_interleaved{0};

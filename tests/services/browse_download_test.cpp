@@ -318,6 +318,7 @@ TEST_F(BrowseDownloadTest, LogFiles) {
   const std::string dest = root + "/out/logs";  // made on the first file
   WriteFile(root + "/stale", "");
   ASSERT_FALSE(handle->downloadLogFiles(dest, 0x100000007ul).IsError());
+  EXPECT_EQ(std::vector<std::string>{"7,0"}, daemon.GetLogRequests());  // the low 32 bits only
   EXPECT_TRUE(big == ReadAll(dest + "/agent.log"));
   EXPECT_EQ("job\n", ReadAll(dest + "/job.log"));
   EXPECT_EQ(1u, LogCount("All done"));
