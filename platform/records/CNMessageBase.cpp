@@ -429,9 +429,12 @@ namespace {
 void Unpack(CNMessageField& list) {
   if (list.packed.empty()) return;
   std::vector<CNPacked::Field> fields;
+  int nameSpace = 0, messageId = 0;
+  size_t count = 0;
+  for (size_t at = 0; at < list.packed.size(); ++count) CNPacked::Read(list.packed, &at, &nameSpace, &messageId, &fields);
+  list.objects.reserve(list.objects.size() + count);  // a message copies deeply: no copies as the list grows
   size_t at = 0;
   while (at < list.packed.size()) {
-    int nameSpace = 0, messageId = 0;
     CNPacked::Read(list.packed, &at, &nameSpace, &messageId, &fields);
     list.objects.emplace_back(nameSpace, messageId);
     for (const CNPacked::Field& f : fields) {

@@ -97,7 +97,8 @@ class ProxyServicesPrivate {
                          CKxNetwork* network);
   // The client's log files into `destDir`, one local file per header, each
   // under its name only once complete. EFAULT when not connected; the
-  // receive's error as it is. A name that would leave `destDir` (EPROTO), a
+  // receive's error as it is. A name that would leave `destDir` or lead
+  // through a link inside it (EPROTO; DownloadFolder.h), a
   // folder or file that cannot be made or written, or data before any header
   // (EPROTO) cut the transfer and close the link. A file the client reports
   // failed is dropped and the download goes on, then fails with EIO.
