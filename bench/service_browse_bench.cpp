@@ -7,7 +7,8 @@
 // over a loopback channel, not decoded. Prints time per entry of each (the
 // median of several rounds) and the peak resident-memory growth per entry
 // of each browse (the peak is reset before each), and each mode's peak
-// growth as a multiple of the reply's size.
+// growth as a multiple of the reply's size; then one "result:" line per size
+// and mode, the blob's time over the mode's.
 //
 //   service_browse_bench [rounds, default 3]
 #include <malloc.h>
@@ -21,6 +22,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "AppMsgs.h"
@@ -57,6 +59,12 @@ long CurrentKiB() {
   while (std::getline(status, line))
     if (line.compare(0, 6, "VmRSS:") == 0) return std::atol(line.c_str() + 6);
   return 0;
+}
+
+std::string Fixed(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", value);
+  return text;
 }
 
 struct Result {
@@ -139,6 +147,7 @@ int main(int argc, char** argv) {
 
   std::printf("%-9s %10s %12s %12s %12s %12s %12s %12s %12s %12s\n", "entries", "reply MiB", "blob ns/e",
               "resp ns/e", "stream ns/e", "blob B/e", "resp B/e", "stream B/e", "resp/reply", "stream/reply");
+  std::vector<std::string> results;
   for (size_t entries : {10000u, 100000u, 1000000u}) {
     daemon.SetGeneratedListing(entries);
     std::vector<ClClientBrowseRepMsg::ClientBrowseEntry_t> listing(entries);
@@ -163,12 +172,23 @@ int main(int argc, char** argv) {
       streamPeak = std::max(streamPeak, s.peakGrowthKiB);
     }
     const double perEntry = 1e9 / static_cast<double>(entries);
+    // The lines scripts/bench.sh reads: the blob's time over each mode's.
+    for (const auto& mode : {std::make_pair("response", &resp), std::make_pair("stream", &stream)}) {
+      std::vector<double> ratios;
+      for (size_t i = 0; i < blob.size(); ++i) ratios.push_back(blob[i] / (*mode.second)[i]);
+      results.push_back("result: browse " + std::to_string(entries) + " entries, " + mode.first + " | ratio " +
+                        Fixed(bench::Median(ratios)) + " | spread " +
+                        Fixed(*std::min_element(ratios.begin(), ratios.end())) + ".." +
+                        Fixed(*std::max_element(ratios.begin(), ratios.end())) +
+                        " | base cpu s/GiB - | subject cpu s/GiB -");
+    }
     const double reply = static_cast<double>(bytes.size());
     std::printf("%-9zu %10.1f %12.1f %12.1f %12.1f %12.1f %12.1f %12.1f %12.2f %12.2f\n", entries, reply / 1048576.0,
                 bench::Median(blob) * perEntry, bench::Median(resp) * perEntry, bench::Median(stream) * perEntry,
                 blobPeak * 1024.0 / entries, respPeak * 1024.0 / entries, streamPeak * 1024.0 / entries,
                 respPeak * 1024.0 / reply, streamPeak * 1024.0 / reply);
   }
+  for (const std::string& line : results) std::printf("%s\n", line.c_str());
   handle.reset();
   ProxyServicesCache::Reset();
   ClClientManager::SetHooks(nullptr);

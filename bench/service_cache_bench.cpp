@@ -10,6 +10,8 @@
 // connect passes at once, as in the service tests. A last line runs key 0
 // with client 0's first, managed connect held 2 s in the deployment seam:
 // the lookup holds the cache lock across the connect, so the others wait.
+// Then one "result:" line per share key: the direct query's p50 over the
+// lookup's and the query's.
 //
 //   service_cache_bench [rounds per thread, default 200]
 #include <algorithm>
@@ -20,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "BenchServiceClient.h"
@@ -206,6 +209,14 @@ int main(int argc, char** argv) {
   Timings slow;
   RunCache(0, rounds, 0, slow);  // the connects counted: the slow one holds up the others
   Print("key 0, client 0 slow", slow, daemons, before);
+  // The lines scripts/bench.sh reads: the direct query's p50 over a lookup
+  // and query's p50 (one figure per run).
+  for (const auto& line : {std::make_pair("key 0", &cached), std::make_pair("key 7 (shared)", &shared)}) {
+    const double ratio =
+        Percentile(direct, 0.5) / (Percentile(line.second->lookup, 0.5) + Percentile(line.second->operation, 0.5));
+    std::printf("result: lookup and query, %s | ratio %.2f | spread %.2f..%.2f | base cpu s/GiB - | subject cpu s/GiB -\n",
+                line.first, ratio, ratio, ratio);
+  }
   if (failedLookups.load() || failedOperations.load())
     std::printf("failed: %d lookups, %d operations\n", failedLookups.load(), failedOperations.load());
   ProxyServicesCache::Reset();
