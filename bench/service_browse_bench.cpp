@@ -6,9 +6,12 @@
 // thread reads. The baseline: the same reply bytes received as one frame
 // over a loopback channel, not decoded. Prints time per entry of each (the
 // median of several rounds) and the peak resident-memory growth per entry
-// of each browse (the peak is reset before each).
+// of each browse (the peak is reset before each), and each mode's peak
+// growth as a multiple of the reply's size; then one "result:" line per size
+// and mode, the blob's time over the mode's.
 //
 //   service_browse_bench [rounds, default 3]
+#include <malloc.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,9 +22,11 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "AppMsgs.h"
+#include "BenchServiceClient.h"
 #include "BenchSupport.h"
 #include "ClProxyConnection.h"
 #include "ClProxyPayload.h"
@@ -56,6 +61,12 @@ long CurrentKiB() {
   return 0;
 }
 
+std::string Fixed(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", value);
+  return text;
+}
+
 struct Result {
   double seconds = -1;
   long peakGrowthKiB = 0;
@@ -74,6 +85,7 @@ Result Browse(ProxyServices& handle, bool response) {
   App::MachineBrowseResp resp;
   App::GenericResp generic;
   std::string path = "/";
+  ::malloc_trim(0);  // what an earlier round freed must not hide this one's growth
   const long before = CurrentKiB();
   ResetPeak();
   const auto start = std::chrono::steady_clock::now();
@@ -94,6 +106,7 @@ Result Browse(ProxyServices& handle, bool response) {
 Result OneBlob(const std::vector<uint8_t>& bytes) {
   ClProxyConnection sending, receiving;
   if (!bench::MakePair(sending.getConnectionSocket(), receiving.getConnectionSocket())) return Result();
+  ::malloc_trim(0);
   const long before = CurrentKiB();
   ResetPeak();
   const auto start = std::chrono::steady_clock::now();
@@ -124,15 +137,17 @@ int main(int argc, char** argv) {
   SimServiceDaemon daemon;
   if (daemon.Start().IsError()) return 1;
   RecordRegistry& records = RecordRegistry::Instance();
-  records.AddClient(kClient, "ibmi5", 118);
-  records.SetClientValue(kClient, "NetworkHostname", std::string("127.0.0.1"));
-  records.SetClientValue(kClient, "DisplayName", std::string("IBM i 5"));
-  records.SetClientValue(kClient, "KXDPort", static_cast<int>(daemon.GetPort()));
+  bench::AddServiceClient(kClient, daemon.GetPort());
+  ClClientManager::SetHooks(std::make_shared<bench::PassingInstallCheck>());
   ProxyServicesPtr handle = ProxyServices::instanceForClient(kClient);
-  if (!handle) return 1;
+  if (!handle) {
+    std::fprintf(stderr, "no service instance for client %d\n", kClient);
+    return 1;
+  }
 
-  std::printf("%-9s %10s %12s %12s %12s %12s %12s %12s\n", "entries", "reply MiB", "blob ns/e", "resp ns/e",
-              "stream ns/e", "blob B/e", "resp B/e", "stream B/e");
+  std::printf("%-9s %10s %12s %12s %12s %12s %12s %12s %12s %12s\n", "entries", "reply MiB", "blob ns/e",
+              "resp ns/e", "stream ns/e", "blob B/e", "resp B/e", "stream B/e", "resp/reply", "stream/reply");
+  std::vector<std::string> results;
   for (size_t entries : {10000u, 100000u, 1000000u}) {
     daemon.SetGeneratedListing(entries);
     std::vector<ClClientBrowseRepMsg::ClientBrowseEntry_t> listing(entries);
@@ -157,12 +172,26 @@ int main(int argc, char** argv) {
       streamPeak = std::max(streamPeak, s.peakGrowthKiB);
     }
     const double perEntry = 1e9 / static_cast<double>(entries);
-    std::printf("%-9zu %10.1f %12.1f %12.1f %12.1f %12.1f %12.1f %12.1f\n", entries, bytes.size() / 1048576.0,
+    // The lines scripts/bench.sh reads: the blob's time over each mode's.
+    for (const auto& mode : {std::make_pair("response", &resp), std::make_pair("stream", &stream)}) {
+      std::vector<double> ratios;
+      for (size_t i = 0; i < blob.size(); ++i) ratios.push_back(blob[i] / (*mode.second)[i]);
+      results.push_back("result: browse " + std::to_string(entries) + " entries, " + mode.first + " | ratio " +
+                        Fixed(bench::Median(ratios)) + " | spread " +
+                        Fixed(*std::min_element(ratios.begin(), ratios.end())) + ".." +
+                        Fixed(*std::max_element(ratios.begin(), ratios.end())) +
+                        " | base cpu s/GiB - | subject cpu s/GiB -");
+    }
+    const double reply = static_cast<double>(bytes.size());
+    std::printf("%-9zu %10.1f %12.1f %12.1f %12.1f %12.1f %12.1f %12.1f %12.2f %12.2f\n", entries, reply / 1048576.0,
                 bench::Median(blob) * perEntry, bench::Median(resp) * perEntry, bench::Median(stream) * perEntry,
-                blobPeak * 1024.0 / entries, respPeak * 1024.0 / entries, streamPeak * 1024.0 / entries);
+                blobPeak * 1024.0 / entries, respPeak * 1024.0 / entries, streamPeak * 1024.0 / entries,
+                respPeak * 1024.0 / reply, streamPeak * 1024.0 / reply);
   }
+  for (const std::string& line : results) std::printf("%s\n", line.c_str());
   handle.reset();
   ProxyServicesCache::Reset();
+  ClClientManager::SetHooks(nullptr);
   daemon.Stop();
   records.Reset();
   return 0;

@@ -10,7 +10,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "AppMsgs.h"
@@ -27,12 +29,15 @@
 namespace {
 
 // The requester's side of the result stream: a socket pair whose other end
-// is read once the browse has written everything.
-CWqError PrintStream(int readEnd) {
-  std::vector<uint8_t> bytes;
+// is read while the browse writes (a listing larger than the socket's buffer
+// would stall it otherwise), up to its end.
+void ReadStream(int readEnd, std::vector<uint8_t>& bytes) {
   uint8_t block[4096];
   ssize_t n;
   while ((n = ::read(readEnd, block, sizeof block)) > 0) bytes.insert(bytes.end(), block, block + n);
+}
+
+CWqError PrintStream(const std::vector<uint8_t>& bytes) {
   std::vector<EvReturnRecord> records;
   if (!ParseReturnRecords(bytes, records))
     return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "The result stream ends inside a record");
@@ -73,15 +78,18 @@ CWqError RunBrowseJob(const ExampleOptions& options) {
   App::MachineBrowseResp response;
   App::GenericResp generic;
   std::printf("machineBrowse: %s in %s mode\n", path.c_str(), options.browseResponse ? "response" : "stream");
+  std::vector<uint8_t> streamed;
+  std::thread reader(ReadStream, pair[1], std::ref(streamed));
   result = handle->machineBrowse(&path[0], requester, 1, 0, options.browseResponse, &response, &generic, nullptr);
   requester.Shutdown(SHUT_WR);
+  reader.join();
   if (options.browseResponse) {
     std::string xml;
     response.serialize(xml, false);
     std::printf("the response:\n%s\n", xml.c_str());
     if (!response.lastErrorEnglish().empty()) std::printf("its error text: %s\n", response.lastErrorEnglish().c_str());
   } else {
-    CWqError printed = PrintStream(pair[1]);
+    CWqError printed = PrintStream(streamed);
     if (!result.IsError()) result = printed;
   }
   requester.Close();

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "AppMsgs.h"
 #include "CWqSocket.h"
 #include "ClProxyWire.h"
 #include "ClServiceMsgs.h"
@@ -45,8 +46,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Response mode.
   {
     EvRestoreReturn unused(1, 1025, true, nullptr, nullptr);
-    std::vector<CNMessageBase> items;
-    DeliverBrowseEntries(reply->browseData(), &items, unused);
+    App::MachineBrowseResp response;
+    DeliverBrowseEntries(reply->browseData(), &response, unused);
+    std::string text;
+    response.serialize(text, false);  // straight from the packed items
+    static std::vector<CNMessageBase> none;
+    std::vector<CNMessageBase>* list = response.getlistobject(2, 5, 0, 0, false);
+    std::vector<CNMessageBase>& items = list ? *list : none;
+    FUZZ_CHECK(!list || !expected.empty() || items.empty(), "items without entries");
+    App::MachineBrowseResp reread;
+    FUZZ_CHECK(reread.unserialize(text) == CN_PARSE_OK, "the response's text does not read back");
+    std::vector<CNMessageBase>* rereadList = reread.getlistobject(2, 5, 0, 0, false);
+    FUZZ_CHECK((rereadList ? rereadList->size() : 0) == items.size(), "the text holds other items");
     FUZZ_CHECK(items.size() == expected.size(), "%zu items for %zu entries", items.size(), expected.size());
     for (size_t i = 0; i < items.size(); ++i) {
       FUZZ_CHECK(items[i].getstring(5) == expected[i].name, "item %zu: name", i);

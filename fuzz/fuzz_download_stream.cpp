@@ -6,10 +6,15 @@
 // download). Then frames: a type index byte (into kTypes; 0xFF: a raw type
 // of two more bytes), a u16 length, that many payload bytes.
 //
+// The scratch folder holds links that lead out of it: to a folder ("logs"),
+// to a file ("f") and to nothing ("d").
+//
 // Checked: no crash, leak or sanitizer report; nothing is written outside
-// the scratch folder (its parent holds only it); no temporary file is left;
+// the scratch folder (its parent holds only it and the empty folder the link
+// leads to, and the empty file another leads to); no temporary file is left;
 // every file written is whole (a cut transfer never leaves a file it started).
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,13 +63,27 @@ struct Scratch {
     FUZZ_CHECK(::mkdtemp(pattern) != nullptr, "mkdtemp: %s", std::strerror(errno));
     parent = pattern;
     dest = parent + "/dest";
+    outside = parent + "/outside";
     FUZZ_CHECK(::mkdir(dest.c_str(), 0755) == 0, "mkdir: %s", std::strerror(errno));
+    FUZZ_CHECK(::mkdir(outside.c_str(), 0755) == 0, "mkdir: %s", std::strerror(errno));
+    const int file = ::open((parent + "/outside-file").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    FUZZ_CHECK(file >= 0, "open: %s", std::strerror(errno));
+    ::close(file);
+  }
+  // Links inside the destination that lead out of it (a folder, a file, a
+  // dangling one), made anew for each input.
+  void PlantLinks() const {
+    FUZZ_CHECK(::symlink(outside.c_str(), (dest + "/logs").c_str()) == 0, "symlink: %s", std::strerror(errno));
+    FUZZ_CHECK(::symlink((parent + "/outside-file").c_str(), (dest + "/f").c_str()) == 0, "symlink: %s",
+               std::strerror(errno));
+    FUZZ_CHECK(::symlink((parent + "/nowhere").c_str(), (dest + "/d").c_str()) == 0, "symlink: %s",
+               std::strerror(errno));
   }
   ~Scratch() {
     RemoveTree(parent);
     ::rmdir(parent.c_str());
   }
-  std::string parent, dest;
+  std::string parent, dest, outside;
 };
 
 }  // namespace
@@ -86,6 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     stream.insert(stream.end(), payload.begin(), payload.end());
   }
 
+  scratch.PlantLinks();
   const int fed = FuzzFedSocket(stream.data(), stream.size());
 
   ClProxyConnection link;
@@ -97,16 +117,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> outside;
   Walk(scratch.parent, "", outside);
   for (const std::string& path : outside)
-    FUZZ_CHECK(path == "dest" || path.compare(0, 5, "dest/") == 0, "written outside the folder: %s", path.c_str());
+    FUZZ_CHECK(path == "dest" || path.compare(0, 5, "dest/") == 0 || path == "outside" || path == "outside-file", "written outside the folder: %s",
+               path.c_str());
+  struct stat outsideFile;
+  FUZZ_CHECK(::stat((scratch.parent + "/outside-file").c_str(), &outsideFile) == 0 && outsideFile.st_size == 0,
+             "the file outside was written");
   std::vector<std::string> inside;
   Walk(scratch.dest, "", inside);
   const std::string input(reinterpret_cast<const char*>(data), size);
   for (const std::string& path : inside) {
     const size_t slash = path.rfind('/');
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    // A temporary: ".<name>.receiving-XXXXXX", unless the client itself sent that name.
-    const bool temporary = name.size() > 18 && name[0] == '.' &&
-                           name.compare(name.size() - 17, 11, ".receiving-") == 0;
+    // A temporary: ".receiving-XXXXXX", unless the client itself sent that name.
+    const bool temporary = name.size() == 17 && name.compare(0, 11, ".receiving-") == 0;
     FUZZ_CHECK(!temporary || input.find(name) != std::string::npos, "a temporary was left: %s", path.c_str());
   }
   RemoveTree(scratch.dest);

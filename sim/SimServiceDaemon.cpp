@@ -16,10 +16,38 @@
 #include "ClFileStreamMsgs.h"
 #include "ClLaunchMsgs.h"
 #include "ClProxyConnection.h"
+#include "ClProxyPayload.h"
 #include "ClProxySerializer.h"
+#include "ClProxyWire.h"
 #include "ClServiceMsgs.h"
 #include "FXErrorUtil.h"
 #include "SimPeer.h"
+
+namespace {
+
+// The drive and the tape, two serialized texts that fill the request.
+std::string DecodeTapePreparation(const ClProxyMsg& request) {
+  const ClBlobMsg* blob = dynamic_cast<const ClBlobMsg*>(&request);
+  if (!blob) return "undecodable";
+  std::string drive, tape;
+  uint32_t offset = 0;
+  if (ClProxySerializer::deserialize(blob->getBlob(), blob->getBlobSize(), offset, drive) !=
+          ClProxySerializer::kSuccess ||
+      ClProxySerializer::deserialize(blob->getBlob(), blob->getBlobSize(), offset, tape) !=
+          ClProxySerializer::kSuccess ||
+      offset != blob->getBlobSize())
+    return "undecodable";
+  return drive + "|" + tape;
+}
+
+std::string DecodeCommit(const ClProxyMsg& request) {
+  const ClCommitBackupJobMsg* commit = dynamic_cast<const ClCommitBackupJobMsg*>(&request);
+  if (!commit) return "undecodable";
+  return std::to_string(commit->getFirst()) + "," + std::to_string(commit->getSecond()) + "," +
+         std::to_string(commit->getThird()) + "," + std::to_string(commit->getFourth());
+}
+
+}  // namespace
 
 SimServiceDaemon::SimServiceDaemon() {
   m_daemon.SetDefaultScript(SimScript().Call([this](SimPeer& peer) { return Serve(peer); }));
@@ -38,8 +66,28 @@ void SimServiceDaemon::SetLogFolder(const std::string& folder) {
 }
 
 void SimServiceDaemon::SetGeneratedListing(size_t entries) {
+  std::shared_ptr<const std::vector<uint8_t>> frame;
+  if (entries) {
+    std::vector<ClClientBrowseRepMsg::ClientBrowseEntry_t> listing(entries);
+    for (size_t i = 0; i < entries; ++i) {
+      listing[i].name = "entry-" + std::to_string(i);
+      listing[i].name.resize(16 + i % 9, 'x');  // 16 to 24 bytes
+      listing[i].type = i % 10 == 0 ? 1 : 0;
+      listing[i].size = static_cast<int64_t>(i * 512);
+      listing[i].value = 0644;
+    }
+    const ClClientBrowseRepMsg reply(std::move(listing));
+    std::vector<uint8_t> scratch;
+    ClProxyPayloadView view;
+    if (!reply.encodePayload(scratch, view).IsError()) {
+      std::vector<uint8_t> bytes(ClProxyWire::kHeaderSize + view.size);
+      ClProxyWire::EncodeHeader(BROWSE_REPLY_MSG, static_cast<uint32_t>(view.size), bytes.data());
+      std::copy(view.data, view.data + view.size, bytes.begin() + ClProxyWire::kHeaderSize);
+      frame = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
+    }
+  }
   std::lock_guard<std::mutex> lock(m_mutex);
-  m_uGeneratedEntries = entries;
+  m_generatedFrame = std::move(frame);
 }
 
 void SimServiceDaemon::SetDirChangeFile(const std::string& path) {
@@ -196,7 +244,7 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
   SimScript script;
   bool scripted = false;
   std::string folder, logFolder, dirChangeFile;
-  size_t generated = 0;
+  std::shared_ptr<const std::vector<uint8_t>> generated;
   int heartbeats;
   ExecuteAnswer executeAnswer;
   {
@@ -208,6 +256,13 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
                                                                  blob->getBlobSize())
                                                    : std::string());
     }
+    if (type == PREPARE_VTL_TAPE_MSG) m_tapePreparations.push_back(DecodeTapePreparation(request));
+    if (type == COMMIT_BACKUP_JOB_MSG) m_commits.push_back(DecodeCommit(request));
+    if (type == DOWNLOAD_LOG_FILE_MSG) {
+      const ClDownloadLogFile* log = dynamic_cast<const ClDownloadLogFile*>(&request);
+      m_logRequests.push_back(log ? std::to_string(log->getRequest()) + "," + std::to_string(log->getSecond())
+                                  : std::string("undecodable"));
+    }
     executeAnswer = m_executeAnswer;
     auto found = m_scripts.find(type);
     if (found != m_scripts.end() && !found->second.empty()) {
@@ -218,7 +273,7 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
     folder = m_sClientFolder;
     heartbeats = m_iTapeHeartbeats;
     logFolder = m_sLogFolder;
-    generated = m_uGeneratedEntries;
+    generated = m_generatedFrame;
     dirChangeFile = m_sDirChangeFile;
   }
 
@@ -293,7 +348,7 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
     }
     return Send(peer, ClEmptyMsg(GOOD_EOF_MSG));
   }
-  if (type == CLIENT_BROWSE_REQ_MSG) return AnswerBrowse(peer, folder, generated, request);
+  if (type == CLIENT_BROWSE_REQ_MSG) return AnswerBrowse(peer, folder, generated.get(), request);
   if (type == DOWNLOAD_LOG_FILE_MSG) {
     std::vector<std::string> names;
     if (DIR* dir = ::opendir(logFolder.c_str())) {
@@ -339,6 +394,21 @@ CWqError SimServiceDaemon::Answer(SimPeer& peer, const ClProxyMsg& request) {
                                                    : static_cast<ClCreateIndexFlagMsg::CreateIndexFlagCmd>(0),
                                            flag.getVelliconId(), flag.getAppId()));
   return Send(peer, ClEmptyMsg(SERVICE_CHECK_MSG));
+}
+
+std::vector<std::string> SimServiceDaemon::GetTapePreparations() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_tapePreparations;
+}
+
+std::vector<std::string> SimServiceDaemon::GetLogRequests() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_logRequests;
+}
+
+std::vector<std::string> SimServiceDaemon::GetCommits() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_commits;
 }
 
 size_t SimServiceDaemon::LinkIndex(SimPeer& peer) const {
@@ -393,20 +463,10 @@ CWqError SimServiceDaemon::ReceiveUpdate(SimPeer& peer) {
   }
 }
 
-CWqError SimServiceDaemon::AnswerBrowse(SimPeer& peer, const std::string& folder, size_t generated,
-                                        const ClProxyMsg& request) {
+CWqError SimServiceDaemon::AnswerBrowse(SimPeer& peer, const std::string& folder,
+                                        const std::vector<uint8_t>* generated, const ClProxyMsg& request) {
   const ClClientBrowseReqMsg& browse = static_cast<const ClClientBrowseReqMsg&>(request);
-  if (generated) {
-    std::vector<ClClientBrowseRepMsg::ClientBrowseEntry_t> entries(generated);
-    for (size_t i = 0; i < generated; ++i) {
-      entries[i].name = "entry-" + std::to_string(i);
-      entries[i].name.resize(16 + i % 9, 'x');  // 16 to 24 bytes
-      entries[i].type = i % 10 == 0 ? 1 : 0;
-      entries[i].size = static_cast<int64_t>(i * 512);
-      entries[i].value = 0644;
-    }
-    return Send(peer, ClClientBrowseRepMsg(entries));
-  }
+  if (generated) return peer.SendRaw(*generated);
   const std::string target = folder + "/" + browse.getPath();
   DIR* dir = ::opendir(target.c_str());
   if (!dir) {

@@ -7,9 +7,9 @@
 //                          be read as the next request's acknowledgement)
 //   CREATE_FOLDER_MSG      makes the folder under the client folder:
 //                          GOOD_EOF_MSG, or FAILED_FILE_MSG with errno and text
-//   commit request         recorded, unanswered
-//   PREPARE_VTL_TAPE_MSG   the configured number of SERVICE_CHECK_MSG
-//                          heartbeats, then GOOD_EOF_MSG
+//   commit request         its four values recorded, unanswered
+//   PREPARE_VTL_TAPE_MSG   drive and tape recorded; the configured number of
+//                          SERVICE_CHECK_MSG heartbeats, then GOOD_EOF_MSG
 //   CREATE_INDEX_FLAG_MSG  one flag per (Vellicon id, app id): clear and
 //                          complete acknowledged with SERVICE_CHECK_MSG; a
 //                          query answered with command 4 once complete, else 0
@@ -18,7 +18,7 @@
 //                          ".." first, then its entries in name order (type 1
 //                          for a folder, value 0644, the size); FAILED_FILE_MSG
 //                          with errno and text when it cannot be listed
-//   log download           each regular file of the log folder in name order
+//   log download           the request's values recorded; each regular file of the log folder in name order
 //                          (header with its name, 64 KiB blocks), then
 //                          JOB_COMPLETE_MSG
 //   directory-change download  the directory-change file (header, blocks,
@@ -50,6 +50,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -81,7 +82,8 @@ class SimServiceDaemon {
   void SetTapeHeartbeats(int count);
   void SetLogFolder(const std::string& folder);
   // Browse answers list `entries` generated names (16 to 24 bytes) instead
-  // of a folder; 0 goes back to folders.
+  // of a folder; 0 goes back to folders. The reply is made here, once, so
+  // that answering costs the daemon no memory.
   void SetGeneratedListing(size_t entries);
   void SetDirChangeFile(const std::string& path);
   void SetAnswerDelayMs(int64_t milliseconds);
@@ -126,13 +128,24 @@ class SimServiceDaemon {
   bool WaitForOpenLinks(size_t count, int seconds) const;
   // Types of the requests received on every link, in order of arrival.
   std::vector<ClProxyMsgType> GetRequests() const;
+  // The tape preparations received, decoded in their order in the request:
+  // "<drive>|<tape>", or "undecodable" for a request that is not two texts
+  // and nothing more.
+  std::vector<std::string> GetTapePreparations() const;
+  // The commit requests received, their four values in order:
+  // "<first>,<second>,<third>,<fourth>", or "undecodable".
+  std::vector<std::string> GetCommits() const;
+  // The log download requests received: "<request>,<second value>".
+  std::vector<std::string> GetLogRequests() const;
 
   void Stop() { m_daemon.Stop(); }
 
  private:
   CWqError Serve(SimPeer& peer);
   CWqError Answer(SimPeer& peer, const ClProxyMsg& request);
-  CWqError AnswerBrowse(SimPeer& peer, const std::string& folder, size_t generated, const ClProxyMsg& request);
+  // `generated`: the generated listing's whole frame, or null.
+  CWqError AnswerBrowse(SimPeer& peer, const std::string& folder, const std::vector<uint8_t>* generated,
+                        const ClProxyMsg& request);
   // A header naming `name`, then `path` in 64 KiB blocks.
   CWqError SendFile(SimPeer& peer, const std::string& name, const std::string& path);
   CWqError Send(SimPeer& peer, const ClProxyMsg& answer);
@@ -148,7 +161,7 @@ class SimServiceDaemon {
   std::string m_sClientFolder;
   int m_iTapeHeartbeats = 0;
   std::string m_sLogFolder;
-  size_t m_uGeneratedEntries = 0;
+  std::shared_ptr<const std::vector<uint8_t>> m_generatedFrame;
   std::string m_sDirChangeFile;
   int64_t m_iDelayMs = 0;
   std::map<uint16_t, std::deque<SimScript>> m_scripts;
@@ -165,6 +178,9 @@ class SimServiceDaemon {
   std::map<std::pair<uint32_t, uint32_t>, bool> m_indexCreated;
   std::vector<ClProxyConnection*> m_links;  // null once closed
   std::vector<ClProxyMsgType> m_requests;
+  std::vector<std::string> m_tapePreparations;
+  std::vector<std::string> m_commits;
+  std::vector<std::string> m_logRequests;
   std::atomic<size_t> m_launches{0};
   std::atomic<size_t> m_probes{0};
   std::atomic<size_t> m_interleaved{0};

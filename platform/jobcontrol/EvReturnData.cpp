@@ -1,10 +1,14 @@
 #include "EvReturnData.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 #include "CWqSocket.h"
+#include "ClProxyTimeouts.h"
 #include "ClProxyWire.h"
 #include "FXErrorUtil.h"
 #include "FXLogWriter.h"
@@ -15,7 +19,8 @@ EvReturnData::EvReturnData(unsigned long code, long long sequence, const CWqSock
       m_llSequence(sequence),
       m_iDescriptor(socket ? static_cast<int>(socket->GetSocketDescriptor()) : -1),
       m_bFlag(flag),
-      m_pNetwork(network) {}
+      m_pNetwork(network),
+      m_iWriteSeconds(getTimeOutValue(TIMEOUT_REQUESTER_WRITE)) {}
 
 EvReturnData::~EvReturnData() {}
 
@@ -31,15 +36,42 @@ void EvReturnData::addItem(const std::vector<uint8_t>& payload) {
 
 void EvReturnData::dumpBuffer(int reason) {
   if (m_buffer.empty() || m_bEnded) return;
-  FX_LOG(4, "Result stream %lld: %zu bytes of items out (%d)", m_llSequence, m_buffer.size(), reason);
-  size_t done = 0;
-  while (done < m_buffer.size() && !m_failure.IsError()) {
-    const ssize_t n = ::send(m_iDescriptor, m_buffer.data() + done, m_buffer.size() - done, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) m_failure = FXErrorUtil::ErrorErrNo(FX_HERE, n < 0 ? errno : EPIPE, "Result stream write failed");
-    else done += static_cast<size_t>(n);
+  if (!m_failure.IsError()) {
+    FX_LOG(4, "Result stream %lld: %zu bytes of items out (%d)", m_llSequence, m_buffer.size(), reason);
+    m_failure = writeAll(m_buffer.data(), m_buffer.size());
   }
   m_buffer.clear();  // keeps its capacity for the next items
+}
+
+CWqError EvReturnData::writeAll(const uint8_t* data, size_t size) const {
+  if (m_iDescriptor < 0)
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EBADF, "Result stream %lld has no requester socket", m_llSequence);
+  // The whole buffer within the limit: a requester that stops reading must
+  // not hold the caller (and what the caller has locked) for good.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_iWriteSeconds);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::send(m_iDescriptor, data + done, size - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+      return FXErrorUtil::ErrorErrNo(FX_HERE, n < 0 ? errno : EPIPE, "Result stream write failed");
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0)
+      return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME,
+                                     "The requester of result stream %lld took no data for %d seconds (%zu of %zu "
+                                     "bytes written)",
+                                     m_llSequence, m_iWriteSeconds, done, size);
+    pollfd entry{m_iDescriptor, POLLOUT, 0};
+    if (::poll(&entry, 1, static_cast<int>(std::min<long long>(left, 1000000))) < 0 && errno != EINTR)
+      return FXErrorUtil::ErrorErrNo(FX_HERE, errno, "Cannot wait for the requester of result stream %lld",
+                                     m_llSequence);
+  }
+  return CWqError::Success();
 }
 
 void EvReturnData::write(uint32_t tag, const uint8_t* data, uint32_t size) {

@@ -5,8 +5,13 @@
 // `length` payload bytes (tag and length big-endian). Items are buffered and
 // go out when the buffer fills, is dumped or the stream ends; send() writes one
 // record of the caller's bytes as they are; end() writes the end record
-// (tag 0, an i64 code, big-endian) and ends the stream. Write failures are
-// kept: the first one is what failure() reports.
+// (tag 0, an i64 code, big-endian) and ends the stream.
+//
+// Each write of the buffer to the requester must be done within
+// TIMEOUT_REQUESTER_WRITE seconds (read at construction; 0: only what the
+// socket takes at once), else it fails with ETIME. Write failures are kept:
+// the first one is what failure() reports, and nothing more is written after
+// it. EBADF without a requester socket.
 #pragma once
 
 #include <cstdint>
@@ -57,12 +62,15 @@ class EvReturnData {
 
  private:
   void write(uint32_t tag, const uint8_t* data, uint32_t size);
+  // All of `data` to the requester within the write limit.
+  CWqError writeAll(const uint8_t* data, size_t size) const;
 
   unsigned long m_ulCode;
   long long m_llSequence;
   int m_iDescriptor;
   [[maybe_unused]] bool m_bFlag;               // the requester's; kept, not read here
   [[maybe_unused]] CKxNetwork* m_pNetwork;     // passed through
+  const int m_iWriteSeconds;
   std::vector<uint8_t> m_buffer;
   bool m_bEnded = false;
   CWqError m_failure;

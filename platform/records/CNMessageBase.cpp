@@ -2,6 +2,7 @@
 
 #include "CNMessageTags.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,9 @@ struct CNMessageField {
   int64_t number = 0;
   std::vector<std::string> strings;
   std::vector<CNMessageBase> objects;
+  // kObjects only: messages appended packed (CNPacked below), after those
+  // in `objects`; while any are packed, `objects` is empty.
+  std::string packed;
 };
 
 struct CNMessageFields {
@@ -66,6 +70,94 @@ const char* TypeName(CNMessageField::Type type) {
 
 void SerializeMessage(const CNMessageBase& message, const CNMessageFields& fields,
                       std::string* out);
+
+// The packed form of appended messages, one after the other: namespace, id
+// and field count, then per field (by position) its position, field number,
+// kind (0 integer, 1 text) and value (an integer zigzagged; a text's length,
+// then its bytes); every number a base-128 varint.
+namespace CNPacked {
+
+void PutVarint(uint64_t value, std::string* out) {
+  while (value >= 0x80) {
+    out->push_back(static_cast<char>((value & 0x7f) | 0x80));
+    value >>= 7;
+  }
+  out->push_back(static_cast<char>(value));
+}
+
+uint64_t GetVarint(const std::string& in, size_t* at) {
+  uint64_t value = 0;
+  for (int shift = 0; *at < in.size() && shift < 64; shift += 7) {
+    const uint8_t byte = static_cast<uint8_t>(in[(*at)++]);
+    value |= static_cast<uint64_t>(byte & 0x7f) << shift;
+    if (!(byte & 0x80)) break;
+  }
+  return value;
+}
+
+void Append(int nameSpace, int messageId, const CNMessageBase::PackedField* fields, size_t count, std::string* out) {
+  std::vector<const CNMessageBase::PackedField*> order;
+  order.reserve(count);
+  for (size_t i = 0; i < count; ++i) {
+    // The later of two fields at one position replaces the earlier.
+    bool replaced = false;
+    for (const CNMessageBase::PackedField*& kept : order)
+      if (kept->position == fields[i].position) {
+        kept = &fields[i];
+        replaced = true;
+      }
+    if (!replaced) order.push_back(&fields[i]);
+  }
+  std::sort(order.begin(), order.end(),
+            [](const CNMessageBase::PackedField* a, const CNMessageBase::PackedField* b) { return a->position < b->position; });
+  PutVarint(static_cast<uint32_t>(nameSpace), out);
+  PutVarint(static_cast<uint32_t>(messageId), out);
+  PutVarint(order.size(), out);
+  for (const CNMessageBase::PackedField* f : order) {
+    PutVarint(static_cast<uint32_t>(f->position), out);
+    PutVarint(static_cast<uint32_t>(f->field), out);
+    out->push_back(f->text ? 1 : 0);
+    if (f->text) {
+      PutVarint(f->text->size(), out);
+      out->append(*f->text);
+    } else {
+      PutVarint((static_cast<uint64_t>(f->number) << 1) ^ static_cast<uint64_t>(f->number >> 63), out);
+    }
+  }
+}
+
+// One field as read back.
+struct Field {
+  int position = 0;
+  int field = 0;
+  bool isText = false;
+  int64_t number = 0;
+  size_t textAt = 0;  // into the packed bytes
+  size_t textSize = 0;
+};
+
+// Reads the message at `*at` (written by Append, so well formed) and moves
+// past it.
+void Read(const std::string& in, size_t* at, int* nameSpace, int* messageId, std::vector<Field>* fields) {
+  *nameSpace = static_cast<int>(GetVarint(in, at));
+  *messageId = static_cast<int>(GetVarint(in, at));
+  fields->resize(GetVarint(in, at));
+  for (Field& f : *fields) {
+    f.position = static_cast<int>(GetVarint(in, at));
+    f.field = static_cast<int>(GetVarint(in, at));
+    f.isText = in[(*at)++] != 0;
+    if (f.isText) {
+      f.textSize = GetVarint(in, at);
+      f.textAt = *at;
+      *at += f.textSize;
+    } else {
+      const uint64_t zigzag = GetVarint(in, at);
+      f.number = static_cast<int64_t>((zigzag >> 1) ^ (~(zigzag & 1) + 1));
+    }
+  }
+}
+
+}  // namespace CNPacked
 
 }  // namespace
 
@@ -333,11 +425,38 @@ bool CNMessageBase::isSet(int position) const {
 
 namespace {
 
-// The list field at `position` when it has `type`; made anew (replacing a
-// field of another type) when `create`; null otherwise.
-CNMessageField* ListField(CNMessageFields& fields, int position, int field, CNMessageField::Type type, bool create) {
+// Turns a list's packed messages into message objects.
+void Unpack(CNMessageField& list) {
+  if (list.packed.empty()) return;
+  std::vector<CNPacked::Field> fields;
+  int nameSpace = 0, messageId = 0;
+  size_t count = 0;
+  for (size_t at = 0; at < list.packed.size(); ++count) CNPacked::Read(list.packed, &at, &nameSpace, &messageId, &fields);
+  list.objects.reserve(list.objects.size() + count);  // a message copies deeply: no copies as the list grows
+  size_t at = 0;
+  while (at < list.packed.size()) {
+    CNPacked::Read(list.packed, &at, &nameSpace, &messageId, &fields);
+    list.objects.emplace_back(nameSpace, messageId);
+    for (const CNPacked::Field& f : fields) {
+      if (f.isText)
+        list.objects.back().setstring(f.position, f.field, list.packed.substr(f.textAt, f.textSize));
+      else
+        list.objects.back().setint64(f.position, f.field, f.number);
+    }
+  }
+  std::string().swap(list.packed);
+}
+
+// The list field at `position` when it has `type` (its messages unpacked
+// unless `keepPacked`); made anew (replacing a field of another type) when
+// `create`; null otherwise.
+CNMessageField* ListField(CNMessageFields& fields, int position, int field, CNMessageField::Type type, bool create,
+                          bool keepPacked = false) {
   auto it = fields.byPosition.find(position);
-  if (it != fields.byPosition.end() && it->second.type == type) return &it->second;
+  if (it != fields.byPosition.end() && it->second.type == type) {
+    if (!keepPacked) Unpack(it->second);
+    return &it->second;
+  }
   if (!create) return nullptr;
   CNMessageField& entry = fields.byPosition[position];
   entry = CNMessageField();
@@ -358,6 +477,31 @@ std::vector<CNMessageBase>* CNMessageBase::getlistobject(int position, int field
                                                          uint32_t, bool create) {
   CNMessageField* entry = ListField(*m_pFields, position, field, CNMessageField::kObjects, create);
   return entry ? &entry->objects : nullptr;
+}
+
+int CNMessageBase::appendlistobject(int position, int field, uint32_t, uint32_t, int nameSpace, int messageId,
+                                    const PackedField* fields, size_t count) {
+  CNMessageField* list = ListField(*m_pFields, position, field, CNMessageField::kObjects, true, true);
+  if (list->objects.empty()) {
+    CNPacked::Append(nameSpace, messageId, fields, count, &list->packed);
+    return 0;
+  }
+  // Messages already made stay first: this one is made too.
+  CNMessageBase message(nameSpace, messageId);
+  for (size_t i = 0; i < count; ++i) {
+    if (fields[i].text)
+      message.setstring(fields[i].position, fields[i].field, *fields[i].text);
+    else
+      message.setint64(fields[i].position, fields[i].field, fields[i].number);
+  }
+  list->objects.push_back(message);
+  return 0;
+}
+
+int CNMessageBase::reservelistobject(int position, int field, uint32_t, uint32_t, size_t bytes) {
+  CNMessageField* list = ListField(*m_pFields, position, field, CNMessageField::kObjects, true, true);
+  if (list->objects.empty()) list->packed.reserve(list->packed.size() + bytes);
+  return 0;
 }
 
 CNMessageBase* CNMessageBase::getObjectAccessor(bool, bool, int position, int field, uint32_t tagId,
@@ -399,6 +543,30 @@ int CNMessageBase::unserialize(const std::string& text) {
 
 namespace {
 
+// Packed messages as SerializeMessage writes the same messages made as objects.
+void SerializePacked(const std::string& packed, std::string* out) {
+  std::vector<CNPacked::Field> fields;
+  size_t at = 0;
+  while (at < packed.size()) {
+    int nameSpace = 0, messageId = 0;
+    CNPacked::Read(packed, &at, &nameSpace, &messageId, &fields);
+    *out += "<CNMessage ns=\"" + std::to_string(nameSpace) + "\" id=\"" + std::to_string(messageId) + "\">";
+    for (const CNPacked::Field& f : fields) {
+      *out += "<Field position=\"" + std::to_string(f.position) + "\" field=\"" + std::to_string(f.field) +
+              "\" type=\"" + (f.isText ? "strings" : "int64") + "\">";
+      if (f.isText) {
+        *out += "<String>";
+        AppendEscaped(packed.substr(f.textAt, f.textSize), out);
+        *out += "</String>";
+      } else {
+        *out += std::to_string(f.number);
+      }
+      *out += "</Field>";
+    }
+    *out += "</CNMessage>";
+  }
+}
+
 void SerializeMessage(const CNMessageBase& message, const CNMessageFields& fields,
                       std::string* out) {
   *out += "<CNMessage ns=\"" + std::to_string(message.getNamespace()) + "\" id=\"" +
@@ -424,6 +592,7 @@ void SerializeMessage(const CNMessageBase& message, const CNMessageFields& field
           object.serialize(inner, false);
           *out += inner;
         }
+        SerializePacked(field.packed, out);
         break;
     }
     *out += "</Field>";

@@ -80,6 +80,29 @@ class CNMessageBase {
   std::vector<CNMessageBase>* getlistobject(int position, int field, uint32_t tagId,
                                             uint32_t nameHash, bool create);
 
+  // One field of a message appended by appendlistobject: a text when `text`
+  // is set, else the integer `number`.
+  struct PackedField {
+    int position;
+    int field;
+    int64_t number;
+    const std::string* text;
+  };
+  // Appends a message of (`nameSpace`, `messageId`) holding `fields` to the
+  // list at `position` (made when the position holds no list of messages).
+  // A list filled only this way is kept packed, a few bytes beyond the
+  // values per message and no message object for any of them, so a long
+  // list costs about what its values do; the first getlistobject or
+  // getObjectAccessor on it makes the objects, serialize writes it as it
+  // is. Of two fields at one position the later counts. Returns 0.
+  int appendlistobject(int position, int field, uint32_t tagId, uint32_t nameHash, int nameSpace, int messageId,
+                       const PackedField* fields, size_t count);
+  // Room for `bytes` of packed messages in the list at `position` (made as
+  // appendlistobject makes it), so that a long list is not copied as it
+  // grows; a message takes its texts' bytes and at most 13 per field and 16
+  // beside. Room the list never fills is only address space. Returns 0.
+  int reservelistobject(int position, int field, uint32_t tagId, uint32_t nameHash, size_t bytes);
+
   // The nested message at `position`: the first message of the list held
   // there, or null when the position holds no message or (with a non-zero
   // `nameSpace` / `messageId`) one of another kind. The two flags and the

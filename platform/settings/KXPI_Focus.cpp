@@ -2,9 +2,24 @@
 
 #include <unistd.h>
 
+#include <mutex>
+
 #include "KXPlatformInfo.h"
 
-std::string KXPI_Focus::getFocus() { return "Instance001"; }
+namespace {
+std::mutex s_focusMutex;
+std::string s_focus = "Instance001";
+}  // namespace
+
+std::string KXPI_Focus::getFocus() {
+  std::lock_guard<std::mutex> lock(s_focusMutex);
+  return s_focus;
+}
+
+void KXPI_Focus::setFocus(const std::string& name) {
+  std::lock_guard<std::mutex> lock(s_focusMutex);
+  s_focus = name;
+}
 
 std::string KXPI_Focus::getFocusClientName(bool forLookup) {
   std::string name;

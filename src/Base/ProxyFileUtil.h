@@ -35,6 +35,11 @@ class ScopedDescriptor {
     if (m_iDescriptor >= 0) ::close(m_iDescriptor);
     m_iDescriptor = -1;
   }
+  // Closes the one held and takes `descriptor`.
+  void Reset(int descriptor) {
+    Close();
+    m_iDescriptor = descriptor;
+  }
 
  private:
   int m_iDescriptor;

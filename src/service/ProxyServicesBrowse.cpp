@@ -25,6 +25,12 @@ const int kBrowseStreamType = 1025;
 // Field numbers and check values of the browse response and its items.
 const uint32_t kRespTag = 0x1ea21501;
 const uint32_t kItemTag = 0x1e9e3444;
+// The kind of App::MachineBrowseItem.
+const int kItemNamespace = 30;
+const int kItemId = 270;
+// At most what one item takes packed beside its name: four fields of three
+// small numbers and a value each, and its kind.
+const size_t kPackedItemBytes = 4 * (3 + 10) + 16;
 
 // The code a failed browse ends the requester's stream with: never 0, which
 // the requester would take for an empty folder.
@@ -44,21 +50,32 @@ CWqError EndFailed(bool fillResponse, EvRestoreReturn& stream, App::MachineBrows
 }  // namespace
 
 void DeliverBrowseEntries(const std::vector<ClClientBrowseRepMsg::ClientBrowseEntry_t>& entries,
-                          std::vector<CNMessageBase>* items, EvRestoreReturn& stream) {
+                          App::MachineBrowseResp* response, EvRestoreReturn& stream) {
+  if (response) {
+    // Room for the packed list at once: growing it by copies would hold it
+    // twice, and room never written costs no memory.
+    size_t bytes = 0;
+    for (const ClClientBrowseRepMsg::ClientBrowseEntry_t& entry : entries) bytes += entry.name.size() + kPackedItemBytes;
+    response->reservelistobject(2, 5, kRespTag, 0x99d756, bytes);
+  }
   for (const ClClientBrowseRepMsg::ClientBrowseEntry_t& entry : entries) {
     if (entry.name == "." || entry.name == "..") continue;
     const int64_t directory = entry.type == 1 ? 1 : 0;
-    if (!items) {
+    if (!response) {
+      if (stream.failure().IsError()) return;  // the requester is gone: the rest has nowhere to go
       stream.returnItem(static_cast<unsigned long>(directory), entry.name.c_str(), entry.value, entry.size, 0, 0, 0,
                         0);
       continue;
     }
-    App::MachineBrowseItem item;
-    item.setint64(1, 1, directory, kItemTag, 0x28dad6);
-    item.setstring(5, 5, entry.name, kItemTag, 0x337a8b);
-    item.setint64(2, 2, static_cast<int64_t>(entry.value), kItemTag, 0xa710c2);
-    item.setint64(3, 3, entry.size, kItemTag, 0x282b9d);
-    items->push_back(item);
+    // Appended packed: a listing of millions of entries must not cost a
+    // message object each.
+    const CNMessageBase::PackedField fields[] = {
+        {1, 1, directory, nullptr},
+        {5, 5, 0, &entry.name},
+        {2, 2, static_cast<int64_t>(entry.value), nullptr},
+        {3, 3, entry.size, nullptr},
+    };
+    response->appendlistobject(2, 5, kRespTag, 0x99d756, kItemNamespace, kItemId, fields, 4);
   }
 }
 
@@ -69,15 +86,13 @@ CWqError ProxyServicesPrivate::machineBrowse(char* path, CWqSocket socket, long 
   auto_lock lock(&m_mutex);
   if (!linkOpen()) return FXErrorUtil::ErrorErrNo(FX_HERE, EFAULT, "MachineBrowseResp::machineBrowse failed");
   if (!path) return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "No path to browse given");
-  std::vector<CNMessageBase>* items = nullptr;
   if (fillResponse) {
     if (!machineBrowseResp || !genericResp)
       return FXErrorUtil::ErrorErrNo(
           FX_HERE, EINVAL,
           "Invalid argument pass to remoteMachineBrowse (machineBrowseResp==NULL || genericResp==NULL)");
     machineBrowseResp->setstring(1, 1, path, kRespTag, 0x346425);
-    items = machineBrowseResp->getlistobject(2, 5, kRespTag, 0x99d756, true);
-    if (!items) return FXErrorUtil::ErrorErrNo(FX_HERE, EFAULT, "MachineBrowseResp::getBrowseItems failed");
+    if (!machineBrowseResp->getlistobject(2, 5, kRespTag, 0x99d756, true)) return FXErrorUtil::ErrorErrNo(FX_HERE, EFAULT, "MachineBrowseResp::getBrowseItems failed");
   }
   FX_LOG(2, "Starting MachineBrowse -- Path = %s, SequenceNumber = %lld, requestedDriveTypes = %lX", path,
          static_cast<long long>(sequenceNumber), requestedDriveTypes);
@@ -115,8 +130,15 @@ CWqError ProxyServicesPrivate::machineBrowse(char* path, CWqSocket socket, long 
         return EndFailed(fillResponse, stream, machineBrowseResp, "Invalid message for browse request.",
                          FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "Invalid message for browse request."));
       }
-      DeliverBrowseEntries(listing->browseData(), fillResponse ? items : nullptr, stream);
-      if (!fillResponse) stream.end(0);
+      DeliverBrowseEntries(listing->browseData(), fillResponse ? machineBrowseResp : nullptr, stream);
+      if (!fillResponse) {
+        stream.end(0);
+        if (stream.failure().IsError()) {
+          CWqError failed = stream.failure();
+          FX_LOG(-1, "MachineBrowse could not stream to the requester: %s", failed.AsString().c_str());
+          return failed.Push(FX_HERE, "MachineBrowse of [%s] could not reach its requester", path);
+        }
+      }
       FX_LOG(2, "MachineBrowse Finished -- Path = %s, SequenceNumber = %lld", path,
              static_cast<long long>(sequenceNumber));
       return CWqError::Success();

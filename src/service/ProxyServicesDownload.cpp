@@ -6,8 +6,9 @@
 // hidden temporary file beside its target and renamed over the target when it ends
 // (the next header, or the job completion). A cut transfer removes the
 // temporary and leaves an older file of that name as it was, so a caller
-// never reads a cut file as a whole one.
-#include <sys/stat.h>
+// never reads a cut file as a whole one. A log file's name is walked from
+// the destination folder without following links (DownloadFolder.h).
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,6 +27,7 @@
 #include "FXLogWriter.h"
 #include "FXPath.h"
 #include "ProxyServicesPrivate.h"
+#include "DownloadFolder.h"
 #include "ServiceDownload.h"
 
 namespace {
@@ -48,39 +50,31 @@ bool SafeRelativeName(const std::string& name) {
 // first failure.
 class Receiver {
  public:
-  explicit Receiver(bool logFiles) : m_bLogFiles(logFiles) {}
+  Receiver(bool logFiles, const std::string& destination) : m_bLogFiles(logFiles), m_sDestination(destination) {}
   ~Receiver() { discard(); }
 
-  // Finishes the file before and starts `path`. False when the transfer must
-  // be cut (the file cannot be made).
-  bool start(const std::string& path) {
+  // Finishes the file before and starts the next: `name` under the
+  // destination folder (log files) or the destination itself. False when
+  // the transfer must be cut (an unsafe name, the file cannot be made).
+  bool start(const std::string& name) {
     if (!finish()) return false;
+    if (m_bLogFiles && !SafeRelativeName(name))
+      return fail(FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "The client's log file name [%s] would leave [%s]",
+                                          name.c_str(), m_sDestination.c_str()));
+    const std::string path = m_bLogFiles ? FXPath::Append(m_sDestination, name, 0) : m_sDestination;
     FX_LOG(3, "will receive data to %s", path.c_str());
-    std::string parent, last;
-    FXPath::SplitParentPath(path, parent, last);
-    if (!parent.empty() && !FXPath::DoesPathExist(parent)) {
-      FX_LOG(3, "destination folder does not exists. will create %s", parent.c_str());
-      if (!CWqDirectory::Create(parent, true))
-        return fail(FXErrorUtil::ErrorErrNo(FX_HERE, errno ? errno : EIO, "Cannot make the folder [%s]: %s",
-                                            parent.c_str(), std::strerror(errno ? errno : EIO)));
-    }
     m_sPath = path;
-    // A hidden name of its own beside the target, made exclusively, so that
-    // no file the client names can be the temporary of another.
-    std::string temporary = (parent.empty() ? std::string() : parent + "/") + "." + last + ".receiving-XXXXXX";
-    const int descriptor = ::mkstemp(&temporary[0]);
-    if (descriptor < 0) {
-      const int errNo = errno;
-      return fail(FXErrorUtil::ErrorErrNo(FX_HERE, errNo, "Cannot create [%s]: %s", path.c_str(), std::strerror(errNo)));
+    CWqError result;
+    if (m_bLogFiles) {
+      result = DownloadFolder::OpenCallers(m_sDestination, m_folder);
+      if (!result.IsError()) result = DownloadFolder::OpenInside(m_sDestination, name, m_folder, m_sName);
+    } else {
+      std::string parent;
+      FXPath::SplitParentPath(path, parent, m_sName);
+      result = DownloadFolder::OpenCallers(parent.empty() ? std::string(".") : parent, m_folder);
     }
-    ::fchmod(descriptor, 0644);
-    m_sTemporary = temporary;
-    m_file.reset(::fdopen(descriptor, "wb"));
-    if (!m_file) {
-      const int errNo = errno;
-      ::close(descriptor);
-      return fail(FXErrorUtil::ErrorErrNo(FX_HERE, errNo, "Cannot create [%s]: %s", path.c_str(), std::strerror(errNo)));
-    }
+    if (!result.IsError()) result = DownloadFolder::CreateTemporary(m_folder.Get(), m_sTemporary, m_file);
+    if (result.IsError()) return fail(result);
     FX_LOG(3, m_bLogFiles ? "Create client's log file [%s]" : "Downloading client's DCTmp file [%s]", path.c_str());
     ++m_iStarted;
     return true;
@@ -88,15 +82,22 @@ class Receiver {
   // False when the transfer must be cut: data before any header, or a
   // failed write.
   bool write(const ClBlobMsg& block) {
-    if (!m_file) {
+    if (!m_file.IsOpen()) {
       if (m_bDropping) return true;  // the rest of a file the client reported failed
       return fail(FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "The client sent data before any file header"));
     }
-    const uint32_t size = block.getBlobSize();
-    if (size && std::fwrite(block.getBlob(), 1, size, m_file.get()) != size) {
-      const int errNo = errno ? errno : EIO;
-      return fail(
-          FXErrorUtil::ErrorErrNo(FX_HERE, errNo, "Cannot write [%s]: %s", m_sPath.c_str(), std::strerror(errNo)));
+    const uint8_t* data = block.getBlob();
+    size_t left = block.getBlobSize();
+    while (left > 0) {
+      const ssize_t n = ::write(m_file.Get(), data, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        const int errNo = n < 0 ? errno : EIO;
+        return fail(
+            FXErrorUtil::ErrorErrNo(FX_HERE, errNo, "Cannot write [%s]: %s", m_sPath.c_str(), std::strerror(errNo)));
+      }
+      data += n;
+      left -= static_cast<size_t>(n);
     }
     return true;
   }
@@ -113,22 +114,28 @@ class Receiver {
   // Renames the finished file over its target. False when that fails.
   bool finish() {
     m_bDropping = false;
-    if (!m_file) return true;
-    const bool written = std::fflush(m_file.get()) == 0;
-    const int errNo = errno ? errno : EIO;
-    m_file.reset();
-    if (!written || std::rename(m_sTemporary.c_str(), m_sPath.c_str()) != 0) {
-      const int code = written ? errno : errNo;
+    if (!m_file.IsOpen()) return true;
+    const int closed = ::close(m_file.Get());
+    const int closeErrNo = errno;
+    m_file.Reset(-1);  // closed above, whatever close said
+    if (closed != 0 && closeErrNo != EINTR) {
       discard();
-      return fail(FXErrorUtil::ErrorErrNo(FX_HERE, code, "Cannot write [%s]: %s", m_sPath.c_str(), std::strerror(code)));
+      return fail(FXErrorUtil::ErrorErrNo(FX_HERE, closeErrNo, "Cannot write [%s]: %s", m_sPath.c_str(),
+                                          std::strerror(closeErrNo)));
+    }
+    if (::renameat(m_folder.Get(), m_sTemporary.c_str(), m_folder.Get(), m_sName.c_str()) != 0) {
+      const int errNo = errno;
+      discard();
+      return fail(
+          FXErrorUtil::ErrorErrNo(FX_HERE, errNo, "Cannot write [%s]: %s", m_sPath.c_str(), std::strerror(errNo)));
     }
     m_sTemporary.clear();
     return true;
   }
   // Removes an unfinished file.
   void discard() {
-    m_file.reset();
-    if (!m_sTemporary.empty()) std::remove(m_sTemporary.c_str());
+    m_file.Close();
+    if (!m_sTemporary.empty() && m_folder.IsOpen()) ::unlinkat(m_folder.Get(), m_sTemporary.c_str(), 0);
     m_sTemporary.clear();
   }
   bool fail(CWqError error) {
@@ -144,16 +151,13 @@ class Receiver {
   const CWqError& failure() const { return m_failure; }
 
  private:
-  struct FileCloser {
-    void operator()(std::FILE* file) const {
-      if (file) std::fclose(file);
-    }
-  };
-
   const bool m_bLogFiles;
-  std::string m_sPath;
-  std::string m_sTemporary;
-  std::unique_ptr<std::FILE, FileCloser> m_file;
+  const std::string m_sDestination;
+  std::string m_sPath;                       // for the log lines
+  ProxyFileUtil::ScopedDescriptor m_folder{-1};  // holds the current file
+  std::string m_sName;                       // the current file's name in m_folder
+  std::string m_sTemporary;                  // its temporary's name there
+  ProxyFileUtil::ScopedDescriptor m_file{-1};
   bool m_bDropping = false;
   int m_iStarted = 0;
   CWqError m_cut;      // ended the transfer
@@ -164,7 +168,7 @@ class Receiver {
 
 CWqError ReceiveDownload(ClProxyConnection& link, bool logFiles, const std::string& destination,
                          const std::function<void()>& cut) {
-  Receiver receiver(logFiles);
+  Receiver receiver(logFiles, destination);
   for (;;) {
     ClProxyMsg* received = nullptr;
     CWqError result = link.recvMessage(received, getTimeOutValue(TIMEOUT_DOWNLOAD));
@@ -179,17 +183,8 @@ CWqError ReceiveDownload(ClProxyConnection& link, bool logFiles, const std::stri
     const ClBlobMsg* blob = dynamic_cast<const ClBlobMsg*>(message.get());
     bool goOn = true;
     if (type == FILE_HEADER_MSG && blob) {
-      if (!logFiles) {
-        goOn = receiver.start(destination);
-      } else {
-        const std::string name(reinterpret_cast<const char*>(blob->getBlob()), blob->getBlobSize());
-        if (SafeRelativeName(name))
-          goOn = receiver.start(FXPath::Append(destination, name, 0));
-        else
-          goOn = receiver.fail(FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO,
-                                                       "The client's log file name [%s] would leave [%s]",
-                                                       name.c_str(), destination.c_str()));
-      }
+      goOn = receiver.start(logFiles ? std::string(reinterpret_cast<const char*>(blob->getBlob()), blob->getBlobSize())
+                                     : std::string());
     } else if (type == FILE_DATA_MSG && blob) {
       goOn = receiver.write(*blob);
     } else if (type == BAD_EOF_MSG && !logFiles) {

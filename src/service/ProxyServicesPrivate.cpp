@@ -14,6 +14,7 @@
 #include "FXErrorUtil.h"
 #include "FXLogWriter.h"
 #include "KXClient.h"
+#include "KXPI_Focus.h"
 #include "ProxyEventIds.h"
 
 namespace {
@@ -156,7 +157,14 @@ CWqError ProxyServicesPrivate::connectToClient(KXJobID jobId, bool noManage, boo
   }
   uint16_t port = kDefaultDaemonPort;
   uint64_t recordPort = 0;
-  if (client.getKXDPort(recordPort, nullptr) == 0 && recordPort != 0) port = static_cast<uint16_t>(recordPort);
+  if (client.getKXDPort(recordPort, nullptr) == 0 && recordPort != 0) {
+    // Cut to 16 bits it would name some other port.
+    if (recordPort > 65535)
+      FX_LOG(-1, "Port set to %llu, beyond the port range. Using default value %d",
+             static_cast<unsigned long long>(recordPort), static_cast<int>(kDefaultDaemonPort));
+    else
+      port = static_cast<uint16_t>(recordPort);
+  }
   client.getDisplayName(m_sDisplayName, nullptr);
   std::string hostName;
   if (client.getNetworkHostname(hostName, nullptr) != 0) {
@@ -177,6 +185,7 @@ CWqError ProxyServicesPrivate::connectToClient(KXJobID jobId, bool noManage, boo
   if (result.IsError()) {
     if (sendCriticalEvent) {
       EvEvent event;
+      KXPI_Focus::setFocus(KXPI_Focus::getFocus());
       event << m_sHostName.c_str();
       event.CriticalEvent(FXErrorUtil::ErrorEventMessage(FX_HERE, EV_CLIENT_SERVICES_UNREACHABLE), jobId, 0);
     }

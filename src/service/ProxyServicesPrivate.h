@@ -89,13 +89,16 @@ class ProxyServicesPrivate {
   // when not connected; EINVAL for a missing response object; EPROTO for
   // the client's failure, a wrong reply or an unexpected type (the text also
   // goes into the response or ends the stream); the receive's error as it
-  // is (ETIME for a time-out).
+  // is (ETIME for a time-out). Stream mode: a write to the requester that
+  // fails (EPIPE, EBADF) or is not taken within TIMEOUT_REQUESTER_WRITE
+  // seconds (ETIME) ends the walk and fails the call; the link stays open.
   CWqError machineBrowse(char* path, CWqSocket socket, long sequenceNumber, unsigned long requestedDriveTypes,
                          bool fillResponse, App::MachineBrowseResp* machineBrowseResp, App::GenericResp* genericResp,
                          CKxNetwork* network);
   // The client's log files into `destDir`, one local file per header, each
   // under its name only once complete. EFAULT when not connected; the
-  // receive's error as it is. A name that would leave `destDir` (EPROTO), a
+  // receive's error as it is. A name that would leave `destDir` or lead
+  // through a link inside it (EPROTO; DownloadFolder.h), a
   // folder or file that cannot be made or written, or data before any header
   // (EPROTO) cut the transfer and close the link. A file the client reports
   // failed is dropped and the download goes on, then fails with EIO.

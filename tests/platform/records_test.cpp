@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -411,6 +412,54 @@ TEST(CNMessageBaseTest, ListAccessorsCreateOnlyWhenAsked) {
   CNMessageBase copy = message;
   copy.getliststring(1, 1, 0, 0, false)->push_back("only in the copy");
   EXPECT_TRUE(message.getliststring(1, 1, 0, 0, false)->empty());
+}
+
+// Messages appended packed read, copy and write as the same messages made
+// as objects do: the list is the same list either way.
+TEST(CNMessageBaseTest, PackedMessagesAreTheSameMessages) {
+  const std::string odd("a<&\x01\0z", 6);
+  const struct {
+    int64_t flag;
+    std::string name;
+    int64_t size;
+  } rows[] = {{1, "sub", 0}, {0, odd, -5}, {0, "", INT64_MAX}, {0, "min", INT64_MIN}};
+  App::MachineBrowseResp packed, objects;
+  for (App::MachineBrowseResp* resp : {&packed, &objects}) resp->setstring(1, 1, "/lib");
+  for (const auto& row : rows) {
+    const CNMessageBase::PackedField fields[] = {
+        {5, 5, 0, &row.name}, {3, 3, 7, nullptr}, {1, 1, row.flag, nullptr}, {3, 3, row.size, nullptr}};
+    packed.appendlistobject(2, 5, 0, 0, 30, 270, fields, 4);
+    App::MachineBrowseItem item;
+    item.setint64(1, 1, row.flag);
+    item.setstring(5, 5, row.name);
+    item.setint64(3, 3, row.size);  // the later of two at one position
+    objects.getlistobject(2, 5, 0, 0, true)->push_back(item);
+  }
+  std::string packedText, objectsText;
+  packed.serialize(packedText, false);
+  objects.serialize(objectsText, false);
+  EXPECT_EQ(objectsText, packedText);
+
+  const CNMessageBase copy = packed;
+  CNMessageBase copied = copy;
+  for (CNMessageBase* message : {static_cast<CNMessageBase*>(&packed), &copied}) {
+    std::vector<CNMessageBase>* list = message->getlistobject(2, 5, 0, 0, false);
+    ASSERT_NE(nullptr, list);
+    ASSERT_EQ(4u, list->size());
+    for (size_t i = 0; i < 4; ++i) {
+      EXPECT_EQ(270, list->at(i).getMessageId());
+      EXPECT_EQ(rows[i].flag, list->at(i).getint64(1)) << i;
+      EXPECT_EQ(rows[i].name, list->at(i).getstring(5)) << i;
+      EXPECT_EQ(rows[i].size, list->at(i).getint64(3)) << i;
+    }
+  }
+  // One appended after the list was read is made as an object, after the others.
+  const std::string last = "last";
+  const CNMessageBase::PackedField one[] = {{5, 5, 0, &last}};
+  packed.appendlistobject(2, 5, 0, 0, 30, 270, one, 1);
+  ASSERT_EQ(5u, packed.getlistobject(2, 5, 0, 0, false)->size());
+  EXPECT_EQ("last", packed.getlistobject(2, 5, 0, 0, false)->back().getstring(5));
+  EXPECT_EQ(rows[0].name, packed.getObjectAccessor(false, false, 2, 5, 0, 0, 30, 270)->getstring(5));
 }
 
 }  // namespace

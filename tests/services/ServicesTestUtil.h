@@ -139,6 +139,8 @@ class ServicesTest : public ::testing::Test {
     ClClientManager::SetHooks(nullptr);
     CWqIPAddr::SetResolver(nullptr);
     KXThread::FailNextStarts(0);
+    // No daemon thread may still be logging when the log writer is put back.
+    daemon.Stop();
   }
 
   // Client `clientId` "ibmi<id>" reached at `host`:`port` (port 0: none).

@@ -1,5 +1,7 @@
 // Machine browse into a response and back to a requester's socket, and the
 // log and directory-change downloads, against the simulated daemon.
+#include <malloc.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -55,30 +57,45 @@ std::vector<std::string> Names(const std::string& folder) {
   return names;
 }
 
-// The requester's end of the result stream: its records after the call, as
-// "I:<dir>:<name>:<size>" per item, "C:<count>" and "E:<code>".
+// The requester's end of the result stream, read while the call runs (a
+// listing larger than the socket's buffer must not stall the browse); its
+// records after the call, as "I:<dir>:<name>:<size>" per item, "C:<count>"
+// and "E:<code>". A requester made with `reads` false never reads.
 class Requester {
  public:
-  Requester() {
+  explicit Requester(bool reads = true) {
     int pair[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) == 0) {
-      m_socket.AttachConnectedSocket(CWqSocketDescriptor(pair[0]));
-      m_iRead = pair[1];
-    }
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return;
+    m_socket.AttachConnectedSocket(CWqSocketDescriptor(pair[0]));
+    m_iRead = pair[1];
+    if (reads) m_reader = std::thread([this] {
+        char block[65536];
+        ssize_t n;
+        while ((n = ::read(m_iRead, block, sizeof block)) > 0) m_bytes.append(block, static_cast<size_t>(n));
+      });
   }
   ~Requester() {
     m_socket.Close();
+    StopReading();
     if (m_iRead >= 0) ::close(m_iRead);
   }
   CWqSocket& socket() { return m_socket; }
+  // Bytes written to the requester and not read yet.
+  int Pending() const {
+    int pending = 0;
+    return ::ioctl(m_iRead, FIONREAD, &pending) == 0 ? pending : -1;
+  }
+  // The requester goes away: a write to it fails from now on.
+  void Leave() {
+    StopReading();
+    if (m_iRead >= 0) ::close(m_iRead);
+    m_iRead = -1;
+  }
   std::vector<std::string> Records() {
     m_socket.Shutdown(SHUT_WR);
-    std::string bytes;
-    char block[4096];
-    ssize_t n;
-    while ((n = ::read(m_iRead, block, sizeof block)) > 0) bytes.append(block, static_cast<size_t>(n));
+    StopReading();
     std::vector<EvReturnRecord> parsed;
-    EXPECT_TRUE(ParseReturnRecords(std::vector<uint8_t>(bytes.begin(), bytes.end()), parsed));
+    EXPECT_TRUE(ParseReturnRecords(std::vector<uint8_t>(m_bytes.begin(), m_bytes.end()), parsed));
     std::vector<std::string> records;
     for (const EvReturnRecord& record : parsed) {
       EvRestoreReturn::Item item;
@@ -98,8 +115,17 @@ class Requester {
   }
 
  private:
+  // The reader ends when the library's side is shut down or closed.
+  void StopReading() {
+    if (!m_reader.joinable()) return;
+    if (m_socket.IsValid()) m_socket.Shutdown(SHUT_RDWR);
+    m_reader.join();
+  }
+
   CWqSocket m_socket;
   int m_iRead = -1;
+  std::thread m_reader;
+  std::string m_bytes;
 };
 
 class BrowseDownloadTest : public ServicesTest {
@@ -222,6 +248,113 @@ TEST_F(BrowseDownloadTest, BrowseTimeOutStillEndsTheStream) {
   EXPECT_FALSE(handle->instance()->isConnected());
 }
 
+// Resident memory of this process, in KiB: now, and the peak since the last
+// ResetPeakKiB.
+long StatusKiB(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.compare(0, std::strlen(field), field) == 0) return std::atol(line.c_str() + std::strlen(field));
+  return -1;
+}
+bool ResetPeakKiB() {
+  std::ofstream clear("/proc/self/clear_refs");
+  clear << "5";
+  return static_cast<bool>(clear.flush());
+}
+
+// A long listing into the response costs about what streaming it does, not
+// a message object per entry on top (about 800 bytes each, before).
+TEST_F(BrowseDownloadTest, ResponseOfALongListingCostsWhatTheStreamDoes) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's own memory hides the browse's";
+#endif
+  SetTimeout("TIMEOUT_BROWSE_REPLY", 30);
+  const size_t entries = 50000;
+  daemon.SetGeneratedListing(entries);
+  long growth[2] = {0, 0};
+  for (bool response : {false, true}) {
+    App::MachineBrowseResp resp;
+    App::GenericResp generic;
+    Requester requester;
+    ::malloc_trim(0);
+    const long before = StatusKiB("VmRSS:");
+    if (!ResetPeakKiB()) GTEST_SKIP() << "no way to reset the peak resident size";
+    ASSERT_FALSE(Browse("/", response, &resp, &generic, requester).IsError());
+    growth[response] = StatusKiB("VmHWM:") - before;
+    if (response) {
+      std::vector<CNMessageBase>* items = resp.getlistobject(2, 5, 0, 0, false);
+      ASSERT_NE(nullptr, items);
+      ASSERT_EQ(entries, items->size());
+      EXPECT_EQ("entry-49999xxxxxxxxx", items->back().getstring(5));
+    } else {
+      EXPECT_EQ(entries + 2, requester.Records().size());
+    }
+  }
+  EXPECT_LT(growth[1], growth[0] * 3 / 2 + 4096) << "KiB: response " << growth[1] << ", stream " << growth[0];
+}
+
+// A requester that stops reading: the write gives up after its time-out, the
+// browse fails and its instance is free again. Before, the browse held the
+// instance for good; the release thread, scanning under the cache lock, then
+// waited for it, and so did every lookup of the process.
+TEST_F(BrowseDownloadTest, RequesterThatStopsReading) {
+  SetTimeout("TIMEOUT_REQUESTER_WRITE", 2);
+  daemon.SetGeneratedListing(100000);  // some MiB: far more than the socket holds
+  FillRecords(kClient + 1, "127.0.0.1", daemon.GetPort(), false);
+  Requester stuck(false);
+  std::atomic<bool> browsed{false};
+  CWqError result;
+  const auto start = std::chrono::steady_clock::now();
+  std::thread browse([&] {
+    result = Browse("/", false, nullptr, nullptr, stuck);
+    browsed = true;
+  });
+  ASSERT_TRUE(Eventually([&] { return stuck.Pending() > 0; }));
+  // A second instance of the client dropped: the release thread wakes and
+  // scans while the browse writes.
+  ProxyServicesPtr second = ProxyServices::instanceForClient(kClient);
+  ASSERT_TRUE(second);
+  second.reset();
+  std::atomic<bool> looked{false}, found{false};
+  std::thread lookup([&] {
+    found = ProxyServices::instanceForClient(kClient + 1) != nullptr;
+    looked = true;
+  });
+  const bool ended = Eventually([&] { return browsed.load(); }, 10);
+  if (!ended) stuck.Leave();  // frees the browse so that the test can end
+  browse.join();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_TRUE(ended);
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ETIME)) << result.AsString();
+  EXPECT_LT(seconds, 8.0);
+  EXPECT_TRUE(Eventually([&] { return looked.load(); }, 3));
+  lookup.join();
+  EXPECT_TRUE(found);
+  // The instance is usable again.
+  daemon.SetGeneratedListing(0);
+  Requester requester;
+  EXPECT_FALSE(Browse("empty", false, nullptr, nullptr, requester).IsError());
+  EXPECT_EQ(std::vector<std::string>{"E:0"}, requester.Records());
+}
+
+// A stream that cannot be written is no success.
+TEST_F(BrowseDownloadTest, FailedStreamIsReported) {
+  {
+    Requester gone;
+    gone.Leave();
+    CWqError result = Browse("lib", false, nullptr, nullptr, gone);
+    EXPECT_TRUE(FXErrorUtil::IsErrNo(result, EPIPE)) << result.AsString();
+  }
+  {
+    CWqSocket none;  // no requester socket at all
+    std::string path = "lib";
+    CWqError result = handle->machineBrowse(&path[0], none, 77, 0, false, nullptr, nullptr, nullptr);
+    EXPECT_TRUE(FXErrorUtil::IsErrNo(result, EBADF)) << result.AsString();
+  }
+  EXPECT_TRUE(handle->instance()->isConnected());
+}
+
 TEST_F(BrowseDownloadTest, LogFiles) {
   ASSERT_TRUE(CWqDirectory::Create(root + "/logs", true));
   std::string big(150000, 'x');
@@ -232,6 +365,7 @@ TEST_F(BrowseDownloadTest, LogFiles) {
   const std::string dest = root + "/out/logs";  // made on the first file
   WriteFile(root + "/stale", "");
   ASSERT_FALSE(handle->downloadLogFiles(dest, 0x100000007ul).IsError());
+  EXPECT_EQ(std::vector<std::string>{"7,0"}, daemon.GetLogRequests());  // the low 32 bits only
   EXPECT_TRUE(big == ReadAll(dest + "/agent.log"));
   EXPECT_EQ("job\n", ReadAll(dest + "/job.log"));
   EXPECT_EQ(1u, LogCount("All done"));
@@ -288,6 +422,12 @@ TEST_F(BrowseDownloadTest, CutLogTransfers) {
   ASSERT_TRUE(CWqDirectory::Create(dest, true));
   WriteFile(dest + "/b", "older b");
   WriteFile(dest + "/plain", "");
+  // Links inside the destination lead out of it; none may be followed.
+  ASSERT_TRUE(CWqDirectory::Create(root + "/outside", true));
+  WriteFile(root + "/outside-file", "outside");
+  ASSERT_EQ(0, ::symlink((root + "/outside").c_str(), (dest + "/logs").c_str()));
+  ASSERT_EQ(0, ::symlink((root + "/outside-file").c_str(), (dest + "/linkfile").c_str()));
+  ASSERT_EQ(0, ::symlink((root + "/nowhere").c_str(), (dest + "/dangling").c_str()));
   const struct {
     const char* name;
     SimScript script;
@@ -300,6 +440,12 @@ TEST_F(BrowseDownloadTest, CutLogTransfers) {
       {"a name climbing out", SimScript().Reply(Blob(FILE_HEADER_MSG, "a/../../b")), EPROTO},
       {"an embedded NUL", SimScript().Reply(Blob(FILE_HEADER_MSG, std::string("a\0b", 3))), EPROTO},
       {"a parent that is a regular file", SimScript().Reply(Blob(FILE_HEADER_MSG, "plain/x")), -1},
+      {"a link to a folder", SimScript().Reply(Blob(FILE_HEADER_MSG, "logs/planted.txt")).Reply(Blob(FILE_DATA_MSG, "x")),
+       EPROTO},
+      {"a link to a file", SimScript().Reply(Blob(FILE_HEADER_MSG, "linkfile")).Reply(Blob(FILE_DATA_MSG, "x")),
+       EPROTO},
+      {"a dangling link", SimScript().Reply(Blob(FILE_HEADER_MSG, "dangling")).Reply(Blob(FILE_DATA_MSG, "x")), EPROTO},
+      {"a folder under a dangling link", SimScript().Reply(Blob(FILE_HEADER_MSG, "dangling/x")), EPROTO},
       {"a whole file",
        SimScript().Reply(Blob(FILE_HEADER_MSG, "a")).Reply(Blob(FILE_DATA_MSG, "ok")).Reply(Empty(JOB_COMPLETE_MSG)),
        0},
@@ -327,7 +473,44 @@ TEST_F(BrowseDownloadTest, CutLogTransfers) {
   EXPECT_EQ("older b", ReadAll(dest + "/b"));
   EXPECT_EQ("ok", ReadAll(dest + "/a"));
   EXPECT_FALSE(FXPath::DoesPathExist(root + "/escape"));
-  EXPECT_EQ(std::vector<std::string>({"a", "b", "plain"}), Names(dest));
+  EXPECT_EQ(std::vector<std::string>({"a", "b", "dangling", "linkfile", "logs", "plain"}), Names(dest));
+  EXPECT_EQ(std::vector<std::string>{}, Names(root + "/outside"));
+  EXPECT_EQ("outside", ReadAll(root + "/outside-file"));
+  EXPECT_FALSE(FXPath::DoesPathExist(root + "/nowhere"));
+}
+
+// Names up to the file system's limit of 255 bytes arrive whole; a longer
+// one fails without leaving anything behind.
+TEST_F(BrowseDownloadTest, LongLogFileNames) {
+  const std::string dest = root + "/long";
+  const struct {
+    std::string name;
+    int errNo;
+  } cases[] = {
+      {std::string(237, 'a'), 0},
+      {std::string(238, 'b'), 0},
+      {std::string(255, 'c'), 0},
+      {"sub/" + std::string(255, 'd'), 0},
+      {std::string(256, 'e'), ENAMETOOLONG},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name.size());
+    ASSERT_NO_FATAL_FAILURE(ReconnectIfClosed(handle));
+    daemon.ScriptNext(DOWNLOAD_LOG_FILE_MSG, SimScript()
+                                                 .Reply(Blob(FILE_HEADER_MSG, c.name))
+                                                 .Reply(Blob(FILE_DATA_MSG, "long"))
+                                                 .Reply(Empty(JOB_COMPLETE_MSG)));
+    CWqError result = handle->downloadLogFiles(dest, 1);
+    if (c.errNo) {
+      EXPECT_TRUE(FXErrorUtil::IsErrNo(result, c.errNo)) << result.AsString();
+    } else {
+      EXPECT_FALSE(result.IsError()) << result.AsString();
+      EXPECT_EQ("long", ReadAll(dest + "/" + c.name));
+    }
+  }
+  EXPECT_EQ(std::vector<std::string>({std::string(237, 'a'), std::string(238, 'b'), std::string(255, 'c'), "sub"}),
+            Names(dest));
+  EXPECT_EQ(std::vector<std::string>{std::string(255, 'd')}, Names(dest + "/sub"));
 }
 
 TEST_F(BrowseDownloadTest, DirChangeFile) {

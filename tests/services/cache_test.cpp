@@ -94,6 +94,12 @@ TEST_F(CacheTest, InertHandleAnswersServiceAlreadyReleased) {
       {"clearCreateIndexFlag", [&] { return inert.clearCreateIndexFlag(kVellicon, kClient, kApp, 1); }},
       {"createIndexComplete", [&] { return inert.createIndexComplete(kVellicon, kClient, kApp, 1); }},
       {"isCreateIndexRequired", [&] { return inert.isCreateIndexRequired(kVellicon, kClient, kApp, 1, required); }},
+      {"machineBrowse", [&] {
+         std::string path = "/lib";
+         return inert.machineBrowse(&path[0], CWqSocket(), 1, 0, false, nullptr, nullptr, nullptr);
+       }},
+      {"downloadLogFiles", [&] { return inert.downloadLogFiles("/nonexistent/logs", 1); }},
+      {"downloadDirChangeFile", [&] { return inert.downloadDirChangeFile("/nonexistent/dc.tmp", 2, 10, 1001); }},
   };
   for (const auto& operation : operations) {
     SCOPED_TRACE(operation.first);

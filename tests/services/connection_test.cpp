@@ -33,6 +33,9 @@ TEST_F(ConnectionTest, ClientRecordTable) {
       {"no port: 9401", [] { FillRecords(kClient, "127.0.0.1", 0); }, nullptr, 9401},
       {"port 0: 9401", [] { FillRecords(kClient, "127.0.0.1", 0);
                             RecordRegistry::Instance().SetClientValue(kClient, "KXDPort", 0); }, nullptr, 9401},
+      {"port beyond the range: 9401, not the port cut to 16 bits",
+       [] { FillRecords(kClient, "127.0.0.1", 0);
+            RecordRegistry::Instance().SetClientValue(kClient, "KXDPort", 65536 + 4000); }, nullptr, 9401},
       {"port failing", [] { FillRecords(kClient, "127.0.0.1", 4000);
                             RecordRegistry::Instance().FailGetter("KXClient::getKXDPort", 5); }, nullptr, 9401},
       {"no properties", [] { FillRecords(kClient, "127.0.0.1", 4000);

@@ -82,8 +82,9 @@ TEST_F(OperationsTest, Folders) {
 }
 
 TEST_F(OperationsTest, CommitIsSentAndNoAnswerRead) {
-  EXPECT_FALSE(handle->commitBackupJob(2, 1001, 10, 7).IsError());
+  EXPECT_FALSE(handle->commitBackupJob(2, 0x100000001ull, 10, -7).IsError());
   EXPECT_TRUE(Eventually([&] { return Sent(COMMIT_BACKUP_JOB_MSG) == 1; }));
+  EXPECT_EQ(std::vector<std::string>{"2,4294967297,10,-7"}, daemon.GetCommits());  // all 64 bits, in order
   EXPECT_TRUE(handle->instance()->isConnected());
   // The next request is answered as its own.
   EXPECT_FALSE(handle->createNewFolder("after-commit").IsError());
@@ -119,6 +120,8 @@ TEST_F(OperationsTest, TapePreparation) {
     EXPECT_TRUE(LogCount(c.text) >= 1 || Texts(result).find(c.text) != std::string::npos) << Texts(result);
     EXPECT_EQ(c.connectedAfter, handle->instance()->isConnected());
   }
+  // What the client was asked: the drive first, then the tape.
+  EXPECT_EQ(std::vector<std::string>(4, "D1|T1"), daemon.GetTapePreparations());
 }
 
 TEST_F(OperationsTest, TapeRequestTooLongOrDisconnectedSendsNothing) {
