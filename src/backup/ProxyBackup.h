@@ -101,7 +101,10 @@ class ProxyBackup : public Proxy {
   // `msgType` and `hdr` must both be given when pre-pipeline data can come.
   virtual CWqError recvData(char*& buf, unsigned int& size, unsigned int* msgType, _PipelineDataHdr* hdr);
   // Converts the current header. ENAMETOOLONG (nothing written past the
-  // name field) when the name does not fit CXFileHeader.
+  // name field) when the name does not fit CXFileHeader, EINVAL when it
+  // holds a NUL; either way the item has failed: getFailedFile gives its
+  // name (PrintableClientName), the errno and the text, and the host still
+  // reads the item's references and data to its end before the next one.
   virtual CWqError getCxHeader(CXFileHeader& cx);
   virtual CWqError getOptHeader(char*& buf, unsigned int& size);
   virtual CWqError getStats(unsigned int& numFiles, unsigned int& numFailedFiles, unsigned long& totSize);

@@ -136,6 +136,43 @@ TEST_F(BackupStreamTest, FailedFileDetails) {
   EXPECT_EQ("disk gone", text);
 }
 
+// Two client files whose names differ only after a NUL must not land on one
+// archive name: each fails on its own, and the stream goes on.
+TEST_F(BackupStreamTest, NamesWithANulFailTheirItemOnly) {
+  std::unique_ptr<TestBackup> phase = StartStream(
+      SimScript().Reply(sim::Header(FileHeader(std::string("/top/a\0x", 8), 2))).Reply(sim::Data(Bytes(2)))
+          .Reply(sim::GoodEof()).Reply(sim::Header(FileHeader(std::string("/top/a\0y", 8), 2)))
+          .Reply(sim::Data(Bytes(2))).Reply(sim::GoodEof()).Reply(sim::Header(FileHeader("/top/b", 3)))
+          .Reply(sim::Data(Bytes(3))).Reply(sim::GoodEof()).Reply(sim::Stats(3, 0, 7)));
+  ASSERT_TRUE(phase);
+  std::vector<std::string> lines;
+  char* buf = nullptr;
+  unsigned int size = 0;
+  for (int item = 0; item < 4; ++item) {
+    const int status = StatusOf(phase->recvNextFile());
+    if (status == RECV_STATUS_COLLECT_DONE) break;
+    ASSERT_EQ(0, status);
+    std::unique_ptr<CXFileHeader> cx(new CXFileHeader);
+    CWqError result = phase->getCxHeader(*cx);
+    if (result.IsError()) {
+      std::string name, text;
+      int error = 0;
+      phase->getFailedFile(name, error, text);
+      lines.push_back("failed " + name + " " + std::to_string(error));
+    } else {
+      lines.push_back("archived " + std::string(cx->name) + " " + std::to_string(cx->nameLength));
+    }
+    ASSERT_FALSE(phase->recvReferenceList().IsError());
+    int end = 0;
+    while ((end = StatusOf(phase->recvData(buf, size, nullptr, nullptr))) == 0) {
+    }
+    EXPECT_EQ(RECV_STATUS_GOOD_EOF, end);
+  }
+  std::free(buf);
+  EXPECT_EQ((std::vector<std::string>{"failed /top/a\\0x 22", "failed /top/a\\0y 22", "archived /top/b 7"}), lines);
+  EXPECT_TRUE(log.Has("Failed file, fileName=/top/a\\0x, errno=22"));
+}
+
 TEST_F(BackupStreamTest, HeaderPayloadForms) {
   struct Case {
     const char* name;
