@@ -42,6 +42,11 @@
 
 class ProxyBackup : public Proxy {
  public:
+  // What one job holds from the client at most: references after one
+  // header (in all its lists) and mount paths in a volume list.
+  static const size_t kMaxReferences = size_t{1} << 20;
+  static const size_t kMaxMounts = size_t{1} << 16;
+
   // Mount-path order of m_mountGUIDs: longer paths first, then descending.
   static bool compareMount(const std::string& a, const std::string& b);
   typedef std::map<std::string, std::string, bool (*)(const std::string&, const std::string&)> MountMap;
@@ -113,6 +118,8 @@ class ProxyBackup : public Proxy {
   // hard-link store "/__KXHardLink@-@-Files__/".
   virtual bool isProxyFile(const std::string& path) const;
   // After a header: the reference state, and for archive data its lists.
+  // More than kMaxReferences in all is EPROTO naming the item; then
+  // m_references is left empty, nothing half-merged.
   virtual CWqError recvReferenceList();
 
   std::string getFileName() const;
@@ -124,7 +131,9 @@ class ProxyBackup : public Proxy {
   CWqError getTapeInfo(std::string& barcode, std::string& driveSerial);
   CWqError sendTapeInfo(const std::string& barcode, const std::string& driveSerial, bool initTape);
 
-  // Client volumes and the component GUID of a client file.
+  // Client volumes and the component GUID of a client file. A list of more
+  // than kMaxMounts mount paths is EPROTO and keeps the previous map. The
+  // lookup walks the file's own path prefixes, never the whole list.
   CWqError getClientVolumeList();
   std::string getComponentGUID(const std::string& sourceFile);
 
@@ -168,7 +177,7 @@ class ProxyBackup : public Proxy {
   std::string m_sRefArchiveName;
   bool m_bReferenceBackup;
   bool m_bRefArchiveKnown;
-  MountMap m_mountGUIDs;
+  MountMap m_mountGUIDs;  // filled by getClientVolumeList only
   bool m_bUsingIndexV2;  // host
   std::string m_sCachedGUID;
 
@@ -182,6 +191,9 @@ class ProxyBackup : public Proxy {
   void readFileDataTimeouts();
   CWqError recvDataMessage(ClProxyMsg*& msg);
 
+  // m_mountGUIDs by mount path without its trailing "/": the first mount
+  // path in m_mountGUIDs's order with that form, and its GUID.
+  std::map<std::string, std::pair<std::string, std::string>> m_mountIndex;
   int m_iFileDataSeconds;   // TIMEOUT_FILE_DATA of the current file
   int m_iFileDataAttempts;  // TIMEOUT_FILE_DATA_RETRIES, at least 1
   bool m_bFileDataTimeoutsRead;
