@@ -41,6 +41,7 @@ DBClientBackup::DBClientBackup(DBProxyBackup* phase, const std::string& host, ui
       m_uDataSize(0),
       m_ullSeqNumFromApp(0),
       m_bFailureReported(false),
+      m_bFailureCounted(false),
       m_pPhase(phase) {}
 
 DBClientBackup::~DBClientBackup() {}
@@ -56,6 +57,19 @@ void DBClientBackup::dropCurrentFile() {
   m_iFileErrno = 0;
   m_sFileErrorText.clear();
   m_bFailureReported = false;
+  m_bFailureCounted = false;
+}
+
+void DBClientBackup::countFailure() {
+  if (m_bFailureCounted) return;
+  m_bFailureCounted = true;
+  ++m_uNumFailedFiles;
+}
+
+void DBClientBackup::failCurrentFile(int32_t errNo, const std::string& text) {
+  m_iFileErrno = errNo;
+  m_sFileErrorText = text;
+  countFailure();
 }
 
 int DBClientBackup::getFile() {
@@ -127,7 +141,7 @@ int DBClientBackup::getFileHeader() {
   if (!m_pReader) {
     FX_LOG(-1, "Failed to initialize clientFileBackup, status=%d", 1);
     m_iFileErrno = ENOMEM;
-    ++m_uNumFailedFiles;
+    countFailure();
     return 1;
   }
   int status = m_pReader->init(m_sFileName, m_ullStartOffset);
@@ -148,7 +162,7 @@ int DBClientBackup::getFileHeader() {
   }
   m_iFileErrno = m_pReader->getFileErrno();
   m_sFileErrorText = m_pReader->getFileErrorText();
-  ++m_uNumFailedFiles;
+  countFailure();
   return status;
 }
 
@@ -167,7 +181,7 @@ int DBClientBackup::getFileData(char* buffer, uint32_t& size) {
   } else if (status != 0) {
     FX_LOG(-1, "Failed to get data for file %s, status=%d\n", m_sFileName.c_str(), status);
     m_iFileErrno = m_pReader->getFileErrno();
-    ++m_uNumFailedFiles;
+    countFailure();
   }
   m_uDataSize = size;
   return status;

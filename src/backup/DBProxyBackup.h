@@ -104,6 +104,9 @@ class DBProxyBackup : public ProxyBackup {
   CWqError notForThisPhase(const FXCodeLocation& where, const char* operation) const;
   CWqError noServer(const FXCodeLocation& where) const;
   CWqError caught(const FXCodeLocation& where, int errNo, const std::string& text, int32_t status);
+  // The current file failed in getCxHeader: counted, reported to the
+  // server, and named by getFailedFile with `error`'s errno and text.
+  CWqError failFile(CWqError error);
 
   std::unique_ptr<DBClientBackup> m_pOwnedClientBackup;
   std::string m_sServerHost;

@@ -67,7 +67,18 @@ TEST_F(DBBackupTest, HeaderTextTooLongForTheHeaderFailsTheFileOnce) {
   CWqError result = phase->getCxHeader(*cx);
   EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ENAMETOOLONG)) << result.AsString();
   EXPECT_EQ('q', cx->name[0]);  // nothing written
+  std::string name, text;
+  int error = 0;
+  ASSERT_FALSE(phase->getFailedFile(name, error, text).IsError());
+  EXPECT_EQ(a, name);
+  EXPECT_EQ(ENAMETOOLONG, error);
+  EXPECT_NE(std::string::npos, text.find("does not fit the header")) << text;
   EXPECT_EQ("H:DB/b@2 D1 E10 S12", Drive(*phase));
+  unsigned int files = 0, failed = 0;
+  unsigned long bytes = 0;
+  ASSERT_FALSE(phase->getStats(files, failed, bytes).IsError());
+  EXPECT_EQ(2u, files);
+  EXPECT_EQ(1u, failed);
   EXPECT_EQ(std::vector<std::string>({"DBFB_NEXT_FILE_REQ_MSG", "DBFB_FILE_MSG:" + a + ":1", "DBFB_NEXT_FILE_REQ_MSG",
                                       "DBFB_FILE_MSG:" + b + ":0", "DBFB_NEXT_FILE_REQ_MSG"}),
             Conversation(Finish(phase)));
