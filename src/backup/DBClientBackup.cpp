@@ -84,8 +84,9 @@ int DBClientBackup::getFile() {
   // The whole request, its waits and its "try_again" rounds end within
   // TIMEOUT_NEXT_FILE seconds: a server that never names a file must not
   // hold the job forever.
+  // A setting of 0 sets no limit, as on the message channel.
   const int64_t limitMs = static_cast<int64_t>(getTimeOutValue(TIMEOUT_NEXT_FILE)) * 1000;
-  const int64_t deadlineMs = FXGetClock().MonotonicMs() + limitMs;
+  const int64_t deadlineMs = limitMs > 0 ? FXGetClock().MonotonicMs() + limitMs : -1;
   for (;;) {
     if (m_pPhase->MsgEngineForDBFileBackupClient(DBFB_NEXT_FILE_REQ_MSG, false) != 0) {
       // No answer can come to a request that never left.
@@ -123,7 +124,7 @@ int DBClientBackup::getFile() {
     }
     if (m_sFileName != kTryAgain) break;
     m_sFileName.clear();
-    if (FXGetClock().MonotonicMs() >= deadlineMs) {
+    if (deadlineMs >= 0 && FXGetClock().MonotonicMs() >= deadlineMs) {
       m_pPhase->setServerError(FXErrorUtil::ErrorErrNo(FX_HERE, ETIME,
                                                        "No file named within %lld seconds of \"try_again\" answers",
                                                        static_cast<long long>(limitMs / 1000)));

@@ -125,6 +125,32 @@ TEST_F(DBBackupTest, SilencePastTheLimitEndsTheWait) {
   EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ETIME)) << result.AsString();
 }
 
+TEST_F(DBBackupTest, NextFileLimitOfZeroWaitsWithoutLimit) {
+  coretest::SetTimeout("TIMEOUT_NEXT_FILE", 0);
+  const std::string a = scratch.File("a", 3);
+  const std::string b = scratch.File("b", 2);
+  std::unique_ptr<TestDBBackup> phase =
+      Connected({Answer::File(a, "DB/a", 1), Answer::Late(Answer::File(b, "DB/b", 2), 300)});
+  ASSERT_TRUE(phase);
+  EXPECT_EQ("H:DB/a@1 D3 E10 H:DB/b@2 D2 E10 S12", Drive(*phase));
+}
+
+// An answer that comes after its wait ran out must not be taken for the
+// answer to the next request: the link goes with the failure.
+TEST_F(DBBackupTest, LateAnswerIsNeverPairedWithTheNextRequest) {
+  coretest::SetTimeout("TIMEOUT_NEXT_FILE", 1);
+  const std::string a = scratch.File("a", 3);
+  const std::string b = scratch.File("b", 2);
+  std::unique_ptr<TestDBBackup> phase =
+      Connected({Answer::Late(Answer::File(a, "DB/a", 1), 10000), Answer::File(b, "DB/b", 2)});
+  ASSERT_TRUE(phase);
+  CWqError result = phase->recvNextFile();
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ETIME)) << result.AsString();
+  result = phase->recvNextFile();
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(result)) << result.AsString();
+  EXPECT_NE(a, phase->getFileName());
+}
+
 TEST_F(DBBackupTest, TryAgainRoundsStopAtTheLimit) {
   coretest::SetTimeout("TIMEOUT_NEXT_FILE", 1);
   std::vector<Answer> script(200, Answer::TryAgain());
