@@ -39,15 +39,15 @@ struct ConversationCase {
 };
 
 TEST_F(DBBackupTest, NextFileAnswers) {
-  const std::string a = scratch.File("a.dbf", 3);
+  const std::string a = scratch.File("a.dat", 3);
   const std::vector<ConversationCase> cases = {
-      {"a file", {Answer::File(a, "ORCL/a", 7)}, "H:ORCL/a@7 D3 E10 S12",
+      {"a file", {Answer::File(a, "DB1/a", 7)}, "H:DB1/a@7 D3 E10 S12",
        {"DBFB_JOB_START_MSG", "DBFB_NEXT_FILE_REQ_MSG", "DBFB_FILE_MSG:" + a + ":0", "DBFB_NEXT_FILE_REQ_MSG",
         "DBFB_JOB_COMPLETE_MSG"},
        1},
       {"try_again three times, then a name",
-       {Answer::TryAgain(), Answer::TryAgain(), Answer::TryAgain(), Answer::File(a, "ORCL/a", 1)},
-       "H:ORCL/a@1 D3 E10 S12",
+       {Answer::TryAgain(), Answer::TryAgain(), Answer::TryAgain(), Answer::File(a, "DB1/a", 1)},
+       "H:DB1/a@1 D3 E10 S12",
        {"DBFB_JOB_START_MSG", "DBFB_NEXT_FILE_REQ_MSG", "DBFB_NEXT_FILE_REQ_MSG", "DBFB_NEXT_FILE_REQ_MSG",
         "DBFB_NEXT_FILE_REQ_MSG", "DBFB_FILE_MSG:" + a + ":0", "DBFB_NEXT_FILE_REQ_MSG", "DBFB_JOB_COMPLETE_MSG"},
        1},
@@ -94,9 +94,9 @@ TEST_F(DBBackupTest, NextFileAnswers) {
 }
 
 TEST_F(DBBackupTest, TryAgainPausesOnThePlatformClock) {
-  const std::string a = scratch.File("a.dbf", 1);
+  const std::string a = scratch.File("a.dat", 1);
   std::unique_ptr<TestDBBackup> phase =
-      Connected({Answer::TryAgain(), Answer::TryAgain(), Answer::TryAgain(), Answer::File(a, "ORCL/a", 1)});
+      Connected({Answer::TryAgain(), Answer::TryAgain(), Answer::TryAgain(), Answer::File(a, "DB1/a", 1)});
   ASSERT_TRUE(phase);
   FXScopedVirtualClock clock;
   EXPECT_FALSE(phase->recvNextFile().IsError());

@@ -86,13 +86,13 @@ TEST_F(DBBackupTest, HeaderTextTooLongForTheHeaderFailsTheFileOnce) {
 
 TEST_F(DBBackupTest, HeaderCarriesTheServersNameAndSequenceNumber) {
   const std::string a = scratch.File("a", 10);
-  std::unique_ptr<TestDBBackup> phase = Connected({Answer::File(a, "ORCL/DATA/users01.dbf", 0x1234567890ull)});
+  std::unique_ptr<TestDBBackup> phase = Connected({Answer::File(a, "DB1/DATA/part01.dat", 0x1234567890ull)});
   ASSERT_TRUE(phase);
   ASSERT_FALSE(phase->recvNextFile().IsError());
   std::unique_ptr<CXFileHeader> cx(new CXFileHeader);
   ASSERT_FALSE(phase->getCxHeader(*cx).IsError());
-  EXPECT_STREQ("ORCL/DATA/users01.dbf", cx->name);
-  EXPECT_EQ(std::string("ORCL/DATA/users01.dbf").size() + 1, cx->nameLength);
+  EXPECT_STREQ("DB1/DATA/part01.dat", cx->name);
+  EXPECT_EQ(std::string("DB1/DATA/part01.dat").size() + 1, cx->nameLength);
   EXPECT_EQ(0x1234567890ull, cx->offset);
   EXPECT_EQ(10u, cx->size);
   EXPECT_EQ(a, phase->getFileName());
