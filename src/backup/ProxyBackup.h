@@ -96,10 +96,10 @@ class ProxyBackup : public Proxy {
   virtual CWqError sendCollectFile(unsigned int collectNum, unsigned long restartOffset);
   virtual CWqError sendSCCollectFile();
   // Streams the local file `path` after the announcement, in blocks of
-  // 262144 bytes (only the last one shorter, a FIFO's too), then GOOD_EOF_MSG. A file that cannot be opened
-  // fails with its error number (EIO when none) before any block; a read
-  // failure sends what was read, then BAD_EOF_MSG with the read error's
-  // text, and fails with it.
+  // 262144 bytes (only the last one shorter, a FIFO's too), then
+  // GOOD_EOF_MSG. A file that cannot be opened fails with its error number
+  // (EIO when none) before any block; a read failure sends what was read,
+  // then BAD_EOF_MSG with the read error's text, and fails with it.
   virtual CWqError sendSyntheticFullCollectFile(const std::string& path, unsigned short number);
   // The next header or stream event; success or a RECV_STATUS_ code.
   virtual CWqError recvNextFile();
