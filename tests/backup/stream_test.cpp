@@ -278,38 +278,41 @@ TEST_F(BackupStreamTest, PrePipelineItems) {
   std::free(buf);
 }
 
-// TIMEOUT_FILE_DATA of 1 second: a block that comes after about 1.5 s needs
-// the second attempt.
-TEST_F(BackupStreamTest, DataArrivingLateIsTakenOnALaterAttempt) {
+// TIMEOUT_FILE_DATA of 1 second and a block that comes now or after about
+// 1.5 s: a late block needs a second attempt; a retry setting of 0 still
+// makes one attempt (a negative setting is refused by the settings store
+// and the default used, so only 0 reaches the clamp).
+TEST_F(BackupStreamTest, FileDataAttempts) {
+  const struct {
+    const char* name;
+    unsigned long attempts;
+    int lateMs;
+    bool received;
+  } cases[] = {
+      {"late block, two attempts", 2, 1500, true},
+      {"0 attempts are one: the block already there", 0, 0, true},
+      {"0 attempts are one: a late block is not waited for twice", 0, 1500, false},
+  };
   coretest::SetTimeout("TIMEOUT_FILE_DATA", 1);
-  coretest::SetTimeout("TIMEOUT_FILE_DATA_RETRIES", 2);
-  std::unique_ptr<TestBackup> phase =
-      StartStream(SimScript().Reply(sim::Header(FileHeader("/f"))).Silent(1500).Reply(sim::Data(Bytes(4))));
-  ASSERT_TRUE(phase);
-  ASSERT_EQ(0, StatusOf(phase->recvNextFile()));
-  char* buf = nullptr;
-  unsigned int size = 0;
-  CWqError result = phase->recvData(buf, size, nullptr, nullptr);
-  EXPECT_FALSE(result.IsError()) << result.AsString();
-  EXPECT_EQ(4u, size);
-  std::free(buf);
-}
-
-// A count below 1 still gives one attempt: the block already there is taken.
-// A retry setting of 0 still makes one attempt (a negative setting is refused
-// by the settings store and the default used, so only 0 reaches the clamp).
-TEST_F(BackupStreamTest, AttemptCountBelowOneStillReceives) {
-  coretest::SetNumber("ProxyTimeouts", "TIMEOUT_FILE_DATA_RETRIES", 0);
-  std::unique_ptr<TestBackup> phase =
-      StartStream(SimScript().Reply(sim::Header(FileHeader("/f"))).Reply(sim::Data(Bytes(4))));
-  ASSERT_TRUE(phase);
-  ASSERT_EQ(0, StatusOf(phase->recvNextFile()));
-  char* buf = nullptr;
-  unsigned int size = 0;
-  CWqError result = phase->recvData(buf, size, nullptr, nullptr);
-  EXPECT_FALSE(result.IsError()) << result.AsString();
-  EXPECT_EQ(4u, size);
-  std::free(buf);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    coretest::SetNumber("ProxyTimeouts", "TIMEOUT_FILE_DATA_RETRIES", c.attempts);
+    SimScript stream = SimScript().Reply(sim::Header(FileHeader("/f")));
+    if (c.lateMs) stream.Silent(c.lateMs);
+    std::unique_ptr<TestBackup> phase = StartStream(stream.Reply(sim::Data(Bytes(4))));
+    ASSERT_TRUE(phase);
+    ASSERT_EQ(0, StatusOf(phase->recvNextFile()));
+    char* buf = nullptr;
+    unsigned int size = 0;
+    CWqError result = phase->recvData(buf, size, nullptr, nullptr);
+    if (c.received) {
+      EXPECT_FALSE(result.IsError()) << result.AsString();
+      EXPECT_EQ(4u, size);
+    } else {
+      EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ETIME)) << result.AsString();
+    }
+    std::free(buf);
+  }
 }
 
 }  // namespace
