@@ -249,7 +249,9 @@ CWqError DBProxyBackup::getCxHeader(CXFileHeader& cx) {
   m_nOptHeaderSize = 0;
   if (optSize > 0) {
     char* opt = static_cast<char*>(std::malloc(optSize));
-    if (!opt) return failFile(FXErrorUtil::ErrorErrNo(FX_HERE, ENOMEM, "No memory for an optional header of %u bytes", optSize));
+    if (!opt)
+      return failFile(
+          FXErrorUtil::ErrorErrNo(FX_HERE, ENOMEM, "No memory for an optional header of %u bytes", optSize));
     std::memcpy(opt, m_pClientBackup->getHeaderBuffer() + used, optSize);
     m_pOptHeader = opt;
     m_nOptHeaderSize = optSize;

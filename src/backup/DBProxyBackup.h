@@ -19,8 +19,9 @@
 // link, silence past TIMEOUT_NEXT_FILE, an answer that is not a file
 // record). TIMEOUT_NEXT_FILE of 0 waits without limit; silence past a limit
 // drops the link (its answer may still come and must not pair with a later
-// request), so every later operation that needs the server fails. recvData: success with a block of 1 to 2048 bytes (malloc'd, the
-// host frees it), RECV_STATUS_GOOD_EOF (10, null buffer), RECV_STATUS_BAD_EOF
+// request), so every later operation that needs the server fails.
+// recvData: success with a block of 1 to 2048 bytes (malloc'd, the host
+// frees it), RECV_STATUS_GOOD_EOF (10, null buffer), RECV_STATUS_BAD_EOF
 // (11). getCxHeader: EV_FILE_HEADER_DECODE_FAILED, or ENAMETOOLONG when the
 // server's header text does not fit CXFileHeader's name; the file then
 // counts as failed and getFailedFile names it with that errno and text.
