@@ -44,8 +44,8 @@ class ProxyBackup : public Proxy {
  public:
   // What one job holds from the client at most: references after one
   // header (in all its lists) and mount paths in a volume list.
-  static const size_t kMaxReferences = size_t{1} << 20;
-  static const size_t kMaxMounts = size_t{1} << 16;
+  static constexpr size_t kMaxReferences = size_t{1} << 20;
+  static constexpr size_t kMaxMounts = size_t{1} << 16;
 
   // Mount-path order of m_mountGUIDs: longer paths first, then descending.
   static bool compareMount(const std::string& a, const std::string& b);
