@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
   char pattern[] = "/tmp/db-reader-bench-XXXXXX";
   if (!::mkdtemp(pattern)) return 1;
   const std::string folder = pattern;
-  const std::string large = folder + "/large.dbf";
+  const std::string large = folder + "/large.dat";
   std::vector<std::string> small;
   bool ok = WriteFile(large, megabytes << 20);
   for (size_t i = 0; ok && i < smallFiles; ++i) {

@@ -17,6 +17,8 @@
 #include "FXErrorUtil.h"
 #include "PostOps/ProxyPostOps.h"
 #include "SimBackupProgram.h"
+#include "SimFileTree.h"
+#include "SimScanContent.h"
 #include "backup/ProxyBackup.h"
 
 namespace {
@@ -86,7 +88,7 @@ class ArchiveWriter {
     const std::string name(cx.name);
     if (!SafeClientPath(name))
       return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "The client sent the item [%s], which no archive may hold",
-                                     name.c_str());
+                                     SimScanEscape(name).c_str());
     const std::string local = m_sRoot + name;
     CWqError result = MakeFolders(S_ISDIR(cx.mode) ? local : Parent(local));
     if (!result.IsError() && !S_ISDIR(cx.mode)) result = WriteWholeFile(local, data);
@@ -97,7 +99,7 @@ class ArchiveWriter {
                   static_cast<unsigned long long>(cx.mtime), static_cast<unsigned long long>(cx.ctime),
                   static_cast<unsigned>(cx.attributes), static_cast<int>(cx.clientOsType),
                   guid.empty() ? "-" : guid.c_str());
-    m_lines += line + name + "\n";
+    m_lines += line + SimScanEscape(name) + "\n";
     return CWqError::Success();
   }
 
@@ -110,9 +112,12 @@ class ArchiveWriter {
   std::string m_lines;
 };
 
-// One item's data, recvData until its end marker. The phase's buffer is the
-// host's: freed here.
-CWqError ReceiveData(ProxyBackup& phase, std::string& data) {
+// One item's data, recvData until its end marker: success at GOOD_EOF,
+// `itemFailed` at BAD_EOF or a failed file (the item is lost, the stream
+// goes on), an error when the stream itself broke. The phase's buffer is
+// the host's: freed here.
+CWqError ReceiveData(ProxyBackup& phase, std::string& data, bool& itemFailed) {
+  itemFailed = false;
   char* buf = nullptr;
   unsigned int size = 0;
   CWqError result;
@@ -122,9 +127,24 @@ CWqError ReceiveData(ProxyBackup& phase, std::string& data) {
     data.append(buf, size);
   }
   std::free(buf);
-  if (StatusOf(result) == RECV_STATUS_GOOD_EOF) return CWqError::Success();
-  result.Push(FX_HERE, "The data of [%s] did not end well", phase.getFileName().c_str());
+  const int status = StatusOf(result);
+  if (status == RECV_STATUS_GOOD_EOF) return CWqError::Success();
+  if (status == RECV_STATUS_BAD_EOF || status == RECV_STATUS_FAILED_FILE) {
+    itemFailed = true;
+    return CWqError::Success();
+  }
+  result.Push(FX_HERE, "The data of [%s] did not end well", SimScanEscape(phase.getFileName()).c_str());
   return result;
+}
+
+// The item that just failed, as getFailedFile names it, among the outcome's
+// failed items.
+void NoteFailed(ProxyBackup& phase, const char* where, BackupOutcome& outcome) {
+  std::string name, text;
+  int error = 0;
+  phase.getFailedFile(name, error, text);
+  std::printf("  failed %s: %s (%d: %s)\n", where, SimScanEscape(name).c_str(), error, text.c_str());
+  outcome.failed.push_back(name);
 }
 
 CWqError ReceiveCollectFile(ProxyBackup& phase, ArchiveWriter& archive, BackupOutcome& outcome) {
@@ -133,22 +153,34 @@ CWqError ReceiveCollectFile(ProxyBackup& phase, ArchiveWriter& archive, BackupOu
     const int status = StatusOf(result);
     if (status == RECV_STATUS_COLLECT_DONE) return CWqError::Success();
     if (status == RECV_STATUS_FAILED_FILE) {
-      std::string name, text;
-      int error = 0;
-      phase.getFailedFile(name, error, text);
-      std::printf("  failed on the client: %s (%d: %s)\n", name.c_str(), error, text.c_str());
-      outcome.failed.push_back(name);
+      NoteFailed(phase, "on the client", outcome);
       continue;
     }
     if (status != 0) return result;
     std::unique_ptr<CXFileHeader> cx(new CXFileHeader);
-    result = phase.getCxHeader(*cx);
-    if (!result.IsError()) result = phase.recvReferenceList();
+    // A header the archive cannot hold fails its item; its references and
+    // data are still read, so that the stream goes on with the next one.
+    const bool converted = !phase.getCxHeader(*cx).IsError();
+    result = phase.recvReferenceList();
+    if (StatusOf(result) == RECV_STATUS_FAILED_FILE) {
+      NoteFailed(phase, "on the client", outcome);
+      continue;
+    }
     if (result.IsError()) return result;
-    const std::string guid = phase.getComponentGUID(cx->name);
     std::string data;
-    result = ReceiveData(phase, data);
-    if (!result.IsError()) result = archive.Item(*cx, guid, data);
+    bool itemFailed = false;
+    result = ReceiveData(phase, data, itemFailed);
+    if (result.IsError()) return result;
+    if (!converted) {
+      NoteFailed(phase, "in the header", outcome);
+      continue;
+    }
+    if (itemFailed) {
+      NoteFailed(phase, "in its data", outcome);
+      continue;
+    }
+    const std::string guid = phase.getComponentGUID(cx->name);
+    result = archive.Item(*cx, guid, data);
     if (result.IsError()) return result;
     outcome.bytes += data.size();
     (S_ISDIR(cx->mode) ? outcome.folders : outcome.files).push_back(cx->name);
@@ -158,8 +190,10 @@ CWqError ReceiveCollectFile(ProxyBackup& phase, ArchiveWriter& archive, BackupOu
 
 CWqError WriteList(const std::string& outputDir, const BackupOutcome& outcome) {
   std::string text;
-  for (const std::string& name : outcome.folders) text += name + "\n";
-  for (const std::string& name : outcome.files) text += name + "\n";
+  // One name a line, escaped as the scan escapes its names: a name may hold
+  // a newline.
+  for (const std::string& name : outcome.folders) text += SimScanEscape(name) + "\n";
+  for (const std::string& name : outcome.files) text += SimScanEscape(name) + "\n";
   return WriteWholeFile(outputDir + "/" + kListName, text);
 }
 
@@ -167,15 +201,44 @@ CWqError Mismatch(const char* what, const std::string& path) {
   return FXErrorUtil::ErrorErrNo(FX_HERE, EIO, "Verification: %s [%s]", what, path.c_str());
 }
 
-// The content's bytes of an item: a file's data, a link's target.
+// The content's bytes of an item: a file's data, a link's target. A FIFO,
+// socket or device is never opened (a FIFO would wait for ever): it has no
+// data, and the archive holds it as an empty file.
 CWqError ContentBytes(const std::string& local, std::string& bytes) {
+  bytes.clear();
   struct stat st;
   if (::lstat(local.c_str(), &st) != 0) return Mismatch("the content lacks", local);
-  if (!S_ISLNK(st.st_mode)) return ReadWholeFile(local, bytes);
+  if (S_ISREG(st.st_mode)) return ReadWholeFile(local, bytes);
+  if (!S_ISLNK(st.st_mode)) return CWqError::Success();
   std::vector<char> target(static_cast<size_t>(st.st_size) + 1);
   const ssize_t got = ::readlink(local.c_str(), target.data(), target.size());
   if (got < 0) return Mismatch("cannot read the link", local);
   bytes.assign(target.data(), static_cast<size_t>(got));
+  return CWqError::Success();
+}
+
+// Every content item below what the job backed up is in the archive or
+// among the failed items: none was dropped on the way.
+CWqError CheckNothingDropped(const std::string& contentDir, const BackupOutcome& outcome) {
+  std::set<std::string> accounted(outcome.files.begin(), outcome.files.end());
+  accounted.insert(outcome.folders.begin(), outcome.folders.end());
+  accounted.insert(outcome.failed.begin(), outcome.failed.end());
+  // The tops of what was backed up: items whose folder was not.
+  std::set<std::string> tops;
+  for (const std::string& name : accounted)
+    if (name == "/" || !accounted.count(Parent(name))) tops.insert(name);
+  std::vector<std::string> content;
+  SimListTree(contentDir, "/", content);
+  for (const std::string& name : content) {
+    bool below = false;
+    for (std::string at = name; !below; at = Parent(at)) {
+      below = tops.count(at) != 0;
+      if (at == "/") break;
+    }
+    if (below && !accounted.count(name))
+      return Mismatch("a content item is neither in the archive nor among the failed items",
+                      SimScanEscape(name));
+  }
   return CWqError::Success();
 }
 
@@ -249,12 +312,14 @@ CWqError VerifyBackup(const std::string& contentDir, const std::string& outputDi
     CWqError result = ContentBytes(contentDir + name, expected);
     if (!result.IsError()) result = ReadWholeFile(archiveRoot + name, archived);
     if (result.IsError()) return result;
-    if (expected != archived) return Mismatch("the archive's bytes differ from the content's", name);
+    if (expected != archived) return Mismatch("the archive's bytes differ from the content's", SimScanEscape(name));
     compared += archived.size();
   }
   for (const std::string& name : outcome.folders)
     if (!IsFolder(contentDir + name) || !IsFolder(archiveRoot + name))
-      return Mismatch("a folder is missing", name);
+      return Mismatch("a folder is missing", SimScanEscape(name));
+  CWqError dropped = CheckNothingDropped(contentDir, outcome);
+  if (dropped.IsError()) return dropped;
 
   const SimPostOpsProgram::Result got = program.GetResult();
   if (!got.fault.empty())
@@ -268,10 +333,11 @@ CWqError VerifyBackup(const std::string& contentDir, const std::string& outputDi
     return Mismatch("PST.EXE did not receive the list written", outputDir + "/" + kListName);
 
   const double mb = static_cast<double>(outcome.bytes) / (1024.0 * 1024.0);
-  std::printf("verified: %zu files and %zu folders match the content byte for byte (%llu bytes), %zu failed (%s); "
+  std::printf("verified: %zu files and %zu folders match the content byte for byte (%llu bytes), %zu failed (%s), "
+              "nothing dropped; "
               "PST.EXE received the list of %zu items; %.2f MB in %.3f s (%.1f MB/s)\n",
               outcome.files.size(), outcome.folders.size(), static_cast<unsigned long long>(compared),
-              outcome.failed.size(), outcome.failed.empty() ? "none" : outcome.failed.front().c_str(),
+              outcome.failed.size(), outcome.failed.empty() ? "none" : SimScanEscape(outcome.failed.front()).c_str(),
               outcome.files.size() + outcome.folders.size(), mb, outcome.seconds,
               outcome.seconds > 0 ? mb / outcome.seconds : 0.0);
   return CWqError::Success();

@@ -17,6 +17,7 @@
 #include "FXErrorUtil.h"
 #include "KxsDBFBRecords.h"
 #include "SimDBFileBackupServer.h"
+#include "SimScanContent.h"
 #include "backup/DBProxyBackup.h"
 
 namespace {
@@ -67,7 +68,8 @@ CWqError BackUpOne(DBProxyBackup& phase, const std::string& archiveRoot) {
   if (original != data)
     return FXErrorUtil::ErrorErrNo(FX_HERE, EIO, "MISSING bytes: %s differs from its source %s", archived.c_str(),
                                    source.c_str());
-  std::printf("  %s <- %s: %zu bytes, sequence number %llu, verified\n", cx->name, source.c_str(), data.size(),
+  std::printf("  %s <- %s: %zu bytes, sequence number %llu, verified\n", SimScanEscape(cx->name).c_str(),
+              SimScanEscape(source).c_str(), data.size(),
               static_cast<unsigned long long>(cx->offset));
   return CWqError::Success();
 }
@@ -120,7 +122,8 @@ CWqError RunDBBackupRoad(const std::string& contentDir, const std::string& outpu
       continue;
     }
     ++statuses;
-    std::printf("  %s %s phase %d\n", KXS_OraBackupRestore_PM_STRING(message.type), message.fileName.c_str(),
+    std::printf("  %s %s phase %d\n", KXS_OraBackupRestore_PM_STRING(message.type),
+                SimScanEscape(message.fileName).c_str(),
                 message.phase);
   }
   if (statuses != files.size() || statsFiles != files.size() || statsFailed != 0)

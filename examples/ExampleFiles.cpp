@@ -1,9 +1,11 @@
 #include "ExampleFiles.h"
 
+#include <fcntl.h>
 #include <ftw.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -88,17 +90,31 @@ CWqError WriteWholeFile(const std::string& path, const std::string& text) {
 
 CWqError ReadWholeFile(const std::string& path, std::string& text) {
   text.clear();
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) {
+  // Opened without waiting and checked before a read: a FIFO would wait for
+  // a writer for ever, a device may act on being opened or read.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
     const int errNo = errno;
     return SystemError(FX_HERE, errNo, "Cannot open", path);
   }
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return SystemError(FX_HERE, EINVAL, "Not a regular file", path);
+  }
   char block[65536];
-  size_t got;
-  while ((got = std::fread(block, 1, sizeof block, file)) > 0) text.append(block, got);
-  const bool failed = std::ferror(file) != 0;
-  std::fclose(file);
-  if (failed) return SystemError(FX_HERE, EIO, "Cannot read", path);
+  for (;;) {
+    const ssize_t got = ::read(fd, block, sizeof block);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      const int errNo = errno;
+      ::close(fd);
+      return SystemError(FX_HERE, errNo, "Cannot read", path);
+    }
+    if (got == 0) break;
+    text.append(block, static_cast<size_t>(got));
+  }
+  ::close(fd);
   return CWqError::Success();
 }
 

@@ -26,6 +26,8 @@ void RemoveTree(const std::string& path);
 CWqError AbsoluteFolder(const std::string& path, std::string& absolute);
 
 CWqError WriteWholeFile(const std::string& path, const std::string& text);
+// A regular file's bytes; anything else (a FIFO, a device) is EINVAL and
+// never waited on.
 CWqError ReadWholeFile(const std::string& path, std::string& text);
 
 bool PathExists(const std::string& path);

@@ -24,6 +24,7 @@
 #include "FXClock.h"
 #include "FXErrorUtil.h"
 #include "SimFileTree.h"
+#include "SimScanContent.h"
 #include "SimRestoreProgram.h"
 #include "restore/ProxyRestore.h"
 
@@ -53,7 +54,7 @@ struct ArchivedItem {
 CWqError ParseHeaderLine(const std::string& line, ArchivedItem& item) {
   const size_t tab = line.find('\t');
   if (tab == std::string::npos) return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "No tab in [%s]", line.c_str());
-  item.name = line.substr(tab + 1);
+  item.name = SimScanUnescape(line.substr(tab + 1));  // written escaped: a name may hold a newline
   unsigned long long mode = 0, size = 0, mtime = 0, ctime = 0;
   unsigned attributes = 0;
   int os = 0;
@@ -62,6 +63,8 @@ CWqError ParseHeaderLine(const std::string& line, ArchivedItem& item) {
     return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "Unreadable header line [%s]", line.c_str());
   if (item.name.empty() || item.name.size() >= CXFileHeader::kNameCapacity)
     return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "A name of %zu bytes in [%s]", item.name.size(), line.c_str());
+  if (item.name.find('\0') != std::string::npos)
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "A name with a NUL in [%s]", line.c_str());
   item.header.reset(new CXFileHeader);
   CXFileHeader& cx = *item.header;
   cx.mode = mode;
@@ -149,7 +152,7 @@ CWqError SendItem(ProxyRestore& phase, const std::string& archiveRoot, ArchivedI
   result = phase.sendGoodEOF();
   if (result.IsError()) return result;
   outcome.bytes += sent;
-  std::printf("  sent %s (%s, %" PRIu64 " bytes)\n", item.name.c_str(),
+  std::printf("  sent %s (%s, %" PRIu64 " bytes)\n", SimScanEscape(item.name).c_str(),
               S_ISDIR(item.header->mode) ? "folder" : S_ISLNK(item.header->mode) ? "link" : "file", sent);
   return CWqError::Success();
 }
@@ -159,7 +162,8 @@ void PrintFilters(ProxyRestore& phase, const std::string& path) {
   phase.getFiltersFor(path, &found);
   std::string joined;
   for (const std::string& filter : found) joined += (joined.empty() ? "" : ", ") + filter;
-  std::printf("getFiltersFor(%s): %s\n", path.c_str(), joined.empty() ? "none" : joined.c_str());
+  std::printf("getFiltersFor(%s) of the sample job's filters: %s\n", path.c_str(),
+              joined.empty() ? "none" : joined.c_str());
 }
 
 CWqError RunPhase(ProxyRestore& phase, SimClientDaemon& daemon, std::vector<ArchivedItem>& items,
@@ -168,12 +172,14 @@ CWqError RunPhase(ProxyRestore& phase, SimClientDaemon& daemon, std::vector<Arch
                                ExampleJob::kRestoreJobId, ExampleJob::kHost, 0);
   if (result.IsError()) return StepFailed(result, "init");
   for (const char* path : {"/QSYS.LIB/PAYROLL.LIB", "/home/QSECOFR"}) phase.addSourceDestination(path, path);
-  std::printf("init, addSourceDestination: restore job %llu in place (2 source/destination pairs)\n",
+  // The restore task, its pairs and filters are the sample job's records,
+  // whatever folder the run backed up: said so in every line that shows them.
+  std::printf("init, addSourceDestination: restore job %llu in place (the sample job's 2 source/destination pairs)\n",
               static_cast<unsigned long long>(ExampleJob::kRestoreJobId));
   boost::shared_ptr<EvRstTask> task(new EvRstTask(static_cast<KXJobID>(ExampleJob::kRestoreJobId)));
   result = phase.prepareWithRestoreTask(task);
   if (result.IsError()) return StepFailed(result, "prepareWithRestoreTask");
-  std::printf("prepareWithRestoreTask: the task's filters from the records file:");
+  std::printf("prepareWithRestoreTask: the sample job's filters from the records file:");
   if (task->getFilterPaths())
     for (const TaskFile* filter : *task->getFilterPaths()) std::printf(" %s", filter->getValue());
   std::printf("\n");
@@ -190,14 +196,15 @@ CWqError RunPhase(ProxyRestore& phase, SimClientDaemon& daemon, std::vector<Arch
   std::printf("sendJobStart: restore options sent\n");
   result = phase.sendSourceFilters();
   if (result.IsError()) return StepFailed(result, "sendSourceFilters");
-  std::printf("sendSourceFilters: %zu filters, then GOOD_EOF_MSG\n", ExampleJob::RestoreFilters().size());
+  std::printf("sendSourceFilters: the sample job's %zu filters, then GOOD_EOF_MSG\n",
+              ExampleJob::RestoreFilters().size());
 
   std::vector<char> buffer(kBlockSize);
   const int64_t startMs = FXGetClock().MonotonicMs();
   for (ArchivedItem& item : items) {
     result = SendItem(phase, archiveRoot, item, buffer, outcome);
     if (result.IsError()) {
-      result.Push(FX_HERE, "Restoring [%s]", item.name.c_str());
+      result.Push(FX_HERE, "Restoring [%s]", SimScanEscape(item.name).c_str());
       return StepFailed(result, "send an item");
     }
     outcome.items.push_back(item.name);
@@ -290,9 +297,10 @@ CWqError VerifyRestore(const std::string& contentDir, const std::string& restore
                                    " other results for %zu items",
                                    outcome.restoredResults, outcome.otherResults, outcome.items.size());
   // What must be there: the items and the folders above them.
+  // The restore folder itself stands for "/": the listing never holds it.
   std::set<std::string> expected;
   for (const std::string& name : outcome.items) {
-    expected.insert(name);
+    if (name != "/") expected.insert(name);
     for (size_t slash = name.rfind('/'); slash != std::string::npos && slash > 0; slash = name.rfind('/', slash - 1))
       expected.insert(name.substr(0, slash));
   }
@@ -300,36 +308,45 @@ CWqError VerifyRestore(const std::string& contentDir, const std::string& restore
   SimListTree(restoreDir, "/", listed);
   const std::set<std::string> restored(listed.begin(), listed.end());
   for (const std::string& name : expected)
-    if (!restored.count(name)) return Mismatch("missing from the restored folder", name);
-  uint64_t files = 0, links = 0, folders = 0, bytes = 0;
+    if (!restored.count(name)) return Mismatch("missing from the restored folder", SimScanEscape(name));
+  uint64_t files = 0, links = 0, folders = 0, bytes = 0, others = 0;
   for (const std::string& name : restored) {
-    if (!expected.count(name)) return Mismatch("in the restored folder but never archived", name);
+    const std::string shown = SimScanEscape(name);
+    if (!expected.count(name)) return Mismatch("in the restored folder but never archived", shown);
     const std::string original = contentDir + name, copy = restoreDir + name;
     struct stat want, got;
-    if (::lstat(original.c_str(), &want) != 0) return Mismatch("not in the content", name);
-    if (::lstat(copy.c_str(), &got) != 0) return Mismatch("cannot be read back", name);
-    if ((want.st_mode & S_IFMT) != (got.st_mode & S_IFMT)) return Mismatch("restored as another kind of item", name);
-    if (S_ISDIR(got.st_mode)) {
+    if (::lstat(original.c_str(), &want) != 0) return Mismatch("not in the content", shown);
+    if (::lstat(copy.c_str(), &got) != 0) return Mismatch("cannot be read back", shown);
+    const bool special = !S_ISDIR(want.st_mode) && !S_ISLNK(want.st_mode) && !S_ISREG(want.st_mode);
+    if (special) {
+      // A FIFO, socket or device has no data; the simulated restore makes
+      // it an empty file. Neither is ever opened.
+      if (!S_ISREG(got.st_mode) || got.st_size != 0) return Mismatch("restored as another kind of item", shown);
+      ++others;
+    } else if ((want.st_mode & S_IFMT) != (got.st_mode & S_IFMT)) {
+      return Mismatch("restored as another kind of item", shown);
+    } else if (S_ISDIR(got.st_mode)) {
       ++folders;
     } else if (S_ISLNK(got.st_mode)) {
       std::string a, b;
-      if (!ReadLink(original, a) || !ReadLink(copy, b) || a != b) return Mismatch("the link's target differs", name);
+      if (!ReadLink(original, a) || !ReadLink(copy, b) || a != b) return Mismatch("the link's target differs", shown);
       ++links;
     } else {
       std::string a, b;
       CWqError result = ReadWholeFile(original, a);
       if (!result.IsError()) result = ReadWholeFile(copy, b);
       if (result.IsError()) return result;
-      if (a != b) return Mismatch("the restored bytes differ from the content's", name);
-      if ((want.st_mode & 07777) != (got.st_mode & 07777)) return Mismatch("the restored mode differs", name);
-      if (want.st_mtime != got.st_mtime) return Mismatch("the restored modification time differs", name);
+      if (a != b) return Mismatch("the restored bytes differ from the content's", shown);
+      if ((want.st_mode & 07777) != (got.st_mode & 07777)) return Mismatch("the restored mode differs", shown);
+      if (want.st_mtime != got.st_mtime) return Mismatch("the restored modification time differs", shown);
       bytes += b.size();
       ++files;
     }
   }
   std::printf("verified: the restored folder matches the content byte for byte: %" PRIu64 " files (%" PRIu64
-              " bytes, with their modes and times), %" PRIu64 " links, %" PRIu64 " folders; nothing missing, nothing "
-              "extra\n",
-              files, bytes, links, folders);
+              " bytes, with their modes and times), %" PRIu64 " links, %" PRIu64 " folders%s; nothing missing, "
+              "nothing extra\n",
+              files, bytes, links, folders,
+              others ? (", " + std::to_string(others) + " FIFOs, sockets or devices as empty files").c_str() : "");
   return CWqError::Success();
 }

@@ -167,8 +167,8 @@ CWqError ShowClientSide(SimClientDaemon& daemon) {
     for (const ClJobStartMsg::Entry& entry : start->getEntries()) std::printf("    %s\n", Describe(entry).c_str());
   }
   if (std::shared_ptr<const ClScanConfigMsg> config = SimScanProgram::ScanConfig(record)) {
-    std::printf("  scan configuration it received: content %s; new content %s\n", Join(config->getContent()).c_str(),
-                Join(config->getNewContent()).c_str());
+    std::printf("  scan configuration it received: content %s; new content %s (the sample job's record)\n",
+                Join(config->getContent()).c_str(), Join(config->getNewContent()).c_str());
     std::string options;
     for (const auto& option : config->getOptions())
       options += (options.empty() ? "" : ", ") + option.first + "=" + option.second;
@@ -223,7 +223,10 @@ CWqError RunScanRoad(SimClientDaemon& daemon, const std::list<std::string>& cont
   result = phase->sendScanConfig(scanContent, second, third, fourth, options);
   if (result.IsError()) return StepFailed(result, "sendScanConfig");
   std::printf("sendScanConfig: content %s\n", Join(scanContent).c_str());
-  std::printf("  new content reported by the central server: %s\n", Join(phase->m_newContent).c_str());
+  // The central server's answer is the sample job's record, whatever folder
+  // the run scans: said so, not passed off as the user's.
+  std::printf("  new content reported by the central server (the sample job's record): %s\n",
+              Join(phase->m_newContent).c_str());
 
   ScanOutcome outcome;
   result = ReceiveResults(*phase, outputDir, outcome);

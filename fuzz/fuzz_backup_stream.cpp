@@ -10,8 +10,9 @@
 // each: a type index byte (into kTypes; 0xFF: a raw type of two more
 // bytes), a length (two bytes, big-endian), that many payload bytes.
 //
-// Checked: no crash, leak or sanitizer report; every buffer recvData hands
-// out is freed by the host; the reference list stays sorted after every
+// Checked: no crash, leak or sanitizer report; every accepted header's name
+// is the client's whole name (strlen + 1 == nameLength); every buffer
+// recvData hands out is freed by the host; the reference list stays sorted after every
 // successful recvReferenceList; the loop ends (the writer's end is closed
 // before it starts, so no call can wait).
 #include <sys/socket.h>
@@ -131,6 +132,10 @@ void HostLoop(FuzzBackup& phase, bool pipelineArguments) {
     std::unique_ptr<CXFileHeader> cx(new CXFileHeader);
     if (!phase.getCxHeader(*cx).IsError()) {
       FUZZ_CHECK(cx->name[CXFileHeader::kNameCapacity - 1] == '\0', "header name not terminated");
+      // One client name, one archive name: nothing cut at an inner NUL.
+      FUZZ_CHECK(std::strlen(cx->name) + 1 == cx->nameLength, "name of %zu characters with nameLength %u",
+                 std::strlen(cx->name), static_cast<unsigned>(cx->nameLength));
+      FUZZ_CHECK(phase.getFileName() == cx->name, "archive name differs from the client's");
       struct stat st;
       phase.fillStatBuffer(&st);
       (void)phase.isProxyFile(cx->name);

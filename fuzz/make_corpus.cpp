@@ -365,10 +365,10 @@ void DBFBXdr(const std::string& dir) {
   DBFB_FileRecord file{};
   file.jobId = 4711;
   file.threadId = 321;
-  file.fileName = "/db/ORCL/users01.dbf";
+  file.fileName = "/db/db1/part01.dat";
   file.bytes = 2048;
   file.files = 1;
-  file.header = "ORCL/users01.dbf";
+  file.header = "DB1/part01.dat";
   file.seqNum = 17;
   const Bytes shortBody = DBFBBody(DBFB_JOB_START_MSG, &start);
   const Bytes requestBody = DBFBBody(DBFB_NEXT_FILE_REQ_MSG, &request);

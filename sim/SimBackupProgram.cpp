@@ -19,6 +19,7 @@
 #include "ClTapeMsgs.h"
 #include "FXErrorUtil.h"
 #include "SimPeer.h"
+#include "SimScanContent.h"
 
 namespace SimBackupProgram {
 
@@ -96,19 +97,6 @@ struct Tally {
   uint64_t bytes = 0;
 };
 
-std::string Unescape(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\' || i + 1 == text.size()) {
-      out += text[i];
-      continue;
-    }
-    const char next = text[++i];
-    out += next == 't' ? '\t' : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
-  }
-  return out;
-}
-
 // The client paths a directory-change file lists, in order.
 std::vector<std::string> ListedPaths(const std::string& dirChange) {
   std::vector<std::string> paths;
@@ -121,7 +109,7 @@ std::vector<std::string> ListedPaths(const std::string& dirChange) {
       at = line.find('\t', at);
       if (at != std::string::npos) ++at;
     }
-    if (at != std::string::npos) paths.push_back(Unescape(line.substr(at)));
+    if (at != std::string::npos) paths.push_back(SimScanUnescape(line.substr(at)));
   }
   return paths;
 }
@@ -158,6 +146,7 @@ CWqError SendItem(SimPeer& peer, const std::string& root, const std::string& cli
     if (got < 0) {
       const int errNo = errno;
       ::close(fd);
+      ++tally.failed;  // a file ended by BAD_EOF_MSG is not backed up whole
       return peer.Send(*BadEof(std::strerror(errNo)));
     }
     if (got == 0) break;

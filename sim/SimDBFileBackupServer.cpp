@@ -109,6 +109,10 @@ SimDBFileBackupServer::Answer SimDBFileBackupServer::Answer::Drop() {
   answer.kind = kDrop;
   return answer;
 }
+SimDBFileBackupServer::Answer SimDBFileBackupServer::Answer::Late(Answer answer, int ms) {
+  answer.lateMs = ms;
+  return answer;
+}
 SimDBFileBackupServer::Answer SimDBFileBackupServer::Answer::Raw(std::vector<uint8_t> bytes) {
   SimDBFileBackupServer::Answer answer;
   answer.kind = kRaw;
@@ -240,6 +244,10 @@ bool SimDBFileBackupServer::AnswerRequest(int fd) {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_uNext < m_script.size()) answer = m_script[m_uNext++];
+  }
+  if (answer.lateMs > 0) {
+    pollfd wait{fd, POLLIN, 0};
+    ::poll(&wait, 1, answer.lateMs);
   }
   std::vector<uint8_t> body;
   std::string why;

@@ -35,6 +35,7 @@ class SimDBFileBackupServer {
     uint64_t seq = 0;
     uint32_t type = 0;  // kOtherType; DBFB_JOB_STOP_MSG stops the job
     std::vector<uint8_t> raw;
+    int lateMs = 0;  // held back this long, or until the link has more to read
 
     static Answer File(const std::string& path, const std::string& header, uint64_t seq);
     static Answer TryAgain();
@@ -49,6 +50,8 @@ class SimDBFileBackupServer {
     static Answer Drop();
     // Bytes written as they are.
     static Answer Raw(std::vector<uint8_t> bytes);
+    // `answer`, sent `ms` late (or as soon as the proxy writes or closes).
+    static Answer Late(Answer answer, int ms);
   };
 
   struct Message {

@@ -111,3 +111,16 @@ SimScanResult SimScanContent(const std::string& root, const std::list<std::strin
   for (const std::string& entry : content) scanner.Entry(entry);
   return result;
 }
+
+std::string SimScanUnescape(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    const char next = text[++i];
+    out += next == 't' ? '\t' : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+  }
+  return out;
+}

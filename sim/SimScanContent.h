@@ -25,3 +25,5 @@ SimScanResult SimScanContent(const std::string& root, const std::list<std::strin
 
 // A path or reason as the files write it: "\" "\t" "\n" "\r" escaped.
 std::string SimScanEscape(const std::string& text);
+// The text SimScanEscape was given.
+std::string SimScanUnescape(const std::string& text);

@@ -20,6 +20,27 @@ bool TakesReferences(uint64_t kind) { return kind == 0x10 || kind == 0x20 || kin
 
 }  // namespace
 
+std::string PrintableClientName(const std::string& name) {
+  std::string out;
+  out.reserve(name.size());
+  for (const char c : name) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte == '\\') {
+      out += "\\\\";
+    } else if (byte == 0) {
+      out += "\\0";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      static const char kHex[] = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 CWqError ConvertClientHeader(const ClProxyFileHeader& header, int32_t clientOsType, uint64_t referenceMark,
                              CXFileHeader& cx) {
   // The name field has a fixed capacity: refuse rather than cut a name
@@ -27,13 +48,14 @@ CWqError ConvertClientHeader(const ClProxyFileHeader& header, int32_t clientOsTy
   if (header.name.size() >= CXFileHeader::kNameCapacity)
     return FXErrorUtil::ErrorErrNo(FX_HERE, ENAMETOOLONG,
                                    "File name of %zu characters does not fit the header's %u: %.200s...",
-                                   header.name.size(), CXFileHeader::kNameCapacity - 1, header.name.c_str());
+                                   header.name.size(), CXFileHeader::kNameCapacity - 1,
+                                   PrintableClientName(header.name).c_str());
   // The archive keeps the name as a C string: a NUL inside would cut it, and
   // two different client files would land on one archive name.
   const size_t nul = header.name.find('\0');
   if (nul != std::string::npos)
-    return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "File name holds a NUL at byte %zu: %.200s\\0...", nul,
-                                   header.name.c_str());
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "File name holds a NUL at byte %zu: %.300s", nul,
+                                   PrintableClientName(header.name).c_str());
   const uint64_t flags = header.flags;
   const uint64_t kind = flags & kKindMask;
 

@@ -41,6 +41,7 @@ DBClientBackup::DBClientBackup(DBProxyBackup* phase, const std::string& host, ui
       m_uDataSize(0),
       m_ullSeqNumFromApp(0),
       m_bFailureReported(false),
+      m_bFailureCounted(false),
       m_pPhase(phase) {}
 
 DBClientBackup::~DBClientBackup() {}
@@ -56,6 +57,19 @@ void DBClientBackup::dropCurrentFile() {
   m_iFileErrno = 0;
   m_sFileErrorText.clear();
   m_bFailureReported = false;
+  m_bFailureCounted = false;
+}
+
+void DBClientBackup::countFailure() {
+  if (m_bFailureCounted) return;
+  m_bFailureCounted = true;
+  ++m_uNumFailedFiles;
+}
+
+void DBClientBackup::failCurrentFile(int32_t errNo, const std::string& text) {
+  m_iFileErrno = errNo;
+  m_sFileErrorText = text;
+  countFailure();
 }
 
 int DBClientBackup::getFile() {
@@ -70,8 +84,9 @@ int DBClientBackup::getFile() {
   // The whole request, its waits and its "try_again" rounds end within
   // TIMEOUT_NEXT_FILE seconds: a server that never names a file must not
   // hold the job forever.
+  // A setting of 0 sets no limit, as on the message channel.
   const int64_t limitMs = static_cast<int64_t>(getTimeOutValue(TIMEOUT_NEXT_FILE)) * 1000;
-  const int64_t deadlineMs = FXGetClock().MonotonicMs() + limitMs;
+  const int64_t deadlineMs = limitMs > 0 ? FXGetClock().MonotonicMs() + limitMs : -1;
   for (;;) {
     if (m_pPhase->MsgEngineForDBFileBackupClient(DBFB_NEXT_FILE_REQ_MSG, false) != 0) {
       // No answer can come to a request that never left.
@@ -109,7 +124,7 @@ int DBClientBackup::getFile() {
     }
     if (m_sFileName != kTryAgain) break;
     m_sFileName.clear();
-    if (FXGetClock().MonotonicMs() >= deadlineMs) {
+    if (deadlineMs >= 0 && FXGetClock().MonotonicMs() >= deadlineMs) {
       m_pPhase->setServerError(FXErrorUtil::ErrorErrNo(FX_HERE, ETIME,
                                                        "No file named within %lld seconds of \"try_again\" answers",
                                                        static_cast<long long>(limitMs / 1000)));
@@ -127,7 +142,7 @@ int DBClientBackup::getFileHeader() {
   if (!m_pReader) {
     FX_LOG(-1, "Failed to initialize clientFileBackup, status=%d", 1);
     m_iFileErrno = ENOMEM;
-    ++m_uNumFailedFiles;
+    countFailure();
     return 1;
   }
   int status = m_pReader->init(m_sFileName, m_ullStartOffset);
@@ -148,7 +163,7 @@ int DBClientBackup::getFileHeader() {
   }
   m_iFileErrno = m_pReader->getFileErrno();
   m_sFileErrorText = m_pReader->getFileErrorText();
-  ++m_uNumFailedFiles;
+  countFailure();
   return status;
 }
 
@@ -167,7 +182,7 @@ int DBClientBackup::getFileData(char* buffer, uint32_t& size) {
   } else if (status != 0) {
     FX_LOG(-1, "Failed to get data for file %s, status=%d\n", m_sFileName.c_str(), status);
     m_iFileErrno = m_pReader->getFileErrno();
-    ++m_uNumFailedFiles;
+    countFailure();
   }
   m_uDataSize = size;
   return status;

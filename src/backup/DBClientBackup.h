@@ -13,6 +13,7 @@
 // first (phase 0) unless it was already reported as failed.
 // getFileHeader: 0, or the reader's failure status (the file counted as
 // failed). getFileData: 0 a block, 10 the end, 11 a read error (counted).
+// A file counts as failed once, however many steps of it fail.
 // One host thread; the phase object is not owned.
 #pragma once
 
@@ -65,6 +66,9 @@ class DBClientBackup {
   uint32_t getNumFiles() const { return m_uNumFiles; }
   uint32_t getNumFailedFiles() const { return m_uNumFailedFiles; }
   uint64_t getTotalBytes() const { return m_ullTotalBytes; }
+  // The current file failed on the host's side (its header did not
+  // convert): counted as failed once, with `errNo` and `text`.
+  void failCurrentFile(int32_t errNo, const std::string& text);
   // A file is reported as failed to the server once: the phase marks it.
   bool isFailureReported() const { return m_bFailureReported; }
   void setFailureReported() { m_bFailureReported = true; }
@@ -75,6 +79,7 @@ class DBClientBackup {
   };
 
   void dropCurrentFile();
+  void countFailure();
 
   int32_t m_iVelliconId;
   int32_t m_iAppId;
@@ -95,5 +100,6 @@ class DBClientBackup {
   std::string m_sHeaderFromApp;
   uint64_t m_ullSeqNumFromApp;
   bool m_bFailureReported;
+  bool m_bFailureCounted;  // the current file is among m_uNumFailedFiles
   DBProxyBackup* m_pPhase;
 };

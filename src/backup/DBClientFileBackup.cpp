@@ -46,6 +46,13 @@ int DBClientFileBackup::failed() {
   return 1;
 }
 
+int DBClientFileBackup::notReadable(mode_t mode) {
+  m_iFileErrno = EINVAL;
+  m_sFileErrorText = "Not a regular file: " + m_sFileName + " is " + TypeName(mode);
+  FX_LOG(-1, "%s", m_sFileErrorText.c_str());
+  return failed();
+}
+
 int DBClientFileBackup::init(const std::string& fileName, uint64_t startOffset) {
   FX_ASSUME(m_bInitialized == false);
   if (m_iFd >= 0) ::close(m_iFd);
@@ -77,8 +84,20 @@ int DBClientFileBackup::init(const std::string& fileName, uint64_t startOffset) 
   }
   m_ullFileSize = static_cast<uint64_t>(st.st_size);
 
-  // Without blocking: opening a FIFO for reading would wait for a writer.
-  const int fd = ::open(m_sFileName.c_str(), O_RDONLY | O_LARGEFILE | O_NONBLOCK | O_CLOEXEC);
+  // Refused before any open: opening a tape device can rewind it, a
+  // terminal can become the controlling terminal. A link is judged by what
+  // it leads to now; the check after the open still catches a swap.
+  struct stat64 target = st;
+  if (S_ISLNK(st.st_mode) && ::stat64(fileName.c_str(), &target) != 0) {
+    m_iFileErrno = errno;
+    FX_LOG(-1, "Failed to stat the link's target, errno=%d", m_iFileErrno);
+    return failed();
+  }
+  if (!S_ISREG(target.st_mode) && !(m_bDirectory && S_ISDIR(target.st_mode))) return notReadable(target.st_mode);
+
+  // Without blocking and without a controlling terminal, should the entry
+  // have changed since the check.
+  const int fd = ::open(m_sFileName.c_str(), O_RDONLY | O_LARGEFILE | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     m_iFileErrno = errno;
     FX_LOG(-1, "Failed to open file, status=%d, errno=%d\n", 1, m_iFileErrno);
@@ -94,10 +113,7 @@ int DBClientFileBackup::init(const std::string& fileName, uint64_t startOffset) 
   const bool readable = S_ISREG(opened.st_mode) || (m_bDirectory && S_ISDIR(opened.st_mode));
   if (!readable) {
     ::close(fd);
-    m_iFileErrno = EINVAL;
-    m_sFileErrorText = "Not a regular file: " + m_sFileName + " is " + TypeName(opened.st_mode);
-    FX_LOG(-1, "%s", m_sFileErrorText.c_str());
-    return failed();
+    return notReadable(opened.st_mode);
   }
   // Reads of a regular file block as usual from here on.
   const int flags = ::fcntl(fd, F_GETFL);

@@ -4,16 +4,20 @@
 // blocks.
 //
 // Only regular files are read. A directory is described, and opened as its
-// name with ".DIR" appended (no data). The open never blocks, and what was
-// opened is checked: a FIFO, a device, a socket or a directory reached
-// through a link fails init with EINVAL and a text naming the type, so a
-// named pipe cannot stall a job and a device is never read forever.
+// name with ".DIR" appended (no data). A FIFO, a device, a socket or a
+// directory reached through a link fails init with EINVAL and a text naming
+// the type, without being opened (lstat, and stat through a link, show it),
+// so a named pipe cannot stall a job and a device is never opened or read.
+// The open never blocks nor takes a controlling terminal, and what was
+// opened is checked again against a swap.
 //
 // Results are statuses, never exceptions: init 0 or 1 (getFileErrno set);
 // getHeader 0 or 1 (buffer null, size 0); getData 0 with a block, 10 at the
 // end (or for a directory), 11 on a read error. The object owns its
 // descriptor and closes it when destroyed.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <string>
@@ -41,6 +45,7 @@ class DBClientFileBackup {
 
  private:
   int failed();
+  int notReadable(mode_t mode);  // EINVAL with a text naming the type
 
   bool m_bInitialized;
   ClProxyFileHeaderSerializer m_headerSerializer;

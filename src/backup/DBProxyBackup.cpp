@@ -162,6 +162,15 @@ CWqError DBProxyBackup::sendSyntheticFullCollectFile(const std::string&, unsigne
   return CWqError::Success();
 }
 
+CWqError DBProxyBackup::failFile(CWqError error) {
+  const int errNo = FXErrorUtil::IsErrNo(error) ? FXErrorUtil::GetErrNo(error) : -1;
+  m_pClientBackup->failCurrentFile(errNo, error.AsString(ERROR_OUTPUT_TEXT));
+  InformFileStatus(true);
+  FX_LOG(-1, "Failed file, fileName=%s, fileErrno=%d: %s", m_sCurrentFile.c_str(), m_nFailedErrno,
+         m_sErrorText.c_str());
+  return error;
+}
+
 void DBProxyBackup::InformFileStatus(const bool& failed) {
   if (!m_pClientBackup) return;
   m_nFailedErrno = m_pClientBackup->getFileErrno();
@@ -182,6 +191,7 @@ CWqError DBProxyBackup::recvNextFile() {
   FX_LOG(4, "DBProxyBackup::recvNextFile");
   int32_t status = kNoStatus;
   m_sCurrentFile.clear();
+  m_sFailedFile.clear();
   m_nFailedErrno = 0;
   m_sErrorText.clear();
   m_headerSerializer.clearHeader();
@@ -221,17 +231,17 @@ CWqError DBProxyBackup::getCxHeader(CXFileHeader& cx) {
                                                     m_pClientBackup->getHeaderSize(), used);
   if (status != 0 || !m_pClientBackup->getHeaderBuffer()) {
     FX_LOG(-1, "Failed to deserialize proxy file header, status=%d", status);
-    InformFileStatus(true);
-    return FXErrorUtil::ErrorKXResult(FX_HERE, static_cast<int32_t>(EV_FILE_HEADER_DECODE_FAILED));
+    return failFile(FXErrorUtil::ErrorKXResult(FX_HERE, static_cast<int32_t>(EV_FILE_HEADER_DECODE_FAILED),
+                                               "The header of [%s] does not decode",
+                                               m_pClientBackup->getFileName().c_str()));
   }
   const std::string& headerText = m_pClientBackup->getHeaderFromApp();
   if (headerText.size() >= CXFileHeader::kNameCapacity) {
     // Refused rather than cut: the archive would name a file nobody asked for.
     FX_LOG(-1, "Failed file, header text of %zu bytes does not fit the file header", headerText.size());
-    InformFileStatus(true);
-    return FXErrorUtil::ErrorErrNo(FX_HERE, ENAMETOOLONG,
-                                   "The server's header text of %zu characters does not fit the header's %u: %.200s...",
-                                   headerText.size(), CXFileHeader::kNameCapacity - 1, headerText.c_str());
+    return failFile(FXErrorUtil::ErrorErrNo(
+        FX_HERE, ENAMETOOLONG, "The server's header text of %zu characters does not fit the header's %u: %.200s...",
+        headerText.size(), CXFileHeader::kNameCapacity - 1, headerText.c_str()));
   }
   const uint32_t optSize = m_pClientBackup->getHeaderSize() - used;
   std::free(m_pOptHeader);  // a second call for the same file
@@ -239,18 +249,17 @@ CWqError DBProxyBackup::getCxHeader(CXFileHeader& cx) {
   m_nOptHeaderSize = 0;
   if (optSize > 0) {
     char* opt = static_cast<char*>(std::malloc(optSize));
-    if (!opt) {
-      InformFileStatus(true);
-      return FXErrorUtil::ErrorErrNo(FX_HERE, ENOMEM, "No memory for an optional header of %u bytes", optSize);
-    }
+    if (!opt)
+      return failFile(
+          FXErrorUtil::ErrorErrNo(FX_HERE, ENOMEM, "No memory for an optional header of %u bytes", optSize));
     std::memcpy(opt, m_pClientBackup->getHeaderBuffer() + used, optSize);
     m_pOptHeader = opt;
     m_nOptHeaderSize = optSize;
   }
   CWqError result = ProxyBackup::getCxHeader(cx);
   if (result.IsError()) {
-    InformFileStatus(true);
-    return result.Push(FX_HERE);
+    m_sFailedFile.clear();  // the file's own name names it, not its header's
+    return failFile(result.Push(FX_HERE));
   }
   std::memcpy(cx.name, headerText.c_str(), headerText.size() + 1);
   cx.nameLength = static_cast<uint32_t>(headerText.size() + 1);

@@ -17,10 +17,14 @@
 // has no more files or stopped the job), RECV_STATUS_FAILED_FILE (8), or an
 // errno-kind error naming the server when the conversation broke (lost
 // link, silence past TIMEOUT_NEXT_FILE, an answer that is not a file
-// record). recvData: success with a block of 1 to 2048 bytes (malloc'd, the
-// host frees it), RECV_STATUS_GOOD_EOF (10, null buffer), RECV_STATUS_BAD_EOF
+// record). TIMEOUT_NEXT_FILE of 0 waits without limit; silence past a limit
+// drops the link (its answer may still come and must not pair with a later
+// request), so every later operation that needs the server fails.
+// recvData: success with a block of 1 to 2048 bytes (malloc'd, the host
+// frees it), RECV_STATUS_GOOD_EOF (10, null buffer), RECV_STATUS_BAD_EOF
 // (11). getCxHeader: EV_FILE_HEADER_DECODE_FAILED, or ENAMETOOLONG when the
-// server's header text does not fit CXFileHeader's name (the file fails).
+// server's header text does not fit CXFileHeader's name; the file then
+// counts as failed and getFailedFile names it with that errno and text.
 // sendJobStart() and sendJobComplete() log a failure and report success.
 // Without a server connection (after a failed init) every operation that
 // needs the server fails with ENOTCONN; so do the inherited operations
@@ -104,6 +108,9 @@ class DBProxyBackup : public ProxyBackup {
   CWqError notForThisPhase(const FXCodeLocation& where, const char* operation) const;
   CWqError noServer(const FXCodeLocation& where) const;
   CWqError caught(const FXCodeLocation& where, int errNo, const std::string& text, int32_t status);
+  // The current file failed in getCxHeader: counted, reported to the
+  // server, and named by getFailedFile with `error`'s errno and text.
+  CWqError failFile(CWqError error);
 
   std::unique_ptr<DBClientBackup> m_pOwnedClientBackup;
   std::string m_sServerHost;

@@ -245,6 +245,9 @@ int DBProxyBackup::OnServerMsg(uint64_t& msgType, kxsDatabuf* record, int64_t de
           CWqError silent = FXErrorUtil::ErrorErrNo(FX_HERE, ETIME, "No answer within the time allowed");
           FX_LOG(-1, "-getLastError: Error=%s\n", silent.AsString().c_str());
           setServerError(silent);
+          // The answer may still come: a later request must not take it
+          // for its own, so the link goes now.
+          DisconnectFromDBFileBackupSvr();
           return -1;
         }
         const int64_t leftSeconds = (left + 999) / 1000;

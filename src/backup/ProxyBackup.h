@@ -42,6 +42,11 @@
 
 class ProxyBackup : public Proxy {
  public:
+  // What one job holds from the client at most: references after one
+  // header (in all its lists) and mount paths in a volume list.
+  static constexpr size_t kMaxReferences = size_t{1} << 20;
+  static constexpr size_t kMaxMounts = size_t{1} << 16;
+
   // Mount-path order of m_mountGUIDs: longer paths first, then descending.
   static bool compareMount(const std::string& a, const std::string& b);
   typedef std::map<std::string, std::string, bool (*)(const std::string&, const std::string&)> MountMap;
@@ -90,10 +95,11 @@ class ProxyBackup : public Proxy {
   // sync-library or VTL job sends m_nControlPort in place of `collectNum`.
   virtual CWqError sendCollectFile(unsigned int collectNum, unsigned long restartOffset);
   virtual CWqError sendSCCollectFile();
-  // Streams the local file `path` after the announcement, in blocks of at
-  // most 262144 bytes, then GOOD_EOF_MSG. A file that cannot be opened
-  // fails with its error number (EIO when none) before any block; a read
-  // failure sends BAD_EOF_MSG with the read error's text and fails with it.
+  // Streams the local file `path` after the announcement, in blocks of
+  // 262144 bytes (only the last one shorter, a FIFO's too), then
+  // GOOD_EOF_MSG. A file that cannot be opened fails with its error number
+  // (EIO when none) before any block; a read failure sends what was read,
+  // then BAD_EOF_MSG with the read error's text, and fails with it.
   virtual CWqError sendSyntheticFullCollectFile(const std::string& path, unsigned short number);
   // The next header or stream event; success or a RECV_STATUS_ code.
   virtual CWqError recvNextFile();
@@ -101,7 +107,10 @@ class ProxyBackup : public Proxy {
   // `msgType` and `hdr` must both be given when pre-pipeline data can come.
   virtual CWqError recvData(char*& buf, unsigned int& size, unsigned int* msgType, _PipelineDataHdr* hdr);
   // Converts the current header. ENAMETOOLONG (nothing written past the
-  // name field) when the name does not fit CXFileHeader.
+  // name field) when the name does not fit CXFileHeader, EINVAL when it
+  // holds a NUL; either way the item has failed: getFailedFile gives its
+  // name (PrintableClientName), the errno and the text, and the host still
+  // reads the item's references and data to its end before the next one.
   virtual CWqError getCxHeader(CXFileHeader& cx);
   virtual CWqError getOptHeader(char*& buf, unsigned int& size);
   virtual CWqError getStats(unsigned int& numFiles, unsigned int& numFailedFiles, unsigned long& totSize);
@@ -110,6 +119,8 @@ class ProxyBackup : public Proxy {
   // hard-link store "/__KXHardLink@-@-Files__/".
   virtual bool isProxyFile(const std::string& path) const;
   // After a header: the reference state, and for archive data its lists.
+  // More than kMaxReferences in all is EPROTO naming the item; then
+  // m_references is left empty, nothing half-merged.
   virtual CWqError recvReferenceList();
 
   std::string getFileName() const;
@@ -121,7 +132,9 @@ class ProxyBackup : public Proxy {
   CWqError getTapeInfo(std::string& barcode, std::string& driveSerial);
   CWqError sendTapeInfo(const std::string& barcode, const std::string& driveSerial, bool initTape);
 
-  // Client volumes and the component GUID of a client file.
+  // Client volumes and the component GUID of a client file. A list of more
+  // than kMaxMounts mount paths is EPROTO and keeps the previous map. The
+  // lookup walks the file's own path prefixes, never the whole list.
   CWqError getClientVolumeList();
   std::string getComponentGUID(const std::string& sourceFile);
 
@@ -165,7 +178,7 @@ class ProxyBackup : public Proxy {
   std::string m_sRefArchiveName;
   bool m_bReferenceBackup;
   bool m_bRefArchiveKnown;
-  MountMap m_mountGUIDs;
+  MountMap m_mountGUIDs;  // filled by getClientVolumeList only
   bool m_bUsingIndexV2;  // host
   std::string m_sCachedGUID;
 
@@ -179,6 +192,9 @@ class ProxyBackup : public Proxy {
   void readFileDataTimeouts();
   CWqError recvDataMessage(ClProxyMsg*& msg);
 
+  // m_mountGUIDs by mount path without its trailing "/": the first mount
+  // path in m_mountGUIDs's order with that form, and its GUID.
+  std::map<std::string, std::pair<std::string, std::string>> m_mountIndex;
   int m_iFileDataSeconds;   // TIMEOUT_FILE_DATA of the current file
   int m_iFileDataAttempts;  // TIMEOUT_FILE_DATA_RETRIES, at least 1
   bool m_bFileDataTimeoutsRead;

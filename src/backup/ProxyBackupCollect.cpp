@@ -140,23 +140,41 @@ CWqError ProxyBackup::sendCollectFileData(const std::string& path) {
   std::unique_ptr<uint8_t, ClMallocFree> buffer(static_cast<uint8_t*>(std::malloc(kCollectBlockSize)));
   if (!buffer) return FXErrorUtil::ErrorErrNo(FX_HERE, ENOMEM, "No memory to read collect file [%s]", path.c_str());
 
-  for (;;) {
-    const ssize_t got = ProxyFileUtil::ReadSome(file.Get(), buffer.get(), kCollectBlockSize);
-    if (got == 0) break;
-    if (got < 0) {
-      const int errNo = errno ? errno : EIO;
+  // Each block is filled before it goes (a FIFO or pipe hands out less per
+  // read): only the last one may be short.
+  bool atEnd = false;
+  while (!atEnd) {
+    size_t filled = 0;
+    int readErrNo = 0;
+    while (filled < kCollectBlockSize) {
+      const ssize_t got = ProxyFileUtil::ReadSome(file.Get(), buffer.get() + filled, kCollectBlockSize - filled);
+      if (got == 0) {
+        atEnd = true;
+        break;
+      }
+      if (got < 0) {
+        readErrNo = errno ? errno : EIO;
+        break;
+      }
+      filled += static_cast<size_t>(got);
+    }
+    CWqError sent;
+    if (filled > 0) {
+      ClBlobMsg block(FILE_DATA_MSG, ClBlobMsg::Borrow, buffer.get(), static_cast<uint32_t>(filled));
+      sent = m_pSrvConnection->sendMessage(&block);
+    }
+    if (readErrNo != 0 && !sent.IsError()) {
       file.Close();
       buffer.reset();
-      // The client is told why the file broke off: the read's own error.
+      // What was read went out; the client is told why the file broke off:
+      // the read's own error.
       CWqError readError =
-          FXErrorUtil::ErrorErrNo(FX_HERE, errNo, "Failed to read data from file %s", path.c_str());
+          FXErrorUtil::ErrorErrNo(FX_HERE, readErrNo, "Failed to read data from file %s", path.c_str());
       ClBadEofMsg badEof(readError.AsString());
       m_pSrvConnection->sendMessage(&badEof);
       FX_LOG(3, "sent bad eof for collect file");
       return readError;
     }
-    ClBlobMsg block(FILE_DATA_MSG, ClBlobMsg::Borrow, buffer.get(), static_cast<uint32_t>(got));
-    CWqError sent = m_pSrvConnection->sendMessage(&block);
     if (sent.IsError()) {
       file.Close();
       buffer.reset();
@@ -166,7 +184,7 @@ CWqError ProxyBackup::sendCollectFileData(const std::string& path) {
       sent.Push(FX_HERE, "Failed to send data for file %s", path.c_str());
       return sent;
     }
-    FX_LOG(3, "sent %zu of collect file", static_cast<size_t>(got));
+    if (filled > 0) FX_LOG(3, "sent %zu of collect file", filled);
   }
   file.Close();
   buffer.reset();

@@ -24,7 +24,16 @@ std::string ProxyBackup::getFileName() const { return m_headerSerializer.name; }
 CWqError ProxyBackup::getCxHeader(CXFileHeader& cx) {
   const ClProxyFileHeader& header = m_headerSerializer;
   CWqError result = ConvertClientHeader(header, m_iClientOSId, kReferenceFlag, cx);
-  if (result.IsError()) return result;
+  if (result.IsError()) {
+    // The item failed here: getFailedFile names it as it names one the
+    // client gave up, in a form that prints whole.
+    m_sFailedFile = PrintableClientName(header.name);
+    m_nFailedErrno = FXErrorUtil::IsErrNo(result) ? FXErrorUtil::GetErrNo(result) : -1;
+    m_sErrorText = result.AsString(ERROR_OUTPUT_TEXT);
+    FX_LOG(-1, "Failed file, fileName=%s, errno=%d (%s)", m_sFailedFile.c_str(), m_nFailedErrno,
+           m_sErrorText.c_str());
+    return result;
+  }
   m_sCurrentFile = header.name;
   FX_LOG(4, "Backup %s %s with platform flags %llX size:%llu time:%llu offset:%llu",
          (header.mode & 0xF000) == 0x4000 ? "folder" : "file", header.name.c_str(),

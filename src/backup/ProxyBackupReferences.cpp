@@ -8,6 +8,7 @@
 #include "ClFileStreamMsgs.h"
 #include "ClProxySerializer.h"
 #include "ClProxyTimeouts.h"
+#include "CxHeaderConversion.h"
 #include "FXErrorUtil.h"
 #include "FXLogWriter.h"
 #include "ProxyBackup.h"
@@ -50,6 +51,8 @@ CWqError ProxyBackup::recvReferenceList() {
     return FXErrorUtil::ErrorErrNo(FX_HERE, ENOTCONN, "No connection to the client program: init has not set it up");
 
   static const std::vector<ClProxyMsgType> kAccepted = {REFOPTHDR2_MSG, FAILED_FILE_MSG};
+  // Built aside: a list refused for its size leaves nothing half-merged.
+  std::list<std::string> all;
   for (;;) {
     ClProxyMsg* raw = nullptr;
     CWqError result = m_pSrvConnection->recvMessage(raw, kAccepted, getTimeOutValue(TIMEOUT_NEXT_FILE));
@@ -64,23 +67,41 @@ CWqError ProxyBackup::recvReferenceList() {
            static_cast<unsigned>(BACKUP_STATS_MSG), static_cast<unsigned>(BAD_COLLECT_FILE_MSG));
     if (message->getMsgType() == FAILED_FILE_MSG) {
       // The client abandoned the item: the host must not read its data.
+      m_references.swap(all);  // the lists that came before stay readable
       takeFailedFile(*message, true);
       return FXErrorUtil::ErrorInt(FX_HERE, RECV_STATUS_FAILED_FILE);
     }
     const ClBlobMsg* blob = dynamic_cast<const ClBlobMsg*>(message.get());
-    std::list<std::string> list;
     uint32_t offset = 0;
-    if (!blob || ClProxySerializer::deserialize(blob->getBlob(), blob->getBlobSize(), offset, list) != 0) {
+    uint32_t count = 0;
+    if (!blob || ClProxySerializer::deserialize(blob->getBlob(), blob->getBlobSize(), offset, count) != 0) {
+      m_references.swap(all);
       FX_LOG(-1, "Failed deserialize message");
       return FXErrorUtil::ErrorErrNo(FX_HERE, EFAULT, "Failed deserialize message");
     }
+    // Bounded by the count the list announces, before a string is built.
+    if (count > kMaxReferences - all.size()) {
+      FX_LOG(-1, "Reference list of [%s] refused: %zu references and %u more", name.c_str(), all.size(), count);
+      return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO,
+                                     "The reference list of [%s] holds more than %zu references (%zu, then %u more)",
+                                     PrintableClientName(name).c_str(), kMaxReferences, all.size(), count);
+    }
+    std::list<std::string> list;
+    offset = 0;
+    if (ClProxySerializer::deserialize(blob->getBlob(), blob->getBlobSize(), offset, list) != 0) {
+      m_references.swap(all);
+      FX_LOG(-1, "Failed deserialize message");
+      return FXErrorUtil::ErrorErrNo(FX_HERE, EFAULT, "Failed deserialize message");
+    }
+    message.reset();
     if (list.empty()) break;
     FX_LOG(3, "received %zu references", list.size());
-    // Sorted first, so that the merge keeps m_references sorted whatever
-    // order the client sends.
+    // Sorted first, so that the merge keeps the list sorted whatever order
+    // the client sends.
     list.sort();
-    m_references.merge(list);
+    all.merge(list);
   }
+  m_references.swap(all);
   FX_LOG(0, "total %zu references received", m_references.size());
   return CWqError::Success();
 }

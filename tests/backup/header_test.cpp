@@ -106,6 +106,40 @@ TEST(BackupHeaderTest, NameLongerThanTheFieldIsRefused) {
   }
 }
 
+// A name the archive cannot hold as it stands fails the item: nothing is
+// written, and getFailedFile names it in a form that prints whole.
+TEST(BackupHeaderTest, RefusedNamesAreFailedItems) {
+  const std::string tooLong = "/" + std::string(CXFileHeader::kNameCapacity, 'n');
+  struct Case {
+    const char* name;
+    std::string clientName;
+    int error;
+    std::string reported;
+  } cases[] = {
+      {"NUL inside", std::string("/top/a\0x", 8), EINVAL, "/top/a\\0x"},
+      {"NUL inside, other tail", std::string("/top/a\0y", 8), EINVAL, "/top/a\\0y"},
+      {"NUL at the end", std::string("/top/a\0", 7), EINVAL, "/top/a\\0"},
+      {"NUL and a newline", std::string("/x\n/top/\0b\\", 11), EINVAL, "/x\\x0a/top/\\0b\\\\"},
+      {"longer than the field", tooLong, ENAMETOOLONG, tooLong},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestBackup phase;
+    phase.m_headerSerializer.setHeader(FileHeader(c.clientName));
+    std::unique_ptr<CXFileHeader> cx(new CXFileHeader);
+    CWqError result = phase.getCxHeader(*cx);
+    EXPECT_TRUE(FXErrorUtil::IsErrNo(result, c.error)) << result.AsString();
+    EXPECT_EQ(0u, cx->nameLength);
+    EXPECT_EQ('\0', cx->name[0]);
+    std::string name, text;
+    int error = 0;
+    phase.getFailedFile(name, error, text);
+    EXPECT_EQ(c.reported, name);
+    EXPECT_EQ(c.error, error);
+    EXPECT_FALSE(text.empty());
+  }
+}
+
 TEST(BackupHeaderTest, ProxyFiles) {
   struct Case {
     const char* baseDir;

@@ -158,6 +158,35 @@ TEST_F(BackupReferencesTest, FailuresOfTheListExchange) {
   }
 }
 
+// What one item may hold is bounded: at the bound the lists are taken, one
+// over is EPROTO with nothing kept.
+TEST_F(BackupReferencesTest, ReferenceCountBound) {
+  const size_t bound = ProxyBackup::kMaxReferences;
+  const std::list<std::string> most(bound - 1, std::string());
+  const std::list<std::string> one(1, "r");
+  const struct {
+    const char* name;
+    std::vector<std::shared_ptr<ClProxyMsg>> lists;
+    const char* result;
+    size_t kept;
+  } cases[] = {
+      {"at the bound over two lists", {List(most), List(one), List({})}, "ok", bound},
+      {"one over in a third list", {List(most), List(one), List(one), List({})}, "X71", 0},
+      {"one over in a single list", {List(std::list<std::string>(bound + 1))}, "X71", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    log.Clear();
+    const std::vector<Seen> seen = Run({{Flagged("/lib/big", 0x42), c.lists}});
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ(c.result, seen[0].result);
+    EXPECT_EQ(c.kept, seen[0].references.size());
+    if (c.kept == 0) {
+      EXPECT_TRUE(log.Has("Reference list of [/lib/big] refused"));
+    }
+  }
+}
+
 // A failed file ends the item: the phase keeps the failed file's details and
 // a header holding only its name.
 TEST_F(BackupReferencesTest, FailedFileDetails) {

@@ -131,6 +131,10 @@ TEST_F(BackupTapeVolumesTest, VolumeListsAndComponentGuids) {
       {"whole components only", "/data;/", {"/data", "/"}, {{"/data2/x", "/"}}},
       {"empty pieces dropped, duplicates once", ";/a;;/b;/a;", {"/b", "/a"}, {{"/a/f", "/a"}}},
       {"nothing matches", "/x", {"/x"}, {{"/y/f", ""}}},
+      {"trailing slashes count in the order", "/a//////;/a/b", {"/a//////", "/a/b"}, {{"/a/b/c", "/a//////"}}},
+      {"the mount itself and a relative mount", "/a/;rel", {"rel", "/a/"}, {{"/a", "/a/"}}},
+      {"a relative file under a relative mount", "rel;/", {"rel", "/"}, {{"rel/x", "rel"}}},
+      {"a double slash", "/a", {"/a"}, {{"/a//b", "/a"}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -146,6 +150,32 @@ TEST_F(BackupTapeVolumesTest, VolumeListsAndComponentGuids) {
     EXPECT_EQ(c.order, order);
     for (const auto& owner : c.owners)
       EXPECT_EQ(owner.second.empty() ? "" : Guid(owner.second), phase->getComponentGUID(owner.first)) << owner.first;
+  }
+}
+
+// A list of more mount paths than one job holds is refused whole, before a
+// GUID is made; at the bound it is taken.
+TEST_F(BackupTapeVolumesTest, MountCountBound) {
+  for (const size_t count : {ProxyBackup::kMaxMounts, ProxyBackup::kMaxMounts + 1}) {
+    SCOPED_TRACE(count);
+    std::string list = "/keep";
+    for (size_t i = 1; i < count; ++i) list += ";/m" + std::to_string(i);
+    std::unique_ptr<TestBackup> phase =
+        StartStream(SimScript().Reply(sim::VolumeList("/keep")).Reply(sim::VolumeList(list + ";;")));
+    ASSERT_TRUE(phase);
+    ASSERT_FALSE(phase->getClientVolumeList().IsError());
+    CWqError result = phase->getClientVolumeList();
+    if (count == ProxyBackup::kMaxMounts) {
+      ASSERT_FALSE(result.IsError()) << result.AsString();
+      EXPECT_EQ(count, phase->m_mountGUIDs.size());
+      EXPECT_EQ("", phase->getComponentGUID("/nowhere/f"));
+      EXPECT_EQ(Guid("/m77"), phase->getComponentGUID("/m77/f"));
+    } else {
+      EXPECT_TRUE(FXErrorUtil::IsErrNo(result, EPROTO)) << result.AsString();
+      EXPECT_NE(std::string::npos, result.AsString().find("volume list holds more than 65536"));
+      EXPECT_EQ(1u, phase->m_mountGUIDs.size());
+      EXPECT_EQ(Guid("/keep"), phase->getComponentGUID("/keep/f"));
+    }
   }
 }
 

@@ -39,15 +39,15 @@ struct ConversationCase {
 };
 
 TEST_F(DBBackupTest, NextFileAnswers) {
-  const std::string a = scratch.File("a.dbf", 3);
+  const std::string a = scratch.File("a.dat", 3);
   const std::vector<ConversationCase> cases = {
-      {"a file", {Answer::File(a, "ORCL/a", 7)}, "H:ORCL/a@7 D3 E10 S12",
+      {"a file", {Answer::File(a, "DB1/a", 7)}, "H:DB1/a@7 D3 E10 S12",
        {"DBFB_JOB_START_MSG", "DBFB_NEXT_FILE_REQ_MSG", "DBFB_FILE_MSG:" + a + ":0", "DBFB_NEXT_FILE_REQ_MSG",
         "DBFB_JOB_COMPLETE_MSG"},
        1},
       {"try_again three times, then a name",
-       {Answer::TryAgain(), Answer::TryAgain(), Answer::TryAgain(), Answer::File(a, "ORCL/a", 1)},
-       "H:ORCL/a@1 D3 E10 S12",
+       {Answer::TryAgain(), Answer::TryAgain(), Answer::TryAgain(), Answer::File(a, "DB1/a", 1)},
+       "H:DB1/a@1 D3 E10 S12",
        {"DBFB_JOB_START_MSG", "DBFB_NEXT_FILE_REQ_MSG", "DBFB_NEXT_FILE_REQ_MSG", "DBFB_NEXT_FILE_REQ_MSG",
         "DBFB_NEXT_FILE_REQ_MSG", "DBFB_FILE_MSG:" + a + ":0", "DBFB_NEXT_FILE_REQ_MSG", "DBFB_JOB_COMPLETE_MSG"},
        1},
@@ -94,9 +94,9 @@ TEST_F(DBBackupTest, NextFileAnswers) {
 }
 
 TEST_F(DBBackupTest, TryAgainPausesOnThePlatformClock) {
-  const std::string a = scratch.File("a.dbf", 1);
+  const std::string a = scratch.File("a.dat", 1);
   std::unique_ptr<TestDBBackup> phase =
-      Connected({Answer::TryAgain(), Answer::TryAgain(), Answer::TryAgain(), Answer::File(a, "ORCL/a", 1)});
+      Connected({Answer::TryAgain(), Answer::TryAgain(), Answer::TryAgain(), Answer::File(a, "DB1/a", 1)});
   ASSERT_TRUE(phase);
   FXScopedVirtualClock clock;
   EXPECT_FALSE(phase->recvNextFile().IsError());
@@ -123,6 +123,32 @@ TEST_F(DBBackupTest, SilencePastTheLimitEndsTheWait) {
   ASSERT_TRUE(phase);
   CWqError result = phase->recvNextFile();
   EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ETIME)) << result.AsString();
+}
+
+TEST_F(DBBackupTest, NextFileLimitOfZeroWaitsWithoutLimit) {
+  coretest::SetTimeout("TIMEOUT_NEXT_FILE", 0);
+  const std::string a = scratch.File("a", 3);
+  const std::string b = scratch.File("b", 2);
+  std::unique_ptr<TestDBBackup> phase =
+      Connected({Answer::File(a, "DB/a", 1), Answer::Late(Answer::File(b, "DB/b", 2), 300)});
+  ASSERT_TRUE(phase);
+  EXPECT_EQ("H:DB/a@1 D3 E10 H:DB/b@2 D2 E10 S12", Drive(*phase));
+}
+
+// An answer that comes after its wait ran out must not be taken for the
+// answer to the next request: the link goes with the failure.
+TEST_F(DBBackupTest, LateAnswerIsNeverPairedWithTheNextRequest) {
+  coretest::SetTimeout("TIMEOUT_NEXT_FILE", 1);
+  const std::string a = scratch.File("a", 3);
+  const std::string b = scratch.File("b", 2);
+  std::unique_ptr<TestDBBackup> phase =
+      Connected({Answer::Late(Answer::File(a, "DB/a", 1), 10000), Answer::File(b, "DB/b", 2)});
+  ASSERT_TRUE(phase);
+  CWqError result = phase->recvNextFile();
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ETIME)) << result.AsString();
+  result = phase->recvNextFile();
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(result)) << result.AsString();
+  EXPECT_NE(a, phase->getFileName());
 }
 
 TEST_F(DBBackupTest, TryAgainRoundsStopAtTheLimit) {

@@ -67,7 +67,18 @@ TEST_F(DBBackupTest, HeaderTextTooLongForTheHeaderFailsTheFileOnce) {
   CWqError result = phase->getCxHeader(*cx);
   EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ENAMETOOLONG)) << result.AsString();
   EXPECT_EQ('q', cx->name[0]);  // nothing written
+  std::string name, text;
+  int error = 0;
+  ASSERT_FALSE(phase->getFailedFile(name, error, text).IsError());
+  EXPECT_EQ(a, name);
+  EXPECT_EQ(ENAMETOOLONG, error);
+  EXPECT_NE(std::string::npos, text.find("does not fit the header")) << text;
   EXPECT_EQ("H:DB/b@2 D1 E10 S12", Drive(*phase));
+  unsigned int files = 0, failed = 0;
+  unsigned long bytes = 0;
+  ASSERT_FALSE(phase->getStats(files, failed, bytes).IsError());
+  EXPECT_EQ(2u, files);
+  EXPECT_EQ(1u, failed);
   EXPECT_EQ(std::vector<std::string>({"DBFB_NEXT_FILE_REQ_MSG", "DBFB_FILE_MSG:" + a + ":1", "DBFB_NEXT_FILE_REQ_MSG",
                                       "DBFB_FILE_MSG:" + b + ":0", "DBFB_NEXT_FILE_REQ_MSG"}),
             Conversation(Finish(phase)));
@@ -75,13 +86,13 @@ TEST_F(DBBackupTest, HeaderTextTooLongForTheHeaderFailsTheFileOnce) {
 
 TEST_F(DBBackupTest, HeaderCarriesTheServersNameAndSequenceNumber) {
   const std::string a = scratch.File("a", 10);
-  std::unique_ptr<TestDBBackup> phase = Connected({Answer::File(a, "ORCL/DATA/users01.dbf", 0x1234567890ull)});
+  std::unique_ptr<TestDBBackup> phase = Connected({Answer::File(a, "DB1/DATA/part01.dat", 0x1234567890ull)});
   ASSERT_TRUE(phase);
   ASSERT_FALSE(phase->recvNextFile().IsError());
   std::unique_ptr<CXFileHeader> cx(new CXFileHeader);
   ASSERT_FALSE(phase->getCxHeader(*cx).IsError());
-  EXPECT_STREQ("ORCL/DATA/users01.dbf", cx->name);
-  EXPECT_EQ(std::string("ORCL/DATA/users01.dbf").size() + 1, cx->nameLength);
+  EXPECT_STREQ("DB1/DATA/part01.dat", cx->name);
+  EXPECT_EQ(std::string("DB1/DATA/part01.dat").size() + 1, cx->nameLength);
   EXPECT_EQ(0x1234567890ull, cx->offset);
   EXPECT_EQ(10u, cx->size);
   EXPECT_EQ(a, phase->getFileName());

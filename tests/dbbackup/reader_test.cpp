@@ -1,5 +1,6 @@
 // The local file reader through the phase: what each kind of local entry
 // gives the host and what the server hears of it.
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -117,6 +118,33 @@ TEST_F(DBBackupTest, LocalEntries) {
     // One status per file, phase 1 only for a failed file.
     EXPECT_EQ(std::vector<std::string>({path + ":" + std::to_string(c.fileStatusPhase)}), statuses);
   }
+}
+
+// What lstat (or, for a link, stat) already shows is not a file to read is
+// refused without an open: opening a device can act on it. A FIFO stands
+// for them here, as an open of it is seen by inotify.
+TEST_F(DBBackupTest, EntriesNotToReadAreNeverOpened) {
+  const std::string fifo = scratch.Path("fifo");
+  ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+  const std::string link = scratch.Path("fifolink");
+  ASSERT_EQ(0, ::symlink(fifo.c_str(), link.c_str()));
+  const int watcher = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watcher, 0);
+  ASSERT_GE(::inotify_add_watch(watcher, fifo.c_str(), IN_OPEN), 0);
+  std::unique_ptr<TestDBBackup> phase = Connected({Answer::File(fifo, "DB/f", 1), Answer::File(link, "DB/l", 2)});
+  ASSERT_TRUE(phase);
+  for (const std::string& path : {fifo, link}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(RECV_STATUS_FAILED_FILE, StatusOf(phase->recvNextFile()));
+    std::string name, text;
+    int error = 0;
+    phase->getFailedFile(name, error, text);
+    EXPECT_EQ(EINVAL, error);
+    EXPECT_NE(std::string::npos, text.find("is a FIFO")) << text;
+  }
+  char events[4096];
+  EXPECT_EQ(-1, ::read(watcher, events, sizeof events)) << "the FIFO was opened";
+  ::close(watcher);
 }
 
 TEST_F(DBBackupTest, LinkHeaderDescribesTheLinkAndDataComesFromTheTarget) {

@@ -26,11 +26,11 @@ DBFB_FileRecord SampleFile() {
   DBFB_FileRecord file{};
   file.jobId = 0x0102030405060708ull;
   file.threadId = 0x1122;
-  file.fileName = "/db/a.dbf";
+  file.fileName = "/db/a.dat";
   file.bytes = 2048;
   file.files = 1;
   file.phase = -1;
-  file.header = "ORCL";
+  file.header = "DB01";
   file.seqNum = 0xfffffffffffffffeull;
   return file;
 }
@@ -54,10 +54,10 @@ TEST(DBFBXdr, GoldenBytes) {
 
   const DBFB_FileRecord file = SampleFile();
   EXPECT_EQ(std::vector<uint8_t>({1,   2,   3,   4,   5,   6,   7,   8,    0,    0,    0,    0,    0,    0,
-                                  0x11, 0x22, 0, 0,   0,   9,   '/', 'd',  'b',  '/',  'a',  '.',  'd',  'b',
-                                  'f', 0,   0,   0,   0,   0,   0,   0,    0,    0,    8,    0,    0,    0,
+                                  0x11, 0x22, 0, 0,   0,   9,   '/', 'd',  'b',  '/',  'a',  '.',  'd',  'a',
+                                  't', 0,   0,   0,   0,   0,   0,   0,    0,    0,    8,    0,    0,    0,
                                   0,   0,   0,   0,   0,   1,   0xff, 0xff, 0xff, 0xff, 0,    0,    0,    4,
-                                  'O', 'R', 'C', 'L', 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xfe}),
+                                  'D', 'B', '0', '1', 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xfe}),
             Encode(DBFB_FILE_MSG, &file, kDBFBFileLength));
   EXPECT_TRUE(Encode(DBFB_IGNORED_MSG, nullptr, 0).empty());
 }
@@ -70,8 +70,8 @@ TEST(DBFBXdr, RoundTripAndRefusals) {
   std::string why;
   ASSERT_TRUE(KxsDecodeRecord(DBFB_FILE_MSG, bytes.data(), bytes.size(), &back, kDBFBFileLength, texts, why)) << why;
   EXPECT_EQ(file.jobId, back.jobId);
-  EXPECT_STREQ("/db/a.dbf", back.fileName);
-  EXPECT_STREQ("ORCL", back.header);
+  EXPECT_STREQ("/db/a.dat", back.fileName);
+  EXPECT_STREQ("DB01", back.header);
   EXPECT_EQ(file.seqNum, back.seqNum);
   EXPECT_EQ(-1, back.phase);
 
@@ -141,7 +141,7 @@ std::vector<uint8_t> TirpcFile(const DBFB_FileRecord& file) {
 
 TEST(DBFBXdr, SameBytesAsLibtirpc) {
   DBFB_FileRecord file = SampleFile();
-  for (const char* name : {"", "a", "ab", "abc", "abcd", "/db/a.dbf"}) {
+  for (const char* name : {"", "a", "ab", "abc", "abcd", "/db/a.dat"}) {
     SCOPED_TRACE(name);
     file.fileName = name;
     EXPECT_EQ(TirpcFile(file), Encode(DBFB_FILE_MSG, &file, kDBFBFileLength));
