@@ -98,7 +98,8 @@ void AddBrowseOptions(CLI::App& command, ExampleOptions& options) {
 
 int RunBrowse(const ExampleOptions& options) {
   ExampleStage stage("browse");
-  CWqError result = stage.Check(RunBrowseJob(options));
+  CWqError result = RunBrowseJob(options);
+  if (result.IsError()) stage.Failed(result.Push(FX_HERE, "Listing %s on the client", options.browsePath.c_str()));
   if (!result.IsError()) stage.Done(1, 0, false);
   return ReportModeResult(result, "browse");
 }

@@ -174,12 +174,17 @@ int ParseExampleCommandLine(int argc, char** argv, ExampleOptions& options, cons
     return app.exit(e);
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    std::string where;
+  } catch (const CLI::ExtrasError& e) {
+    // Most often another mode's option: say which mode refused it.
+    std::string name = modes.front().name;
     for (size_t i = 0; i < commands.size(); ++i)
-      if (commands[i]->parsed()) where = std::string(" (mode ") + modes[i].name + ")";
-    std::fprintf(stderr, "example_host: %s%s\nRun with --help for the modes, MODE --help for a mode's options.\n",
-                 e.what(), where.c_str());
+      if (commands[i]->parsed()) name = modes[i].name;
+    std::fprintf(stderr, "example_host: %s (mode %s takes other options)\nRun example_host %s --help for its options.\n",
+                 e.what(), name.c_str(), name.c_str());
+    return 2;
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "example_host: %s\nRun with --help for the modes, MODE --help for a mode's options.\n",
+                 e.what());
     return 2;
   }
   mode = &modes.front();

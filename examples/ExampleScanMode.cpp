@@ -312,7 +312,7 @@ void AddScanOptions(CLI::App& command, ExampleOptions& options) {
   command
       .add_option("--client-os", options.clientOs, "With --deploy: the machine, ibmi (default) or openvms.")
       ->type_name("OS")
-      ->check(CLI::IsMember({"ibmi", "openvms"}))
+      ->check(CLI::IsMember({"ibmi", "openvms"}).description(""))
       ->needs(deploy);
   command
       .add_flag("--uninstall", options.uninstall,
