@@ -35,6 +35,7 @@ struct Stages {
   std::string running;
   double runningSince = 0;
   bool lineShown = false;
+  std::string shownText;
   bool stop = false;
   std::thread progress;
 
@@ -45,11 +46,15 @@ struct Stages {
       if (stop || running.empty()) continue;
       const double elapsed = NowSeconds() - runningSince;
       if (elapsed < 1.0) continue;
+      char text[256];
+      std::snprintf(text, sizeof text, "%s: running, %.0f s", running.c_str(), elapsed);
+      if (lineShown && shownText == text) continue;
       // Written then returned to the line's start: the next line of the
       // run overwrites it.
-      std::fprintf(stdout, "\r\033[K%s: running, %.0f s\r", running.c_str(), elapsed);
+      std::fprintf(stdout, "\r\033[K%s\r", text);
       std::fflush(stdout);
       lineShown = true;
+      shownText = text;
     }
   }
 
