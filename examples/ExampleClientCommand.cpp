@@ -70,7 +70,7 @@ CWqError RunClientCommand() {
   if (openVms) {
     std::printf("executeOnClient result: %s\n", Trimmed(text).c_str());
     if (Trimmed(text) != kVmsOutput)
-      return FXErrorUtil::ErrorInt(FX_HERE, -1, "The OpenVMS client answered [%s], not [%s]", Trimmed(text).c_str(),
+      return FXErrorUtil::ErrorInt(FX_HERE, 1, "The OpenVMS client answered [%s], not [%s]", Trimmed(text).c_str(),
                                    kVmsOutput);
     return CWqError::Success();
   }
@@ -78,10 +78,10 @@ CWqError RunClientCommand() {
   std::printf("the daemon received: %s\n", received.empty() ? "nothing" : received.back().c_str());
   std::printf("executeOnClient result: %s\n", text.c_str());
   if (received.empty() || received.back() != kIbmiCommand)
-    return FXErrorUtil::ErrorInt(FX_HERE, -1, "The daemon received [%s], not the command sent",
+    return FXErrorUtil::ErrorInt(FX_HERE, 1, "The daemon received [%s], not the command sent",
                                  received.empty() ? "nothing" : received.back().c_str());
   if (text != ClClientManager::kExecuteSuccessText)
-    return FXErrorUtil::ErrorInt(FX_HERE, -1, "The client answered [%s], not [%s]", text.c_str(),
+    return FXErrorUtil::ErrorInt(FX_HERE, 1, "The client answered [%s], not [%s]", text.c_str(),
                                  ClClientManager::kExecuteSuccessText);
   return CWqError::Success();
 }

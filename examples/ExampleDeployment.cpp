@@ -199,7 +199,7 @@ CWqError ExampleDeployment::Uninstall() const {
   const bool kept = KXPlatformInfo().getString(section, "dBASEHOME", &base) != 0;
   std::printf("settings section %s: %s\n", section.c_str(), kept ? "STILL THERE" : "gone");
   if (left || kept)
-    return FXErrorUtil::ErrorInt(FX_HERE, -1, "The uninstallation left %s",
+    return FXErrorUtil::ErrorInt(FX_HERE, 1, "The uninstallation left %s",
                                  left ? "client software on the machine" : "the client's settings section");
   return CWqError::Success();
 }

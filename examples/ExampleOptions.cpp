@@ -1,5 +1,7 @@
 #include "ExampleOptions.h"
 
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -88,6 +90,40 @@ void AddSharedOptions(CLI::App& app, ExampleOptions& options, const char* group)
                "Print a line per item as well, and the library's log on stderr (with an error's whole chain).")
       ->group(group)
       ->excludes(quiet);
+}
+
+// `path` made absolute, with the links of its existing part resolved, so
+// that two names of one folder compare equal.
+std::string ResolvedPath(const std::string& path) {
+  if (path.empty()) return path;
+  char resolved[PATH_MAX];
+  if (::realpath(path.c_str(), resolved)) return resolved;
+  const size_t slash = path.find_last_of('/');
+  const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string base = ResolvedPath(parent);
+  return (base == "/" ? "" : base) + "/" + name;
+}
+
+// Whether `inner` is `outer` or below it.
+bool Within(const std::string& inner, const std::string& outer) {
+  return inner == outer || (inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 &&
+                            (outer == "/" || inner[outer.size()] == '/'));
+}
+
+// The folders a run writes must not hold one another, nor lie in the
+// content it scans: "" when they are apart, else the error.
+std::string FoldersOverlap(const ExampleOptions& options) {
+  const std::string content = ResolvedPath(options.contentDir);
+  const std::string output = ResolvedPath(options.outputDir);
+  const std::string restore = ResolvedPath(options.restoreTo);
+  if (!content.empty() && !output.empty() && (Within(output, content) || Within(content, output)))
+    return "--output " + options.outputDir + " and --content " + options.contentDir + " overlap";
+  if (!content.empty() && !restore.empty() && (Within(restore, content) || Within(content, restore)))
+    return "--restore-to " + options.restoreTo + " and --content " + options.contentDir + " overlap";
+  if (!output.empty() && !restore.empty() && (Within(restore, output) || Within(output, restore)))
+    return "--restore-to " + options.restoreTo + " and --output " + options.outputDir + " overlap";
+  return std::string();
 }
 
 std::string ModeNames() {
@@ -185,6 +221,11 @@ int ParseExampleCommandLine(int argc, char** argv, ExampleOptions& options, cons
   } catch (const CLI::ParseError& e) {
     std::fprintf(stderr, "example_host: %s\nRun with --help for the modes, MODE --help for a mode's options.\n",
                  e.what());
+    return 2;
+  }
+  const std::string overlap = FoldersOverlap(options);
+  if (!overlap.empty()) {
+    std::fprintf(stderr, "example_host: %s: name folders apart from each other\n", overlap.c_str());
     return 2;
   }
   mode = &modes.front();

@@ -262,7 +262,7 @@ CWqError RunJob(const ExampleOptions& options) {
       if (deployment) {
         deployment->Report();
       } else if (!softwareCheck.Report(daemon) && !result.IsError()) {
-        result = FXErrorUtil::ErrorInt(FX_HERE, -1, "The software check did not find the client software current");
+        result = FXErrorUtil::ErrorInt(FX_HERE, 1, "The software check did not find the client software current");
       }
     }
     daemon.Stop();

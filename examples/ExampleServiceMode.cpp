@@ -84,7 +84,7 @@ CWqError RunOperations(SimServiceDaemon& daemon, const std::string& clientFolder
               same ? "the same" : "ANOTHER", daemon.GetConnectionCount(), daemon.GetConnectionCount() == 1 ? "" : "s",
               static_cast<long long>(handle->instance()->releaseTime()));
   if (!same || daemon.GetConnectionCount() != 1)
-    return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "The cached instance was not reused");
+    return FXErrorUtil::ErrorInt(FX_HERE, 1, "The cached instance was not reused");
   return CWqError::Success();
 }
 

@@ -118,7 +118,7 @@ CWqError ReceiveResults(ProxyScan& phase, const std::string& outputDir, ScanOutc
                                            outcome.failures, outcome.failedToBackup, outcome.numCollect, abortCheck);
     if (result.IsError()) return result;
     if (outcome.failed)
-      return FXErrorUtil::ErrorErrNo(FX_HERE, EIO, "The scan program reported a failed scan (receive %d)", call);
+      return FXErrorUtil::ErrorInt(FX_HERE, 1, "The scan program reported a failed scan (receive %d)", call);
     if (PathExists(receiving)) {
       const size_t number = outcome.dirChangeFiles.size() + 1;
       const std::string kept =
