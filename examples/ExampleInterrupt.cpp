@@ -85,7 +85,11 @@ bool Install() {
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  ::sigaction(SIGINT, &action, nullptr);
+  // A SIGINT ignored from the start (a background job of a shell) stays
+  // ignored, as a user of that shell expects.
+  struct sigaction before;
+  if (::sigaction(SIGINT, nullptr, &before) != 0 || before.sa_handler != SIG_IGN)
+    ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
   return true;
 }

@@ -7,7 +7,8 @@
 // thread of its own reads it, says so on stderr, runs the undo actions that
 // are registered, newest first, and ends the process with status 130. The
 // running phase stops with the process. Handlers are reset by exec, so the
-// programs the run starts (sshd, ssh) keep the default dispositions.
+// programs the run starts (sshd, ssh) keep the default dispositions. A
+// SIGINT that was ignored when the process started stays ignored.
 #pragma once
 
 #include <functional>

@@ -35,6 +35,9 @@ if [[ -z $stage ]]; then
   TMPDIR=$tmp "$@" >"$out" 2>&1
   got=$?
 else
+  # Job control: the run gets its own process group, and SIGINT is not
+  # ignored in it as in a plain background job.
+  set -m
   TMPDIR=$tmp PROXY_EXAMPLE_PAUSE_AT=$stage "$@" >"$out" 2>&1 &
   pid=$!
   for _ in $(seq 1 600); do
