@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdarg>
+#include <utility>
 #include <vector>
 
 namespace ExampleConsole {
