@@ -219,6 +219,15 @@ int ParseExampleCommandLine(int argc, char** argv, ExampleOptions& options, cons
     std::fprintf(stderr, "example_host: %s (mode %s takes other options)\nRun example_host %s --help for its options.\n",
                  e.what(), name.c_str(), name.c_str());
     return 2;
+  } catch (const CLI::ValidationError& e) {
+    // "--content /x: no such folder": the option, then what is wrong with
+    // its value.
+    std::string text = e.what();
+    const size_t colon = text.find(": ");
+    if (colon != std::string::npos && text.compare(0, 2, "--") == 0) text.replace(colon, 2, " ");
+    std::fprintf(stderr, "example_host: %s\nRun with --help for the modes, MODE --help for a mode's options.\n",
+                 text.c_str());
+    return 2;
   } catch (const CLI::ParseError& e) {
     std::fprintf(stderr, "example_host: %s\nRun with --help for the modes, MODE --help for a mode's options.\n",
                  e.what());
