@@ -198,7 +198,8 @@ CWqError WriteList(const std::string& outputDir, const BackupOutcome& outcome) {
 }
 
 CWqError Mismatch(const char* what, const std::string& path) {
-  return FXErrorUtil::ErrorErrNo(FX_HERE, EIO, "Verification: %s [%s]", what, path.c_str());
+  // A difference is no system error: a plain value, not an errno.
+  return FXErrorUtil::ErrorInt(FX_HERE, 1, "Verification: %s [%s]", what, path.c_str());
 }
 
 // The content's bytes of an item: a file's data, a link's target. A FIFO,

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "ExampleConsole.h"
 #include "ExampleFiles.h"
 #include "ExampleJob.h"
 #include "FXErrorUtil.h"
@@ -66,11 +67,10 @@ CWqError BackUpOne(DBProxyBackup& phase, const std::string& archiveRoot) {
   result = ReadWholeFile(source, original);
   if (result.IsError()) return result;
   if (original != data)
-    return FXErrorUtil::ErrorErrNo(FX_HERE, EIO, "MISSING bytes: %s differs from its source %s", archived.c_str(),
+    return FXErrorUtil::ErrorInt(FX_HERE, 1, "MISSING bytes: %s differs from its source %s", archived.c_str(),
                                    source.c_str());
-  std::printf("  %s <- %s: %zu bytes, sequence number %llu, verified\n", SimScanEscape(cx->name).c_str(),
-              SimScanEscape(source).c_str(), data.size(),
-              static_cast<unsigned long long>(cx->offset));
+  ExampleDetail("  %s <- %s: %zu bytes, sequence number %llu, verified\n", SimScanEscape(cx->name).c_str(),
+                SimScanEscape(source).c_str(), data.size(), static_cast<unsigned long long>(cx->offset));
   return CWqError::Success();
 }
 
@@ -88,8 +88,9 @@ CWqError RunDBBackupRoad(const std::string& contentDir, const std::string& outpu
   server.SetScript(script);
   CWqError result = server.Start();
   if (result.IsError()) return result.Push(FX_HERE, "Starting the simulated database file-backup server");
-  std::printf("database file-backup server: simulated on %s:%u, names %zu files of %s\n", ExampleJob::kHost,
-              static_cast<unsigned>(server.GetPort()), files.size(), contentDir.c_str());
+  std::printf("database file-backup server: simulated on %s:%u, names %s of %s\n", ExampleJob::kHost,
+              static_cast<unsigned>(server.GetPort()), Counted(files.size(), "file", "files").c_str(),
+              contentDir.c_str());
 
   const std::string archiveRoot = outputDir + "/archive/db";
   unsigned int statsFiles = 0, statsFailed = 0;
@@ -122,13 +123,15 @@ CWqError RunDBBackupRoad(const std::string& contentDir, const std::string& outpu
       continue;
     }
     ++statuses;
-    std::printf("  %s %s phase %d\n", KXS_OraBackupRestore_PM_STRING(message.type),
-                SimScanEscape(message.fileName).c_str(),
-                message.phase);
+    ExampleDetail("  %s %s phase %d\n", KXS_OraBackupRestore_PM_STRING(message.type),
+                  SimScanEscape(message.fileName).c_str(), message.phase);
   }
+  if (!ExampleConsole::Verbose())
+    std::printf("  %s (each with --verbose)\n", Counted(statuses, "file status", "file statuses").c_str());
   if (statuses != files.size() || statsFiles != files.size() || statsFailed != 0)
-    return FXErrorUtil::ErrorErrNo(FX_HERE, EIO, "MISSING statuses: %zu files named, %zu statuses, %u failed",
+    return FXErrorUtil::ErrorInt(FX_HERE, 1, "MISSING statuses: %zu files named, %zu statuses, %u failed",
                                    files.size(), statuses, statsFailed);
-  std::printf("database file backup: %zu files verified under %s\n", files.size(), archiveRoot.c_str());
+  std::printf("database file backup: %s verified under %s\n", Counted(files.size(), "file", "files").c_str(),
+              archiveRoot.c_str());
   return CWqError::Success();
 }

@@ -167,19 +167,19 @@ CWqError VerifyDedupeArchive(const std::string& contentDir, const DedupeOutcome&
   std::vector<KXArchive::Record> records;
   std::string error;
   if (!KXArchive::ReadArchiveFile(outcome.archivePath, records, error))
-    return FXErrorUtil::ErrorErrNo(FX_HERE, EIO, "The archive file does not read back: %s", error.c_str());
+    return FXErrorUtil::ErrorInt(FX_HERE, 1, "The archive file does not read back: %s", error.c_str());
   std::vector<std::string> stored;
   for (size_t i = 0; i < records.size(); ++i) {
     const std::vector<uint8_t>& header = records[i].header;
     if (std::memcmp(header.data(), "TAGHD01", 8) != 0)
-      return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "Record %zu of the archive has no tag header", i);
+      return FXErrorUtil::ErrorInt(FX_HERE, 1, "Record %zu of the archive has no tag header", i);
     const uint32_t type = ClProxyWire::GetU32(header.data() + 32);
     if (type == kArchiveBufferData) {
       if (i + 1 >= records.size() || ClProxyWire::GetU32(records[i + 1].header.data() + 32) != kArchiveBufferSignatureTag)
-        return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "Data block %zu of the archive has no signature tag", i);
+        return FXErrorUtil::ErrorInt(FX_HERE, 1, "Data block %zu of the archive has no signature tag", i);
       stored.emplace_back(records[i].data.begin(), records[i].data.end());
     } else if (type != kArchiveBufferSignatureTag) {
-      return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "Record %zu of the archive has buffer type %u", i, type);
+      return FXErrorUtil::ErrorInt(FX_HERE, 1, "Record %zu of the archive has buffer type %u", i, type);
     }
   }
   std::vector<std::string> files;
@@ -193,9 +193,9 @@ CWqError VerifyDedupeArchive(const std::string& contentDir, const DedupeOutcome&
   std::vector<std::string> sortedStored = stored;
   std::sort(sortedStored.begin(), sortedStored.end());
   if (std::adjacent_find(sortedStored.begin(), sortedStored.end()) != sortedStored.end())
-    return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "A block is stored twice in the archive");
+    return FXErrorUtil::ErrorInt(FX_HERE, 1, "A block is stored twice in the archive");
   if (std::set<std::string>(stored.begin(), stored.end()) != distinct)
-    return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "The archive holds %zu blocks, the content %zu distinct ones",
+    return FXErrorUtil::ErrorInt(FX_HERE, 1, "The archive holds %zu blocks, the content %zu distinct ones",
                                    stored.size(), distinct.size());
   std::printf("verified: %zu records, every tag header parses, each of the %zu distinct blocks stored once with its "
               "signature tag\n",

@@ -17,9 +17,11 @@
 
 #include "AppMsgs.h"
 #include "ClProxyWire.h"
+#include "ExampleConsole.h"
 #include "ExampleFiles.h"
 #include "ExampleJob.h"
 #include "ExampleModes.h"
+#include "ExampleStages.h"
 #include "FXErrorUtil.h"
 #include "SampleContent.h"
 #include "ServiceClient.h"
@@ -41,7 +43,7 @@ CWqError PrintStream(const std::vector<uint8_t>& bytes) {
   std::vector<EvReturnRecord> records;
   if (!ParseReturnRecords(bytes, records))
     return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "The result stream ends inside a record");
-  std::printf("the requester received %zu records:\n", records.size());
+  std::printf("the requester received %s:\n", Counted(records.size(), "record", "records").c_str());
   for (const EvReturnRecord& record : records) {
     EvRestoreReturn::Item item;
     if (record.tag == EvReturnData::kItemTag && EvRestoreReturn::DecodeItem(record.payload, item)) {
@@ -50,7 +52,7 @@ CWqError PrintStream(const std::vector<uint8_t>& bytes) {
     } else if (record.tag == EvRestoreReturn::kCountTag && record.payload.size() == 4) {
       uint32_t count = 0;
       std::memcpy(&count, record.payload.data(), 4);  // the host's byte order
-      std::printf("  count record: %u items\n", count);
+      std::printf("  count record: %s\n", Counted(count, "item", "items").c_str());
     } else if (record.tag == EvReturnData::kEndTag && record.payload.size() == 8) {
       std::printf("  end record: code %lld\n", static_cast<long long>(ClProxyWire::GetU64(record.payload.data())));
     } else {
@@ -103,12 +105,16 @@ void AddBrowseOptions(CLI::App& command, ExampleOptions& options) {
 }
 
 int RunBrowse(const ExampleOptions& options) {
-  return ReportModeResult(RunBrowseJob(options), "browse");
+  ExampleStage stage("browse");
+  CWqError result = RunBrowseJob(options);
+  if (result.IsError()) stage.Failed(result.Push(FX_HERE, "Listing %s on the client", options.browsePath.c_str()));
+  if (!result.IsError()) stage.Done(1, 0, false);
+  return ReportModeResult(result, "browse");
 }
 
 }  // namespace
 
 ExampleMode BrowseMode() {
   return ExampleMode{"browse", "List a folder of a simulated IBM i client through its service instance.",
-                     AddBrowseOptions, RunBrowse};
+                     AddBrowseOptions, RunBrowse, false};
 }

@@ -21,6 +21,7 @@
 #include "EventJournal.h"
 #include "ExampleJob.h"
 #include "ExampleModes.h"
+#include "ExampleStages.h"
 #include "FXClock.h"
 #include "FXErrorUtil.h"
 #include "JobResults.h"
@@ -134,7 +135,7 @@ CWqError RunDR(const ExampleOptions& options) {
 
 void AddDROptions(CLI::App& command, ExampleOptions& options) {
   command.add_flag("--ipl", options.drIPL, "The client restarts (IPL) after its save");
-  command.add_flag("--suspend", options.drSuspend, "Suspend the job after the go-down (needs --ipl)")->needs("--ipl");
+  command.add_flag("--suspend", options.drSuspend, "With --ipl: suspend the job after the go-down")->needs("--ipl");
   command.add_flag("--fail-save", options.drFailSave, "The client reports a failed save");
   command.add_flag("--vtl", options.drVTL, "A VTL DR job: pre-scan, tapes, the save, the index update")
       ->excludes("--suspend")
@@ -142,12 +143,15 @@ void AddDROptions(CLI::App& command, ExampleOptions& options) {
 }
 
 int RunDRMode(const ExampleOptions& options) {
-  return ReportModeResult(options.drVTL ? RunVTLDR(options) : RunDR(options), "dr run");
+  ExampleStage stage(options.drVTL ? "vtl dr backup" : "dr backup");
+  CWqError result = stage.Check(options.drVTL ? RunVTLDR(options) : RunDR(options));
+  if (!result.IsError()) stage.Done(1, 0, false);
+  return ReportModeResult(result, "dr run");
 }
 
 }  // namespace
 
 ExampleMode DRMode() {
   return ExampleMode{"dr", "A whole IBM i disaster-recovery backup against a simulated client on a virtual clock.",
-                     AddDROptions, RunDRMode};
+                     AddDROptions, RunDRMode, true};
 }

@@ -94,7 +94,7 @@ CWqError IndexUpdate(IBMiVTLDRBackupManager& driver) {
       return CWqError::Success();
     } else {
       std::printf("  the client's outfile processing failed\n");
-      return FXErrorUtil::ErrorErrNo(FX_HERE, EIO, "outfile processing failed on the client");
+      return FXErrorUtil::ErrorInt(FX_HERE, 1, "outfile processing failed on the client");
     }
   }
 }
@@ -200,5 +200,5 @@ CWqError RunVTLDR(const ExampleOptions& options) {
   ISendEventInterface::SetInstance(boost::shared_ptr<ISendEventInterface>());
   back.Stop();
   return cleanups == 1 ? CWqError::Success()
-                       : FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "expected one drive cleanup, saw %zu", cleanups);
+                       : FXErrorUtil::ErrorInt(FX_HERE, 1, "expected one drive cleanup, saw %zu", cleanups);
 }

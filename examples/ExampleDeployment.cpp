@@ -7,8 +7,11 @@
 #include <map>
 
 #include "ClClientManager.h"
+#include "ExampleConsole.h"
+#include "ExampleFiles.h"
 #include "ExampleJob.h"
 #include "ExampleSoftwareCheck.h"
+#include "ExampleStages.h"
 #include "FXErrorUtil.h"
 #include "KXPassword.h"
 #include "KXPlatformInfo.h"
@@ -41,7 +44,10 @@ ExampleDeployment::ExampleDeployment(bool openVms) : m_bOpenVms(openVms) {
     m_system.reset(new SimIbmiSystem);
 }
 
-ExampleDeployment::~ExampleDeployment() { m_sshd.Stop(); }
+ExampleDeployment::~ExampleDeployment() {
+  m_undo.Clear();
+  m_sshd.Stop();
+}
 
 CWqError ExampleDeployment::Prepare() {
   std::printf("deploy: this run adds a throwaway user to this machine for the ssh login and removes it at the end; "
@@ -50,6 +56,10 @@ CWqError ExampleDeployment::Prepare() {
     return FXErrorUtil::ErrorErrNo(FX_HERE, EPERM, "--deploy needs root: it adds and removes a user for sshd");
   SimSshd::Options options;
   options.homeFolder = m_bOpenVms;  // an IBM i profile has no home folder
+  m_undo.Set([this] {
+    m_sshd.Stop();
+    RemoveTree(m_tools.Root());
+  });
   CWqError result = m_sshd.Start(options);
   if (!result.IsError()) result = m_sshd.SetPassword(kPassword);
   if (!result.IsError()) result = m_tools.InstallThrough(m_sshd);
@@ -139,8 +149,12 @@ CWqError ExampleDeployment::PatchRecords() const {
 
 void ExampleDeployment::Report() const {
   std::printf("\n-- the emulated %s machine after the job --\n", m_bOpenVms ? "OpenVMS" : "IBM i");
-  std::printf("%zu remote commands and %zu copies received; the daemon is %s\n", m_system->Commands().size(),
-              m_system->CopiedPaths().size(), m_system->DaemonRunning() ? "running" : "not running");
+  const bool running = m_system->DaemonRunning();
+  std::printf("%s and %s received; the daemon is %s\n",
+              Counted(m_system->Commands().size(), "remote command", "remote commands").c_str(),
+              Counted(m_system->CopiedPaths().size(), "copy", "copies").c_str(), running ? "running" : "not running");
+  ExampleStages::AddRow("software install", running ? "installed" : "NOT running", m_system->CopiedPaths().size(),
+                        !running);
   if (m_bOpenVms) {
     for (const std::string& file : static_cast<const SimVmsSystem&>(*m_system).Files())
       std::printf("  %s\n", file.c_str());
@@ -168,19 +182,24 @@ CWqError ExampleDeployment::Uninstall() const {
   ClClientManager manager(ExampleJob::kHost, 0, ExampleJob::kClientId);
   CWqError result = manager.uninstall(ExampleJob::kProxyClientId);
   if (result.IsError()) return result.Push(FX_HERE, "Uninstalling the client software");
-  std::printf("uninstall: done; %zu remote commands received in all\n", m_system->Commands().size());
+  std::printf("uninstall: done; %s received in all\n",
+              Counted(m_system->Commands().size(), "remote command", "remote commands").c_str());
+  bool left = false;
   if (m_bOpenVms) {
     const std::vector<std::string> files = static_cast<const SimVmsSystem&>(*m_system).Files();
     std::printf("files left on the machine: %zu\n", files.size());
     for (const std::string& file : files) std::printf("  %s\n", file.c_str());
+    left = !files.empty();
   } else {
-    std::printf("KXLIB/PKGINFO %s\n",
-                static_cast<const SimIbmiSystem&>(*m_system).HasObject("KXLIB/PKGINFO", "*FILE") ? "still present"
-                                                                                                : "removed");
+    left = static_cast<const SimIbmiSystem&>(*m_system).HasObject("KXLIB/PKGINFO", "*FILE");
+    std::printf("KXLIB/PKGINFO %s\n", left ? "still present" : "removed");
   }
   const std::string section = std::string("ProxyClients/") + ExampleJob::kClientName;
   std::string base;
   const bool kept = KXPlatformInfo().getString(section, "dBASEHOME", &base) != 0;
   std::printf("settings section %s: %s\n", section.c_str(), kept ? "STILL THERE" : "gone");
+  if (left || kept)
+    return FXErrorUtil::ErrorInt(FX_HERE, 1, "The uninstallation left %s",
+                                 left ? "client software on the machine" : "the client's settings section");
   return CWqError::Success();
 }

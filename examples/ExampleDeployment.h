@@ -13,6 +13,7 @@
 #include <string>
 
 #include "CWqError.h"
+#include "ExampleInterrupt.h"
 #include "SimEmulatedSystem.h"
 #include "SimSshTools.h"
 #include "SimSshd.h"
@@ -33,10 +34,12 @@ class ExampleDeployment {
   // After the job's records are loaded: the client's system, login and
   // folder are this machine's.
   CWqError PatchRecords() const;
-  // What the machine holds after the job, and the client's settings.
+  // What the machine holds after the job, and the client's settings (a row
+  // of the summary too).
   void Report() const;
   // Removes the client software through the deployment manager, then
-  // prints what is left on the machine and that the settings are gone.
+  // prints what is left on the machine and that the settings are gone; an
+  // error when anything of the client software is left.
   CWqError Uninstall() const;
 
  private:
@@ -46,4 +49,5 @@ class ExampleDeployment {
   SimSshd m_sshd;
   SimSshTools m_tools;
   std::unique_ptr<SimEmulatedSystem> m_system;
+  ScopedUndo m_undo;  // sshd, its user and the tools go on Ctrl-C too
 };

@@ -10,6 +10,7 @@
 #include "ExampleFiles.h"
 #include "ExampleJob.h"
 #include "ExampleModes.h"
+#include "ExampleStages.h"
 #include "FXErrorUtil.h"
 #include "ServiceClient.h"
 #include "service/ProxyServices.h"
@@ -62,12 +63,19 @@ CWqError RunDownloadJob(const ExampleOptions& options) {
 void AddDownloadOptions(CLI::App&, ExampleOptions&) {}
 
 int RunDownload(const ExampleOptions& options) {
-  return ReportModeResult(RunDownloadJob(options), "download");
+  ExampleStage stage("download");
+  CWqError result = stage.Check(RunDownloadJob(options));
+  if (!result.IsError()) {
+    uint64_t files = 0, bytes = 0;
+    CountTree(options.outputDir + "/downloaded", files, bytes);
+    stage.Done(files, bytes);
+  }
+  return ReportModeResult(result, "download");
 }
 
 }  // namespace
 
 ExampleMode DownloadMode() {
   return ExampleMode{"download", "Fetch a simulated IBM i client's logs and directory-change file.", AddDownloadOptions,
-                     RunDownload};
+                     RunDownload, true};
 }

@@ -1,7 +1,9 @@
 #include "ExampleFiles.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <unistd.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -25,6 +27,16 @@ CWqError SystemError(const FXCodeLocation& location, int errNo, const char* what
 int RemoveOne(const char* path, const struct stat*, int, struct FTW*) {
   ::remove(path);
   return 0;  // go on: remove what can be removed
+}
+
+uint64_t g_countFiles = 0, g_countBytes = 0;
+
+int CountOne(const char*, const struct stat* info, int type, struct FTW*) {
+  if (type == FTW_F && S_ISREG(info->st_mode)) {
+    ++g_countFiles;
+    g_countBytes += static_cast<uint64_t>(info->st_size);
+  }
+  return 0;
 }
 
 }  // namespace
@@ -58,7 +70,35 @@ CWqError MakeFolders(const std::string& path) {
 
 void RemoveTree(const std::string& path) {
   if (path.empty()) return;
-  ::nftw(path.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS);
+  for (int pass = 0; pass < 5 && PathExists(path); ++pass) {
+    if (pass > 0) ::usleep(20000);
+    ::nftw(path.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS);
+  }
+}
+
+void CountTree(const std::string& path, uint64_t& files, uint64_t& bytes) {
+  // nftw takes no context: one count at a time, from the main thread.
+  g_countFiles = g_countBytes = 0;
+  ::nftw(path.c_str(), CountOne, 16, FTW_PHYS);
+  files = g_countFiles;
+  bytes = g_countBytes;
+}
+
+bool IsNewOrEmptyFolder(const std::string& path) {
+  struct stat info;
+  if (::lstat(path.c_str(), &info) != 0) return errno == ENOENT;
+  if (!S_ISDIR(info.st_mode)) return false;
+  DIR* folder = ::opendir(path.c_str());
+  if (!folder) return false;
+  bool empty = true;
+  while (struct dirent* entry = ::readdir(folder)) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+      empty = false;
+      break;
+    }
+  }
+  ::closedir(folder);
+  return empty;
 }
 
 CWqError AbsoluteFolder(const std::string& path, std::string& absolute) {
@@ -116,18 +156,6 @@ CWqError ReadWholeFile(const std::string& path, std::string& text) {
   }
   ::close(fd);
   return CWqError::Success();
-}
-
-CWqError PrepareOutputFolder(const std::string& requested, std::string& folder) {
-  if (requested.empty()) {
-    CWqError result = MakeTempFolder("proxy-example-output-", folder);
-    if (!result.IsError()) std::printf("output: %s (a new folder; it is kept)\n", folder.c_str());
-    return result;
-  }
-  CWqError result = MakeFolders(requested);
-  if (!result.IsError()) result = AbsoluteFolder(requested, folder);
-  if (!result.IsError()) std::printf("output: %s\n", folder.c_str());
-  return result;
 }
 
 bool PathExists(const std::string& path) {

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "ExampleConsole.h"
+
 const std::vector<ExampleMode>& ExampleModes() {
   static const std::vector<ExampleMode> modes = {
       ScanMode(),  // the default
@@ -16,8 +18,7 @@ const std::vector<ExampleMode>& ExampleModes() {
 
 int ReportModeResult(const CWqError& result, const char* what) {
   if (result.IsError()) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "example_host: the %s FAILED:\n%s\n", what, result.AsString().c_str());
+    ReportFailure(result, what);
     return 1;
   }
   std::printf("example_host: the %s completed\n", what);

@@ -17,9 +17,12 @@ struct ExampleMode {
   const char* description;  // one line for --help
   // Adds the mode's own options to `command`, bound to fields of `options`.
   void (*addOptions)(CLI::App& command, ExampleOptions& options);
-  // Runs the mode: the process's exit status (0 done, 1 failed, the error
-  // chain printed).
+  // Runs the mode in the output folder `options.outputDir`, which is made:
+  // the process's exit status (0 done, 1 failed, the failure reported).
   int (*run)(const ExampleOptions& options);
+  // Whether a new output folder is kept when the run succeeds (it holds
+  // the job's files); otherwise it goes, unless the run failed.
+  bool keepsOutput;
 };
 
 // A whole scan job against the simulated IBM i client (ExampleScanMode.cpp).
@@ -36,8 +39,8 @@ ExampleMode DRMode();
 // The IBM i tape operations, locally and on a media agent (ExampleTapeMode.cpp).
 ExampleMode TapeMode();
 
-// A mode's exit status for `result`: the error chain on stderr and 1, or
-// "example_host: the <what> completed" and 0.
+// A mode's exit status for `result`: the failure reported (ReportFailure)
+// and 1, or "example_host: the <what> completed" and 0.
 int ReportModeResult(const CWqError& result, const char* what);
 
 // Every mode, the default first.

@@ -1,15 +1,19 @@
 // ExampleOptions: the command line of the example host.
 //
-//   example_host [--output DIR] [--log-level N] [MODE] [mode options...]
-//   example_host --help            the modes and the options shared by all
-//   example_host MODE --help       one mode's own options
+//   example_host [shared options] [MODE] [mode options and shared options]
+//   example_host --help            the modes and the shared options
+//   example_host MODE --help       one mode's own options and the shared ones
+//   example_host --version
 //
 // Without a mode the first mode of the table (ExampleModes.h) runs, and its
-// own options are taken before any mode name too ("example_host --content
-// DIR" is "example_host scan --content DIR"). The shared options may also
-// follow the mode name. Each option also takes the "--name=value" form.
-// A missing or empty value, an unknown option or mode, or a log level that
-// is not a whole number from -1 up is a command-line error.
+// options may stand without the mode's name ("example_host --content DIR" is
+// "example_host scan --content DIR"). Each mode takes its own options only.
+// Each option also takes the "--name=value" form.
+//
+// A command-line error (exit 2, nothing made): an unknown option or mode, a
+// missing or empty value, a log level outside -1..4, an option of another
+// mode, and a bad path: --output and --restore-to must be new or empty
+// folders, --content an existing folder.
 #pragma once
 
 #include <string>
@@ -21,6 +25,8 @@ struct ExampleOptions {
   // Shared by every mode.
   std::string outputDir;  // empty: a new folder under $TMPDIR (or /tmp)
   int logLevel = 0;
+  bool quiet = false;    // the summary only
+  bool verbose = false;  // a line per item, the library's log on stderr
   // The scan mode.
   std::string contentDir;  // empty: a sample tree made for the run
   bool dedupe = false;     // the backup alone, through pre-pipeline deduplication
@@ -40,10 +46,13 @@ struct ExampleOptions {
 
 // Refuses an empty value ("--content=" or "--content ''").
 const CLI::Validator& NonEmptyValue();
+// An existing folder, and one that does not exist or is empty.
+const CLI::Validator& ExistingFolder();
+const CLI::Validator& NewOrEmptyFolder();
 
 struct ExampleMode;
 
 // Parses the command line into `options` and picks the mode. Returns -1 to
-// go on and run `mode`; otherwise the exit status: 0 after printing help
-// (stdout), 2 after printing the command-line error (stderr).
+// go on and run `mode`; otherwise the exit status: 0 after printing help or
+// the version (stdout), 2 after printing the command-line error (stderr).
 int ParseExampleCommandLine(int argc, char** argv, ExampleOptions& options, const ExampleMode*& mode);

@@ -9,6 +9,7 @@
 // with one command run on the client. It prints each step, the events and
 // pending causes raised, and the files written.
 #include <cstdio>
+#include <cstdlib>
 #include <list>
 #include <memory>
 #include <string>
@@ -21,17 +22,18 @@
 #include "CProxyFileSystemSendEvents.h"
 #include "EventJournal.h"
 #include "ExampleClientCommand.h"
+#include "ExampleConsole.h"
 #include "ExampleFiles.h"
 #include "ExampleJob.h"
 #include "ExampleModes.h"
 #include "ExampleDeployment.h"
 #include "ExampleSoftwareCheck.h"
+#include "ExampleStages.h"
 #include "FXErrorUtil.h"
 #include "ISendEventInterface.h"
 #include "RecordRegistry.h"
 #include "RestoreRoad.h"
 #include "ScanRoad.h"
-#include "ScopedSettingsRoot.h"
 #include "SimClientDaemon.h"
 #include "SampleContent.h"
 #include "SimBackupProgram.h"
@@ -65,6 +67,24 @@ CWqError PrepareContent(const ExampleOptions& options, ScopedTreeRemoval& remova
   return result;
 }
 
+// What the scan listed in the directory-change file: its items and their bytes.
+void CountListed(const std::string& path, uint64_t& items, uint64_t& bytes) {
+  items = bytes = 0;
+  std::string text;
+  if (ReadWholeFile(path, text).IsError()) return;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    start = end + 1;
+    if (line.empty() || line[0] == '#') continue;
+    ++items;
+    const size_t tab = line.find('\t');
+    if (line[0] == 'F' && tab != std::string::npos) bytes += std::strtoull(line.c_str() + tab + 1, nullptr, 10);
+  }
+}
+
 // The phases after the scan: the backup of what it listed, the
 // post-operations, the comparison of the archive with the content, and the
 // restore of the archive into `restoreDir` compared with the content.
@@ -72,10 +92,15 @@ CWqError RunBackupAndVerify(SimClientDaemon& daemon, const SimPostOpsProgram& po
                             const std::string& outputDir, const std::string& restoreDir) {
   std::printf("\n-- backup of what the scan listed --\n");
   BackupOutcome outcome;
-  CWqError result = RunBackupRoad(daemon, outputDir + "/dirChange.txt", outputDir, outcome);
+  ExampleStage backup("backup");
+  CWqError result = backup.Check(RunBackupRoad(daemon, outputDir + "/dirChange.txt", outputDir, outcome));
   if (result.IsError()) return result;
+  const uint64_t items = outcome.files.size() + outcome.folders.size();
+  backup.Done(items, outcome.bytes);
+
   std::printf("\n-- post-operations --\n");
-  result = RunPostOpsRoad(daemon, outputDir);
+  ExampleStage postOperations("post-operations");
+  result = postOperations.Check(RunPostOpsRoad(daemon, outputDir));
   if (result.IsError()) return result;
   // Programs in launch order: scan, backup, post-operations.
   for (size_t program = 1; program <= 2; ++program) {
@@ -88,18 +113,37 @@ CWqError RunBackupAndVerify(SimClientDaemon& daemon, const SimPostOpsProgram& po
       return error;
     }
   }
+  FileGlance list;
+  GlanceAtFile(outputDir + "/BackedUpFiles.kxf", 0, list);
+  postOperations.Done(items, list.bytes);
+
   std::printf("\n-- verification --\n");
-  result = VerifyBackup(contentDir, outputDir, outcome, postOps);
+  ExampleStage backupCheck("backup check");
+  result = backupCheck.Check(VerifyBackup(contentDir, outputDir, outcome, postOps));
   if (result.IsError()) return result;
+  backupCheck.Done(items, outcome.bytes);
+
   std::printf("\n-- restore of the archive into %s --\n", restoreDir.c_str());
   RestoreOutcome restored;
-  result = RunRestoreRoad(daemon, outputDir, restored);
+  ExampleStage restore("restore");
+  result = restore.Check(RunRestoreRoad(daemon, outputDir, restored));
   if (result.IsError()) return result;
+  restore.Done(restored.items.size(), restored.bytes);
+
   std::printf("\n-- restore verification --\n");
-  result = VerifyRestore(contentDir, restoreDir, restored);
+  ExampleStage restoreCheck("restore check");
+  result = restoreCheck.Check(VerifyRestore(contentDir, restoreDir, restored));
   if (result.IsError()) return result;
+  restoreCheck.Done(restored.items.size(), restored.bytes);
+
   std::printf("\n-- database file backup --\n");
-  return RunDBBackupRoad(contentDir, outputDir);
+  ExampleStage database("database backup");
+  result = database.Check(RunDBBackupRoad(contentDir, outputDir));
+  if (result.IsError()) return result;
+  uint64_t files = 0, bytes = 0;
+  CountTree(outputDir + "/archive/db", files, bytes);
+  database.Done(files, bytes);
+  return result;
 }
 
 void PrintJournal() {
@@ -113,7 +157,8 @@ void PrintJournal() {
 CWqError RunDedupeAndVerify(SimClientDaemon& daemon, const std::string& contentDir, const std::string& outputDir) {
   std::printf("\n-- backup through pre-pipeline deduplication --\n");
   DedupeOutcome outcome;
-  CWqError result = RunDedupeRoad(daemon, outputDir, 1, outcome);
+  ExampleStage backup("dedupe backup");
+  CWqError result = backup.Check(RunDedupeRoad(daemon, outputDir, 1, outcome));
   if (result.IsError()) return result;
   if (!daemon.WaitForProgram(0, static_cast<int>(ExampleJob::kTimeoutSeconds)))
     return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME, "The simulated backup program did not end");
@@ -123,14 +168,21 @@ CWqError RunDedupeAndVerify(SimClientDaemon& daemon, const std::string& contentD
     error.Push(FX_HERE, "The simulated backup program failed");
     return error;
   }
+  uint64_t files = 0, bytes = 0;
+  CountTree(outputDir + "/archive", files, bytes);
+  backup.Done(files, bytes);
   std::printf("\n-- verification --\n");
-  return VerifyDedupeArchive(contentDir, outcome);
+  ExampleStage check("dedupe check");
+  result = check.Check(VerifyDedupeArchive(contentDir, outcome));
+  if (!result.IsError()) check.Done(files, bytes);
+  return result;
 }
 
 // Everything from the settings store to the journal. The objects it makes go
 // in reverse order: the daemon stops before the rest goes.
-CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
-  ScopedSettingsRoot settingsRoot;
+CWqError RunJob(const ExampleOptions& options) {
+  const std::string& outputDir = options.outputDir;
+  ExampleSettingsStore settingsRoot;
   if (settingsRoot.path().empty())
     return FXErrorUtil::ErrorErrNo(FX_HERE, EIO, "No temporary settings store could be made");
   std::printf("settings: temporary store %s (removed at exit)\n", settingsRoot.path().c_str());
@@ -151,12 +203,17 @@ CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
   std::list<std::string> entries;
   result = PrepareContent(options, contentRemoval, contentDir, entries);
   if (result.IsError()) return result;
-  result = PrepareOutputFolder(options.outputDir, outputDir);
-  if (result.IsError()) return result;
   std::string restoreDir;
+  ScopedTreeRemoval restoreRemoval;
   if (!options.dedupe) {
     result = PrepareRestoreFolder(options.restoreTo, restoreDir);
     if (result.IsError()) return result;
+    // A folder the run made is kept at the end, but goes on Ctrl-C.
+    if (options.restoreTo.empty()) {
+      restoreRemoval.Reset(restoreDir);
+      restoreRemoval.KeepAtEnd();
+    }
+    ExampleConsole::NoteKept(restoreDir, "the restored files");
   }
 
   EventJournal::Instance().Reset();
@@ -192,19 +249,34 @@ CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
         if (options.dedupe) {
           result = RunDedupeAndVerify(daemon, contentDir, outputDir);
         } else {
-          result = RunScanRoad(daemon, entries, outputDir);
-          if (!result.IsError()) result = RunBackupAndVerify(daemon, *postOps, contentDir, outputDir, restoreDir);
+          ExampleStage scan("scan");
+          result = scan.Check(RunScanRoad(daemon, entries, outputDir));
+          if (!result.IsError()) {
+            uint64_t items = 0, bytes = 0;
+            CountListed(outputDir + "/dirChange.txt", items, bytes);
+            scan.Done(items, bytes);
+            result = RunBackupAndVerify(daemon, *postOps, contentDir, outputDir, restoreDir);
+          }
         }
       }
-      if (deployment)
+      if (deployment) {
         deployment->Report();
-      else
-        softwareCheck.Report(daemon);
+      } else if (!softwareCheck.Report(daemon) && !result.IsError()) {
+        result = FXErrorUtil::ErrorInt(FX_HERE, 1, "The software check did not find the client software current");
+      }
     }
     daemon.Stop();
   }
-  if (!result.IsError() && !options.dedupe) result = RunClientCommand();
-  if (!result.IsError() && deployment && options.uninstall) result = deployment->Uninstall();
+  if (!result.IsError() && !options.dedupe) {
+    ExampleStage command("client command");
+    result = command.Check(RunClientCommand());
+    if (!result.IsError()) command.Done(1, 0, false);
+  }
+  if (!result.IsError() && deployment && options.uninstall) {
+    ExampleStage uninstall("uninstall");
+    result = uninstall.Check(deployment->Uninstall());
+    if (!result.IsError()) uninstall.Done(1, 0, false);
+  }
 
   PrintJournal();
   ISendEventInterface::SetInstance(boost::shared_ptr<ISendEventInterface>());
@@ -215,55 +287,60 @@ CWqError RunJob(const ExampleOptions& options, std::string& outputDir) {
 void AddScanOptions(CLI::App& command, ExampleOptions& options) {
   command
       .add_option("--content", options.contentDir,
-                  "Folder that stands for the client's file system; the whole of it (\"/\") is scanned. "
-                  "Default: a small sample tree made for the run and removed afterwards.")
+                  "An existing folder that stands for the client's file system; the whole of it (\"/\") is "
+                  "scanned. Default: a small sample tree made for the run and removed afterwards.")
       ->type_name("DIR")
-      ->check(NonEmptyValue());
-  command.add_flag("--dedupe", options.dedupe,
-                   "Only the backup, through pre-pipeline deduplication: the new blocks and their signature tags go "
-                   "into archive/pipeline.dat, which is then read back and checked against the content.");
+      ->check(NonEmptyValue())
+      ->check(ExistingFolder());
+  CLI::Option* restoreTo =
+      command
+          .add_option("--restore-to", options.restoreTo,
+                      "A new or empty folder (made when missing) that the restore after the backup writes into. "
+                      "Default: a new folder under $TMPDIR, printed and kept.")
+          ->type_name("DIR")
+          ->check(NonEmptyValue())
+          ->check(NewOrEmptyFolder());
+  command
+      .add_flag("--dedupe", options.dedupe,
+                "Only the backup, through pre-pipeline deduplication: the new blocks and their signature tags go "
+                "into archive/pipeline.dat, which is then read back and checked against the content.")
+      ->excludes(restoreTo);
   CLI::Option* deploy = command.add_flag(
       "--deploy", options.deploy,
       "Start from a client machine without the client software: the first connect installs it over ssh through a "
       "real sshd on loopback (root needed: a throwaway user is added and removed), then the job runs on.");
-  command.add_option("--client-os", options.clientOs, "The --deploy machine: ibmi (default) or openvms.")
-      ->check(CLI::IsMember({"ibmi", "openvms"}))
-      ->needs(deploy);
-  command.add_flag("--uninstall", options.uninstall,
-                   "With --deploy: after the job, remove the client software over ssh and show what is left.")
+  command
+      .add_option("--client-os", options.clientOs, "With --deploy: the machine, ibmi (default) or openvms.")
+      ->type_name("OS")
+      ->check(CLI::IsMember({"ibmi", "openvms"}).description(""))
       ->needs(deploy);
   command
-      .add_option("--restore-to", options.restoreTo,
-                  "Empty folder (made when missing) that the restore after the backup writes into. Default: a new "
-                  "folder under $TMPDIR, printed and kept.")
-      ->type_name("DIR")
-      ->check(NonEmptyValue())
-      ->check(CLI::Validator(
-          [](std::string& value) {
-            return UsableRestoreFolder(value) ? std::string() : "'" + value + "' is not an empty folder";
-          },
-          "", ""));
+      .add_flag("--uninstall", options.uninstall,
+                "With --deploy: after the job, remove the client software over ssh and show what is left.")
+      ->needs(deploy);
 }
 
 int RunScan(const ExampleOptions& options) {
-  std::string outputDir;
-  CWqError result = RunJob(options, outputDir);
+  CWqError result = RunJob(options);
   if (result.IsError()) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "example_host: the job FAILED:\n%s\n", result.AsString().c_str());
+    ReportFailure(result, "job");
     return 1;
   }
   if (options.dedupe)
-    std::printf("example_host: the dedupe backup completed (verified); its files are in %s\n", outputDir.c_str());
+    std::printf("example_host: the dedupe backup completed (verified); its files are in %s\n",
+                options.outputDir.c_str());
   else
     std::printf("example_host: the job completed (scan, backup, post-operations, restore; verified); its files are "
                 "in %s\n",
-                outputDir.c_str());
+                options.outputDir.c_str());
   return 0;
 }
 
 }  // namespace
 
 ExampleMode ScanMode() {
-  return ExampleMode{"scan", "One whole job against a simulated IBM i client: scan, backup, post-operations, restore, verified.", AddScanOptions, RunScan};
+  return ExampleMode{"scan",
+                     "One whole job against a simulated IBM i client: scan, backup, post-operations, restore, "
+                     "database backup, a client command; verified.",
+                     AddScanOptions, RunScan, true};
 }

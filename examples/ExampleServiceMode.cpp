@@ -11,9 +11,11 @@
 #include <ctime>
 #include <string>
 
+#include "ExampleConsole.h"
 #include "ExampleFiles.h"
 #include "ExampleJob.h"
 #include "ExampleModes.h"
+#include "ExampleStages.h"
 #include "FXErrorUtil.h"
 #include "ServiceClient.h"
 #include "SimServiceDaemon.h"
@@ -23,6 +25,9 @@
 namespace {
 
 const char kFolderName[] = "QGPL/NEWLIB";
+// instanceForClient twice, createNewFolder, prepareVTLTape, the three
+// create-index calls.
+const uint64_t kOperations = 7;
 
 CWqError StepFailed(CWqError error, const char* step) {
   error.Push(FX_HERE, "Step '%s' of the service run failed", step);
@@ -40,8 +45,9 @@ CWqError RunOperations(SimServiceDaemon& daemon, const std::string& clientFolder
   CWqError result = handle->createNewFolder(kFolderName);
   if (result.IsError()) return StepFailed(result, "createNewFolder");
   // The daemon has answered on the link, so it has counted the launch before it.
-  std::printf("  its link: the daemon's \"SERVICE\" launch (%zu launch, %zu connection)\n", daemon.GetLaunchCount(),
-              daemon.GetConnectionCount());
+  std::printf("  its link: the daemon's \"SERVICE\" launch (%s, %s)\n",
+              Counted(daemon.GetLaunchCount(), "launch", "launches").c_str(),
+              Counted(daemon.GetConnectionCount(), "connection", "connections").c_str());
   std::printf("createNewFolder: %s made on the client (%s/%s: %s)\n", kFolderName, clientFolder.c_str(), kFolderName,
               IsFolder(clientFolder + "/" + kFolderName) ? "there" : "MISSING");
 
@@ -78,7 +84,7 @@ CWqError RunOperations(SimServiceDaemon& daemon, const std::string& clientFolder
               same ? "the same" : "ANOTHER", daemon.GetConnectionCount(), daemon.GetConnectionCount() == 1 ? "" : "s",
               static_cast<long long>(handle->instance()->releaseTime()));
   if (!same || daemon.GetConnectionCount() != 1)
-    return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "The cached instance was not reused");
+    return FXErrorUtil::ErrorInt(FX_HERE, 1, "The cached instance was not reused");
   return CWqError::Success();
 }
 
@@ -95,12 +101,15 @@ CWqError RunServices(const ExampleOptions& options) {
 void AddServiceOptions(CLI::App&, ExampleOptions&) {}
 
 int RunService(const ExampleOptions& options) {
-  return ReportModeResult(RunServices(options), "service run");
+  ExampleStage stage("service operations");
+  CWqError result = stage.Check(RunServices(options));
+  if (!result.IsError()) stage.Done(kOperations, 0, false);
+  return ReportModeResult(result, "service run");
 }
 
 }  // namespace
 
 ExampleMode ServiceMode() {
   return ExampleMode{"service", "The out-of-job services of a simulated IBM i client through its cached instance.",
-                     AddServiceOptions, RunService};
+                     AddServiceOptions, RunService, false};
 }

@@ -5,7 +5,9 @@
 #include <ctime>
 
 #include "ClClientManager.h"
+#include "ExampleConsole.h"
 #include "ExampleJob.h"
+#include "ExampleStages.h"
 #include "FXErrorUtil.h"
 #include "KXPlatformInfo.h"
 #include "SimClientDaemon.h"
@@ -52,7 +54,7 @@ void ExampleSoftwareCheck::Configure(SimClientDaemon& daemon) const {
               kDaemonVersion);
 }
 
-void ExampleSoftwareCheck::Report(const SimClientDaemon& daemon) const {
+bool ExampleSoftwareCheck::Report(const SimClientDaemon& daemon) const {
   const std::string section = std::string("ProxyClients/") + ExampleJob::kClientName;
   KXPlatformInfo settings;
   unsigned long next = 0;
@@ -65,9 +67,9 @@ void ExampleSoftwareCheck::Report(const SimClientDaemon& daemon) const {
   const size_t requests = daemon.GetVersionRequestCount();
 
   std::printf("\n-- software check --\n");
-  std::printf("the first connect to %s checked the client software: %zu \"SERVICE\" link%s to the daemon, %zu version "
-              "request%s\n",
-              ExampleJob::kClientName, links, links == 1 ? "" : "s", requests, requests == 1 ? "" : "s");
+  std::printf("the first connect to %s checked the client software: %s to the daemon, %s\n",
+              ExampleJob::kClientName, Counted(links, "\"SERVICE\" link", "\"SERVICE\" links").c_str(),
+              Counted(requests, "version request", "version requests").c_str());
   const bool current = completed && checked == kPackageVersion;
   std::printf("outcome: %s\n", current ? "the client software is current (the daemon reports the package's version)"
                                        : "the check did NOT find the client current");
@@ -78,4 +80,6 @@ void ExampleSoftwareCheck::Report(const SimClientDaemon& daemon) const {
   std::printf("  dBASEHOME=%s\n", baseFolder.empty() ? "(absent)" : baseFolder.c_str());
   std::printf("  OSVersion=%s\n", osVersion.empty() ? "(absent)" : osVersion.c_str());
   if (requests == 1) std::printf("any later connect of the job found the check not due: no further remote call\n");
+  ExampleStages::AddRow("software check", current ? "current" : "NOT current", requests, !current);
+  return current;
 }

@@ -25,8 +25,9 @@ class ExampleSoftwareCheck {
   CWqError Prepare();
   // Has `daemon` answer the version request on its service link.
   void Configure(SimClientDaemon& daemon) const;
-  // Prints the check and its outcome.
-  void Report(const SimClientDaemon& daemon) const;
+  // Prints the check and its outcome (a row of the summary too): true when
+  // the check found the client current.
+  bool Report(const SimClientDaemon& daemon) const;
 
  private:
   ScopedTreeRemoval m_removal;

@@ -7,12 +7,13 @@
 #include <cstdlib>
 #include <string>
 
+#include "ExampleFiles.h"
 #include "ExampleModes.h"
+#include "ExampleStages.h"
 #include "FXErrorUtil.h"
 #include "IBMTape/ProxyTapeAPI.h"
 #include "KXPlatformInfo.h"
 #include "RecordRegistry.h"
-#include "ScopedSettingsRoot.h"
 #include "SimMediaAgent.h"
 
 namespace {
@@ -39,7 +40,7 @@ CWqError Operations(const char* where, const char* mediaAgent) {
 }
 
 CWqError RunTape() {
-  ScopedSettingsRoot settingsRoot;
+  ExampleSettingsStore settingsRoot;
   RecordRegistry& records = RecordRegistry::Instance();
   records.AddClient(10, "proxy01", 0);
   records.AddClient(11, "ma01", 0);
@@ -67,11 +68,16 @@ CWqError RunTape() {
 
 void AddTapeOptions(CLI::App&, ExampleOptions&) {}
 
-int RunTapeMode(const ExampleOptions&) { return ReportModeResult(RunTape(), "tape run"); }
+int RunTapeMode(const ExampleOptions&) {
+  ExampleStage stage("tape operations");
+  CWqError result = stage.Check(RunTape());
+  if (!result.IsError()) stage.Done(6, 0, false);
+  return ReportModeResult(result, "tape run");
+}
 
 }  // namespace
 
 ExampleMode TapeMode() {
   return ExampleMode{"tape", "The IBM i tape operations, on this machine and on a simulated media agent.",
-                     AddTapeOptions, RunTapeMode};
+                     AddTapeOptions, RunTapeMode, false};
 }

@@ -19,6 +19,7 @@
 
 #include "CXFileHeader.h"
 #include "EvTask.h"
+#include "ExampleConsole.h"
 #include "ExampleFiles.h"
 #include "ExampleJob.h"
 #include "FXClock.h"
@@ -41,7 +42,8 @@ CWqError StepFailed(CWqError error, const char* step) {
 }
 
 CWqError Mismatch(const char* what, const std::string& path) {
-  return FXErrorUtil::ErrorErrNo(FX_HERE, EIO, "Restore verification: %s [%s]", what, path.c_str());
+  // A difference is no system error: a plain value, not an errno.
+  return FXErrorUtil::ErrorInt(FX_HERE, 1, "Restore verification: %s [%s]", what, path.c_str());
 }
 
 // One line of "archive/headers.txt": the converted header's fields, a tab,
@@ -103,10 +105,10 @@ void PullResults(ProxyRestore& phase, RestoreOutcome& outcome) {
   while (!phase.getFileRestoreStatusInfo(name, status, message, value).IsError()) {
     if (status == 0) {
       ++outcome.restoredResults;
-      std::printf("  result: %s restored (%" PRIu64 " bytes)\n", name.c_str(), value);
+      ExampleDetail("  result: %s restored (%" PRIu64 " bytes)\n", name.c_str(), value);
     } else {
       ++outcome.otherResults;
-      std::printf("  result: %s status 0x%x value %" PRIu64 " [%s]\n", name.c_str(), status, value, message.c_str());
+      ExampleDetail("  result: %s status 0x%x value %" PRIu64 " [%s]\n", name.c_str(), status, value, message.c_str());
     }
   }
 }
@@ -152,8 +154,8 @@ CWqError SendItem(ProxyRestore& phase, const std::string& archiveRoot, ArchivedI
   result = phase.sendGoodEOF();
   if (result.IsError()) return result;
   outcome.bytes += sent;
-  std::printf("  sent %s (%s, %" PRIu64 " bytes)\n", SimScanEscape(item.name).c_str(),
-              S_ISDIR(item.header->mode) ? "folder" : S_ISLNK(item.header->mode) ? "link" : "file", sent);
+  ExampleDetail("  sent %s (%s, %" PRIu64 " bytes)\n", SimScanEscape(item.name).c_str(),
+                S_ISDIR(item.header->mode) ? "folder" : S_ISLNK(item.header->mode) ? "link" : "file", sent);
   return CWqError::Success();
 }
 

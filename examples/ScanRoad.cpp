@@ -11,6 +11,7 @@
 
 #include "ClJobStartMsg.h"
 #include "ClScanMsgs.h"
+#include "ExampleClientCommand.h"
 #include "ExampleFiles.h"
 #include "ExampleJob.h"
 #include "FXClock.h"
@@ -117,7 +118,7 @@ CWqError ReceiveResults(ProxyScan& phase, const std::string& outputDir, ScanOutc
                                            outcome.failures, outcome.failedToBackup, outcome.numCollect, abortCheck);
     if (result.IsError()) return result;
     if (outcome.failed)
-      return FXErrorUtil::ErrorErrNo(FX_HERE, EIO, "The scan program reported a failed scan (receive %d)", call);
+      return FXErrorUtil::ErrorInt(FX_HERE, 1, "The scan program reported a failed scan (receive %d)", call);
     if (PathExists(receiving)) {
       const size_t number = outcome.dirChangeFiles.size() + 1;
       const std::string kept =
@@ -189,9 +190,8 @@ CWqError RunScanRoad(SimClientDaemon& daemon, const std::list<std::string>& cont
   CWqError result = phase->init(ExampleJob::kVelliconId, ExampleJob::kAppId, ExampleJob::kClientId, ExampleJob::kJobId,
                                 ExampleJob::kLevel, ExampleJob::kJobStartValue, ExampleJob::kHost, 0);
   if (result.IsError()) return StepFailed(result, "init");
-  std::printf("init: connected to the client daemon at %s:%u (client %s, IBM i), listener open for %s\n",
-              ExampleJob::kHost, static_cast<unsigned>(daemon.GetPort()), ExampleJob::kClientName,
-              SimScanProgram::kCommand);
+  std::printf("init: connected to the client daemon at %s:%u (%s), listener open for %s\n", ExampleJob::kHost,
+              static_cast<unsigned>(daemon.GetPort()), DescribeJobClient().c_str(), SimScanProgram::kCommand);
 
   result = phase->launchClientProcess();
   if (result.IsError()) return StepFailed(result, "launchClientProcess");

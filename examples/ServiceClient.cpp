@@ -43,7 +43,7 @@ CWqError ServiceClient::Prepare(const ExampleOptions& options) {
   if (m_settingsRoot.path().empty())
     return FXErrorUtil::ErrorErrNo(FX_HERE, EIO, "No temporary settings store could be made");
   CWqError result = ExampleJob::SeedSettings();
-  if (!result.IsError()) result = PrepareOutputFolder(options.outputDir, m_sOutputDir);
+  m_sOutputDir = options.outputDir;
   m_sClientFolder = m_sOutputDir + "/client";
   if (!result.IsError()) result = MakeFolders(m_sClientFolder);
   if (!result.IsError()) m_daemon.SetClientFolder(m_sClientFolder);

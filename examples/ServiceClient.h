@@ -1,5 +1,5 @@
 // ServiceClient: what the service modes of the example host share. A
-// temporary settings store, the output folder, the simulated client daemon's
+// temporary settings store, the run's output folder, the simulated client daemon's
 // service side over a folder that stands for the client's file system
 // (<output>/client), and the client's record pointing at it. The cached
 // service instances and their release thread go when it does, before the
@@ -10,7 +10,7 @@
 
 #include "CWqError.h"
 #include "ExampleOptions.h"
-#include "ScopedSettingsRoot.h"
+#include "ExampleFiles.h"
 #include "SimServiceDaemon.h"
 
 class ServiceClient {
@@ -30,7 +30,7 @@ class ServiceClient {
   const std::string& clientFolder() const { return m_sClientFolder; }
 
  private:
-  ScopedSettingsRoot m_settingsRoot;
+  ExampleSettingsStore m_settingsRoot;
   std::string m_sOutputDir;
   std::string m_sClientFolder;
   SimServiceDaemon m_daemon;

@@ -17,12 +17,18 @@ PACKAGES=(
   file                                       # tells which machine a binary is for
 )
 
+# --quiet: say nothing when every package is there.
+quiet=
+[[ ${1:-} == --quiet ]] && quiet=1
+
+# One query for all of them; a package dpkg does not know is not listed.
+declare -A installed=()
+while read -r pkg state; do
+  [[ $state == installed ]] && installed[$pkg]=1
+done < <(dpkg-query -W -f='${Package} ${db:Status-Status}\n' "${PACKAGES[@]}" 2>/dev/null || true)
 missing=()
 for pkg in "${PACKAGES[@]}"; do
-  status=$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null || true)
-  if [[ "$status" != installed ]]; then
-    missing+=("$pkg")
-  fi
+  [[ -n ${installed[$pkg]:-} ]] || missing+=("$pkg")
 done
 
 # The tests start sshd of their own on loopback: installing the package must
@@ -43,7 +49,7 @@ if [[ $(id -u) -ne 0 ]] && command -v sudo >/dev/null; then
 fi
 
 if [[ ${#missing[@]} -eq 0 ]]; then
-  echo "install-deps: all ${#PACKAGES[@]} packages already installed"
+  [[ -n $quiet ]] || echo "install-deps: all ${#PACKAGES[@]} packages already installed"
   exit 0
 fi
 
