@@ -14,6 +14,8 @@
 
 namespace {
 
+const size_t kKeptAnswers = 4096;
+
 // Lock order: g_mutex, then a module's own lock, then g_storeMutex.
 std::mutex g_mutex;  // the script and the module list
 SignatureQueryScript g_script;
@@ -94,7 +96,11 @@ class ScriptedSignatureQuery : public ISignatureQuery {
       const bool repeat = m_script.repeatFirst && i == 0;
       std::vector<_SignatureRespParam>& into = i + held >= requests.size() ? m_held : m_ready;
       into.push_back(answer);
-      if (repeat) into.push_back(answer);
+      if (repeat) {
+        // The repeat is told apart by its carried word at offset 216.
+        answer.response.uCarried216 = 1;
+        into.push_back(answer);
+      }
     }
     return 0;
   }
@@ -116,6 +122,8 @@ class ScriptedSignatureQuery : public ISignatureQuery {
     m_ready.resize(m_ready.size() - drop);
     answers.insert(answers.end(), m_ready.begin(), m_ready.end());
     m_ready.clear();
+    // Kept for the next batch unless a large one grew it.
+    if (m_ready.capacity() > kKeptAnswers) std::vector<_SignatureRespParam>().swap(m_ready);
     return 0;
   }
 

@@ -31,12 +31,14 @@ bool DedupeAnswerStore::Take(uint32_t uniqueId, SIDBQueryAndInsertSignaturesResp
   m_slots[slot].next = m_free;
   m_free = slot;
   --m_size;
+  // A burst of answers, now all taken: its memory goes back.
+  if (m_size == 0 && m_slots.capacity() > kKeptSlots) Clear();
   return true;
 }
 
 void DedupeAnswerStore::Clear() {
-  m_slots.clear();
+  std::vector<Slot>().swap(m_slots);
   m_free = kNone;
-  m_byId.clear();
+  std::unordered_map<uint32_t, Queue>().swap(m_byId);
   m_size = 0;
 }

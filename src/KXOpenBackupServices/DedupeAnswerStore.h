@@ -4,7 +4,8 @@
 // Answers are found by unique id in constant time; answers that share an id
 // are handed out earlier first. The answers themselves live in one slab
 // whose free slots are reused, so that storing one costs no allocation of
-// its own once the slab has grown. Not locked: its owner holds its lock.
+// its own once the slab has grown; a slab grown past kKeptSlots is given
+// back when its last answer is taken. Not locked: its owner holds its lock.
 #pragma once
 
 #include <cstddef>
@@ -20,10 +21,12 @@ class DedupeAnswerStore {
   // Takes the earliest answer of `uniqueId` out; false when there is none.
   bool Take(uint32_t uniqueId, SIDBQueryAndInsertSignaturesResponseParam& answer);
   size_t Size() const { return m_size; }
+  // Drops every answer and gives the memory back.
   void Clear();
 
  private:
   static const uint32_t kNone = 0xFFFFFFFFu;
+  static const size_t kKeptSlots = 4096;
 
   struct Slot {
     _SignatureRespParam answer;
