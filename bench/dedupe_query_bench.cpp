@@ -6,21 +6,27 @@
 // each batch's results; the baseline sends blobs of the same request size
 // over a message channel to a thread that answers each with a blob of the
 // same reply size. The client is pinned, the answering thread (listener or
-// echo) is not. Alternating rounds; prints the median batches per second of
-// both, the median ratio (baseline time / listener time; target 0.8 or
-// better at 1024 queries per batch) and the client's CPU seconds per GiB of
-// request bytes.
+// echo) is not. The stand-in signature module's cost is not the system's:
+// the same batches go through the module alone, and the "system" ratio is
+// baseline time / (listener time - module time) (target 0.8 or better).
+// Alternating rounds; prints the median batches per second of each, the
+// median ratios, the system ratio's spread (min-max of the rounds) and the
+// client's CPU seconds per GiB of request bytes.
 //
 // Lookups: GetQueryRespParam taking half of 10^3, 10^5 and 10^6 stored
-// answers out in random order; prints lookups per second and the ratio of
-// each rate to the rate at 10^3 (target: 10^6 within a factor of 2).
+// answers (of new blocks, the only ones kept) out in random order; prints
+// the median lookups per second, their spread and the ratio of each rate to
+// the rate at 10^3 (target: 10^6 within a factor of 2).
 //
 //   dedupe_query_bench [queries per round, default 262144] [rounds, default 5]
 #include <algorithm>
+#include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -35,13 +41,50 @@
 
 namespace {
 
-std::vector<_PrePipelineDedupe_Query> Batch(size_t size, uint32_t firstId) {
+// `distinct` false: one signature throughout, so the module's store stays
+// small and every answer after the first is "found" (not kept). True: each
+// query's signature is its id, so every answer is "new" and kept.
+std::vector<_PrePipelineDedupe_Query> Batch(size_t size, uint32_t firstId, bool distinct) {
   std::vector<_PrePipelineDedupe_Query> queries(size);
   for (size_t i = 0; i < size; ++i) {
     queries[i].uUniqueId = firstId + static_cast<uint32_t>(i);
-    queries[i].signature[0] = 1;  // one signature: the store stays small, every answer "found"
+    queries[i].signature[0] = 1;
+    if (distinct) std::memcpy(queries[i].signature + 1, &queries[i].uUniqueId, 4);
   }
   return queries;
+}
+
+// The same batches through the stand-in signature module alone, on this
+// thread: the module's share of the listener's time, which is not the
+// system's. The requests are built beforehand.
+double ModuleSeconds(size_t batchSize, size_t batches) {
+  ISignatureQuery* module = GetSignatureQuery();
+  if (!module || module->init(_stSQueryInitParameters()) != 0) {
+    FreeSignatureQuery(module);
+    return -1;
+  }
+  std::vector<std::vector<SIDBQueryAndInsertSignaturesRequestParam>> requests(batches);
+  for (size_t i = 0; i < batches; ++i) {
+    requests[i].resize(batchSize);
+    for (size_t q = 0; q < batchSize; ++q) {
+      requests[i][q].uUniqueId = static_cast<uint32_t>(i * batchSize + q);
+      requests[i][q].primary.signature[0] = 1;
+    }
+  }
+  std::vector<_SignatureRespParam> answers;
+  const auto start = std::chrono::steady_clock::now();
+  for (size_t i = 0; i < batches; ++i) {
+    answers.clear();
+    if (module->QuerySignaturesAsync(requests[i]) != 0 || module->GetQuerySignaturesResponse(answers, false) != 0 ||
+        answers.size() != batchSize) {
+      FreeSignatureQuery(module);
+      return -1;
+    }
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  module->shutdown();
+  FreeSignatureQuery(module);
+  return seconds;
 }
 
 bool Connect(ClProxyConnection& link, unsigned int port) {
@@ -67,7 +110,8 @@ bench::Sample RunListener(const bench::CpuPair& cpus, size_t batchSize, size_t b
   // Unique ids throughout, as a client program numbers its blocks.
   std::vector<std::unique_ptr<COBPrePipelineDedupeQueryMsg>> queries;
   for (size_t i = 0; i < batches; ++i)
-    queries.emplace_back(new COBPrePipelineDedupeQueryMsg(Batch(batchSize, static_cast<uint32_t>(i * batchSize))));
+    queries.emplace_back(
+        new COBPrePipelineDedupeQueryMsg(Batch(batchSize, static_cast<uint32_t>(i * batchSize), false)));
   // The client's loop is the timed one; the listener answers on its own thread.
   bench::Sample sample = bench::Measure(
       cpus, [] { return true; },
@@ -126,9 +170,11 @@ bench::Sample RunEcho(const bench::CpuPair& cpus, size_t batchSize, size_t batch
 
 // Lookups per second taking half of `stored` answers out.
 double LookupRate(size_t stored, std::mt19937& random) {
+  SignatureQueryScript::Reset();  // an empty signature store: every block new
   CLProxyDedupeQueryMgr mgr;
   for (size_t from = 0; from < stored; from += 1024) {
-    COBPrePipelineDedupeQueryMsg query(Batch(std::min<size_t>(1024, stored - from), static_cast<uint32_t>(from)));
+    COBPrePipelineDedupeQueryMsg query(
+        Batch(std::min<size_t>(1024, stored - from), static_cast<uint32_t>(from), true));
     ClProxyMsg* reply = nullptr;
     CWqError result = mgr.processMessage(&query, reply);
     delete reply;
@@ -150,6 +196,15 @@ double LookupRate(size_t stored, std::mt19937& random) {
   return static_cast<double>(ids.size()) / seconds;
 }
 
+// "min-max" of the rounds.
+std::string Spread(const std::vector<double>& values) {
+  char text[64];
+  const auto range = std::minmax_element(values.begin(), values.end());
+  if (*range.second >= 1000) std::snprintf(text, sizeof text, "%.0f-%.0f", *range.first, *range.second);
+  else std::snprintf(text, sizeof text, "%.2f-%.2f", *range.first, *range.second);
+  return text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -162,12 +217,12 @@ int main(int argc, char** argv) {
   const bench::CpuPair cpus = bench::ChooseCpus();
   std::printf("batches through the query listener against an echo of the same sizes; %d rounds of %zu queries\n",
               rounds, queries);
-  std::printf("%-8s %12s %14s %7s %14s %14s\n", "batch", "echo b/s", "listener b/s", "ratio", "echo cpu s/GiB",
-              "list. cpu s/GiB");
+  std::printf("%-6s %10s %12s %12s %7s %7s %8s %14s %14s\n", "batch", "echo b/s", "listener b/s", "module b/s",
+              "ratio", "system", "spread", "echo cpu s/GiB", "list. cpu s/GiB");
   for (size_t batchSize : {size_t(1), size_t(64), size_t(1024)}) {
     const size_t batches = std::max<size_t>(queries / batchSize, 1);
     const double gib = static_cast<double>(batches) * (4 + 104 * batchSize) / (1024.0 * 1024 * 1024);
-    std::vector<double> echoRate, listenerRate, ratio, echoCpu, listenerCpu;
+    std::vector<double> echoRate, listenerRate, moduleRate, ratio, systemRatio, echoCpu, listenerCpu;
     for (int round = 0; round < rounds; ++round) {
       bench::Sample e, l;
       if (round % 2 == 0) {
@@ -177,19 +232,25 @@ int main(int argc, char** argv) {
         l = RunListener(cpus, batchSize, batches);
         e = RunEcho(cpus, batchSize, batches);
       }
-      if (e.seconds <= 0 || l.seconds <= 0) return 1;
+      const double m = ModuleSeconds(batchSize, batches);
+      if (e.seconds <= 0 || l.seconds <= 0 || m <= 0) return 1;
       echoRate.push_back(batches / e.seconds);
       listenerRate.push_back(batches / l.seconds);
+      moduleRate.push_back(batches / m);
       ratio.push_back(e.seconds / l.seconds);
+      // The system's share: the listener's time less the module's.
+      systemRatio.push_back(e.seconds / std::max(l.seconds - m, 1e-9));
       echoCpu.push_back(e.cpuSeconds / gib);
       listenerCpu.push_back(l.cpuSeconds / gib);
     }
-    std::printf("%-8zu %12.0f %14.0f %7.2f %14.3f %14.3f\n", batchSize, bench::Median(echoRate),
-                bench::Median(listenerRate), bench::Median(ratio), bench::Median(echoCpu), bench::Median(listenerCpu));
+    std::printf("%-6zu %10.0f %12.0f %12.0f %7.2f %7.2f %8s %14.3f %14.3f\n", batchSize, bench::Median(echoRate),
+                bench::Median(listenerRate), bench::Median(moduleRate), bench::Median(ratio),
+                bench::Median(systemRatio), Spread(systemRatio).c_str(), bench::Median(echoCpu),
+                bench::Median(listenerCpu));
   }
 
   std::printf("\nlookups of stored answers (half of them taken out, random order)\n");
-  std::printf("%-10s %14s %10s\n", "stored", "lookups/s", "vs 10^3");
+  std::printf("%-10s %14s %16s %10s\n", "stored", "lookups/s", "spread", "vs 10^3");
   std::mt19937 random(42);
   double base = 0;
   for (size_t stored : {size_t(1000), size_t(100000), size_t(1000000)}) {
@@ -201,7 +262,7 @@ int main(int argc, char** argv) {
     }
     const double rate = bench::Median(rates);
     if (base == 0) base = rate;
-    std::printf("%-10zu %14.0f %10.2f\n", stored, rate, rate / base);
+    std::printf("%-10zu %14.0f %16s %10.2f\n", stored, rate, Spread(rates).c_str(), rate / base);
   }
   return 0;
 }

@@ -1,5 +1,61 @@
 #include "DedupeAnswerStore.h"
 
+#include <chrono>
+#include <random>
+
+namespace {
+
+const size_t kFirstIndexSize = 64;
+
+uint64_t Mix(uint64_t value) {
+  value ^= value >> 33;
+  value *= 0xFF51AFD7ED558CCDull;
+  value ^= value >> 33;
+  value *= 0xC4CEB9FE1A85EC53ull;
+  value ^= value >> 33;
+  return value;
+}
+
+}  // namespace
+
+DedupeAnswerStore::DedupeAnswerStore() {
+  std::random_device device;
+  m_key = (static_cast<uint64_t>(device()) << 32) ^ device() ^
+          static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+}
+
+size_t DedupeAnswerStore::Home(uint32_t id) const { return Mix(id ^ m_key) & (m_index.size() - 1); }
+
+size_t DedupeAnswerStore::Probe(uint32_t id) const {
+  const size_t mask = m_index.size() - 1;
+  size_t at = Home(id);
+  while (m_index[at].head != kNone && m_index[at].id != id) at = (at + 1) & mask;
+  return at;
+}
+
+void DedupeAnswerStore::Grow() {
+  std::vector<Entry> old;
+  old.swap(m_index);
+  m_index.assign(old.empty() ? kFirstIndexSize : old.size() * 2, Entry{0, kNone});
+  for (const Entry& entry : old)
+    if (entry.head != kNone) m_index[Probe(entry.id)] = entry;
+}
+
+void DedupeAnswerStore::EraseAt(size_t at) {
+  const size_t mask = m_index.size() - 1;
+  size_t hole = at;
+  for (size_t next = (hole + 1) & mask; m_index[next].head != kNone; next = (next + 1) & mask) {
+    const size_t home = Home(m_index[next].id);
+    // The entry may move back into the hole unless its home lies after the
+    // hole (cyclically) and at or before the entry itself.
+    const bool stays = hole <= next ? (home > hole && home <= next) : (home > hole || home <= next);
+    if (stays) continue;
+    m_index[hole] = m_index[next];
+    hole = next;
+  }
+  m_index[hole].head = kNone;
+}
+
 void DedupeAnswerStore::Add(const _SignatureRespParam& answer) {
   uint32_t slot = m_free;
   if (slot != kNone) {
@@ -10,24 +66,35 @@ void DedupeAnswerStore::Add(const _SignatureRespParam& answer) {
   }
   m_slots[slot].answer = answer;
   m_slots[slot].next = kNone;
-  auto placed = m_byId.emplace(answer.response.uUniqueId, Queue{slot, slot});
-  if (!placed.second) {
-    Queue& queue = placed.first->second;
-    m_slots[queue.tail].next = slot;
-    queue.tail = slot;
-  }
   ++m_size;
+  if ((m_ids + 1) * 2 > m_index.size()) Grow();
+  const uint32_t id = answer.response.uUniqueId;
+  Entry& entry = m_index[Probe(id)];
+  if (entry.head == kNone) {
+    entry.id = id;
+    entry.head = slot;
+    ++m_ids;
+    return;
+  }
+  // An id stored again (rare): behind the answers it already has.
+  uint32_t last = entry.head;
+  while (m_slots[last].next != kNone) last = m_slots[last].next;
+  m_slots[last].next = slot;
 }
 
 bool DedupeAnswerStore::Take(uint32_t uniqueId, SIDBQueryAndInsertSignaturesResponseParam& answer) {
-  auto found = m_byId.find(uniqueId);
-  if (found == m_byId.end()) return false;
-  Queue& queue = found->second;
-  const uint32_t slot = queue.head;
+  if (m_ids == 0) return false;
+  const size_t at = Probe(uniqueId);
+  if (m_index[at].head == kNone) return false;
+  const uint32_t slot = m_index[at].head;
   answer = m_slots[slot].answer.response;
   const uint32_t next = m_slots[slot].next;
-  if (next == kNone) m_byId.erase(found);
-  else queue.head = next;
+  if (next == kNone) {
+    EraseAt(at);
+    --m_ids;
+  } else {
+    m_index[at].head = next;
+  }
   m_slots[slot].next = m_free;
   m_free = slot;
   --m_size;
@@ -39,6 +106,7 @@ bool DedupeAnswerStore::Take(uint32_t uniqueId, SIDBQueryAndInsertSignaturesResp
 void DedupeAnswerStore::Clear() {
   std::vector<Slot>().swap(m_slots);
   m_free = kNone;
-  std::unordered_map<uint32_t, Queue>().swap(m_byId);
+  std::vector<Entry>().swap(m_index);
+  m_ids = 0;
   m_size = 0;
 }

@@ -4,19 +4,23 @@
 // Answers are found by unique id in constant time; answers that share an id
 // are handed out earlier first. The answers themselves live in one slab
 // whose free slots are reused, so that storing one costs no allocation of
-// its own once the slab has grown; a slab grown past kKeptSlots is given
-// back when its last answer is taken. Not locked: its owner holds its lock.
+// its own once the slab has grown; the index is a compact open-addressing
+// table (8 bytes an id), so that a lookup among a million answers touches
+// little more than the answer itself. The ids come from the client program:
+// the index's hash is keyed per store, so chosen ids cannot pile up in one
+// place. A slab grown past kKeptSlots is given back when its last answer is
+// taken. Not locked: its owner holds its lock.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include "ClSignatureRecords.h"
 
 class DedupeAnswerStore {
  public:
+  DedupeAnswerStore();
   void Add(const _SignatureRespParam& answer);
   // Takes the earliest answer of `uniqueId` out; false when there is none.
   bool Take(uint32_t uniqueId, SIDBQueryAndInsertSignaturesResponseParam& answer);
@@ -32,14 +36,23 @@ class DedupeAnswerStore {
     _SignatureRespParam answer;
     uint32_t next = kNone;  // the next answer of the same id, or the next free slot
   };
-  // The queue of one id: its first and last slot.
-  struct Queue {
+  // One id of the index: its earliest slot (kNone: the entry is empty).
+  struct Entry {
+    uint32_t id;
     uint32_t head;
-    uint32_t tail;
   };
+
+  size_t Home(uint32_t id) const;
+  // The index entry of `id`, or the empty entry where it would go.
+  size_t Probe(uint32_t id) const;
+  void Grow();
+  // Empties entry `at`, moving later entries of its run back into place.
+  void EraseAt(size_t at);
 
   std::vector<Slot> m_slots;
   uint32_t m_free = kNone;
-  std::unordered_map<uint32_t, Queue> m_byId;
-  size_t m_size = 0;
+  std::vector<Entry> m_index;  // a power of two long, at most half full
+  size_t m_ids = 0;            // entries in use
+  size_t m_size = 0;           // answers stored
+  uint64_t m_key;
 };
