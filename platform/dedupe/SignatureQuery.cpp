@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -41,6 +42,20 @@ std::atomic<int> g_live(0);
 std::atomic<int> g_made(0);
 std::atomic<int> g_usesAfterShutdown(0);
 std::atomic<int> g_waiting(0);
+std::atomic<int64_t> g_busyNanoseconds(0);
+
+// Adds the time from its making to its end to g_busyNanoseconds.
+class BusyTimer {
+ public:
+  BusyTimer() : m_start(std::chrono::steady_clock::now()) {}
+  ~BusyTimer() {
+    g_busyNanoseconds += std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - m_start)
+                             .count();
+  }
+
+ private:
+  std::chrono::steady_clock::time_point m_start;
+};
 
 class ScriptedSignatureQuery;
 std::set<ScriptedSignatureQuery*> g_modules;
@@ -80,6 +95,7 @@ class ScriptedSignatureQuery : public ISignatureQuery {
   void shutdown() override { stopWorker(); }
 
   int QuerySignaturesAsync(const std::vector<SIDBQueryAndInsertSignaturesRequestParam>& requests) override {
+    BusyTimer busy;
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_bShutdown) return noteLateUse();
     if (!m_bInit) return 2;
@@ -106,6 +122,7 @@ class ScriptedSignatureQuery : public ISignatureQuery {
   }
 
   int GetQuerySignaturesResponse(std::vector<_SignatureRespParam>& answers, bool waitForAll) override {
+    BusyTimer busy;
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_bShutdown) return noteLateUse();
     if (!m_bInit) return 2;
@@ -239,6 +256,7 @@ void SignatureQueryScript::Reset() {
   g_store.clear();
   g_made = 0;
   g_usesAfterShutdown = 0;
+  g_busyNanoseconds = 0;
 }
 
 SignatureQueryScript SignatureQueryScript::Get() {
@@ -250,6 +268,8 @@ void SignatureQueryScript::ReleaseHeld() {
   std::lock_guard<std::mutex> lock(g_mutex);
   for (ScriptedSignatureQuery* module : g_modules) module->releaseHeld();
 }
+
+double SignatureQueryScript::BusySeconds() { return static_cast<double>(g_busyNanoseconds.load()) / 1e9; }
 
 int SignatureQueryScript::LiveModules() { return g_live.load(); }
 int SignatureQueryScript::ModulesMade() { return g_made.load(); }

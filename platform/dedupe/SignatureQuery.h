@@ -76,4 +76,8 @@ struct SignatureQueryScript {
   static int Waiting();
   // Signatures in the store.
   static size_t StoredSignatures();
+  // Wall time spent inside the query and response operations of every
+  // module since the last Reset (waits for held answers included), so that
+  // a benchmark can tell the module's share of a run from its caller's.
+  static double BusySeconds();
 };

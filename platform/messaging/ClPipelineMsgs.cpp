@@ -28,7 +28,8 @@ bool DecodeList(const uint8_t* payload, uint32_t length, uint32_t recordSize,
 }
 
 template <typename Record>
-void EncodeList(ClProxyPayloadWriter& out, const std::vector<Record>& records) {
+void EncodeList(ClProxyPayloadWriter& out, const std::vector<Record>& records, uint32_t recordSize) {
+  out.reserve(4 + static_cast<uint64_t>(records.size()) * recordSize);
   out.put(static_cast<uint32_t>(records.size()));
   for (const Record& record : records) ClPrePipelineWire::Put(out, record);
 }
@@ -124,7 +125,7 @@ std::unique_ptr<ClPipelineSignatureMsg> ClPipelineSignatureMsg::decode(const uin
 
 CWqError COBPrePipelineDedupeQueryMsg::encode(std::vector<uint8_t>& out) const {
   ClProxyPayloadWriter w(out);
-  EncodeList(w, m_queries);
+  EncodeList(w, m_queries, ClPrePipelineWire::kQuerySize);
   return w.result(getMsgType());
 }
 
@@ -132,12 +133,12 @@ std::unique_ptr<COBPrePipelineDedupeQueryMsg> COBPrePipelineDedupeQueryMsg::deco
     const uint8_t* payload, uint32_t length) {
   std::vector<_PrePipelineDedupe_Query> queries;
   if (!DecodeList(payload, length, ClPrePipelineWire::kQuerySize, queries)) return nullptr;
-  return std::unique_ptr<COBPrePipelineDedupeQueryMsg>(new COBPrePipelineDedupeQueryMsg(queries));
+  return std::unique_ptr<COBPrePipelineDedupeQueryMsg>(new COBPrePipelineDedupeQueryMsg(std::move(queries)));
 }
 
 CWqError COBPrePipelineDedupeResultRespMsg::encode(std::vector<uint8_t>& out) const {
   ClProxyPayloadWriter w(out);
-  EncodeList(w, m_results);
+  EncodeList(w, m_results, ClPrePipelineWire::kResultSize);
   return w.result(getMsgType());
 }
 
@@ -146,7 +147,7 @@ std::unique_ptr<COBPrePipelineDedupeResultRespMsg> COBPrePipelineDedupeResultRes
   std::vector<_PrePipelineDedupe_Result_Resp> results;
   if (!DecodeList(payload, length, ClPrePipelineWire::kResultSize, results)) return nullptr;
   return std::unique_ptr<COBPrePipelineDedupeResultRespMsg>(
-      new COBPrePipelineDedupeResultRespMsg(results));
+      new COBPrePipelineDedupeResultRespMsg(std::move(results)));
 }
 
 CWqError COBPrePipelinePerfCountersMsg::encode(std::vector<uint8_t>& out) const {

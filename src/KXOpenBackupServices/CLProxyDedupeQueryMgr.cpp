@@ -383,7 +383,7 @@ CWqError CLProxyDedupeQueryMgr::CheckForSignatureQueryResult(bool waitForAll, Cl
   std::vector<_PrePipelineDedupe_Result_Resp> results;
   results.reserve(answers.size());
   for (const _SignatureRespParam& answer : answers) results.push_back(ResultForResponse(answer.response));
-  reply = new COBPrePipelineDedupeResultRespMsg(results);
+  reply = new COBPrePipelineDedupeResultRespMsg(std::move(results));
   return CWqError::Success();
 }
 
