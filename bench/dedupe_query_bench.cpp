@@ -20,6 +20,7 @@
 // the rate at 10^3 (target: 10^6 within a factor of 2).
 //
 //   dedupe_query_bench [queries per round, default 262144] [rounds, default 5]
+//                      [only this batch size, no lookups; for profiling]
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -190,7 +191,9 @@ int main(int argc, char** argv) {
               rounds, queries);
   std::printf("%-6s %10s %12s %12s %7s %7s %8s %14s %14s\n", "batch", "echo b/s", "listener b/s", "module b/s",
               "ratio", "system", "spread", "echo cpu s/GiB", "list. cpu s/GiB");
-  for (size_t batchSize : {size_t(1), size_t(64), size_t(1024)}) {
+  const size_t only = argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 0;
+  const std::vector<size_t> batchSizes = only ? std::vector<size_t>{only} : std::vector<size_t>{1, 64, 1024};
+  for (size_t batchSize : batchSizes) {
     const size_t batches = std::max<size_t>(queries / batchSize, 1);
     const double gib = static_cast<double>(batches) * (4 + 104 * batchSize) / (1024.0 * 1024 * 1024);
     std::vector<double> echoRate, listenerRate, moduleRate, ratio, systemRatio, echoCpu, listenerCpu;
@@ -220,6 +223,7 @@ int main(int argc, char** argv) {
                 bench::Median(listenerCpu));
   }
 
+  if (only) return 0;
   std::printf("\nlookups of stored answers (half of them taken out, random order)\n");
   std::printf("%-10s %14s %16s %10s\n", "stored", "lookups/s", "spread", "vs 10^3");
   std::mt19937 random(42);

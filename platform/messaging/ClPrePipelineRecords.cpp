@@ -33,11 +33,23 @@ void Get(ClProxyPayloadReader& in, _PrePipelineDedupe_Config& r) {
   in.get(r.ullCarried72);
 }
 
-// Queries and results travel by the thousand: each is written and read in
-// one piece at fixed offsets rather than field by field.
 void Put(ClProxyPayloadWriter& out, const _PrePipelineDedupe_Query& r) {
-  uint8_t* at = out.extend(kQuerySize);
-  if (!at) return;
+  if (uint8_t* at = out.extend(kQuerySize)) Write(at, r);
+}
+
+void Get(ClProxyPayloadReader& in, _PrePipelineDedupe_Query& r) {
+  if (const uint8_t* at = in.take(kQuerySize)) Read(at, r);
+}
+
+void Put(ClProxyPayloadWriter& out, const _PrePipelineDedupe_Result_Resp& r) {
+  if (uint8_t* at = out.extend(kResultSize)) Write(at, r);
+}
+
+void Get(ClProxyPayloadReader& in, _PrePipelineDedupe_Result_Resp& r) {
+  if (const uint8_t* at = in.take(kResultSize)) Read(at, r);
+}
+
+void Write(uint8_t* at, const _PrePipelineDedupe_Query& r) {
   std::memcpy(at, r.signature, 64);
   std::memcpy(at + 64, r.carried64, 4);
   ClProxyWire::PutU32(at + 68, r.uValue68);
@@ -47,9 +59,7 @@ void Put(ClProxyPayloadWriter& out, const _PrePipelineDedupe_Query& r) {
   std::memcpy(at + 92, r.carried92, 12);
 }
 
-void Get(ClProxyPayloadReader& in, _PrePipelineDedupe_Query& r) {
-  const uint8_t* at = in.take(kQuerySize);
-  if (!at) return;
+void Read(const uint8_t* at, _PrePipelineDedupe_Query& r) {
   std::memcpy(r.signature, at, 64);
   std::memcpy(r.carried64, at + 64, 4);
   r.uValue68 = ClProxyWire::GetU32(at + 68);
@@ -59,9 +69,7 @@ void Get(ClProxyPayloadReader& in, _PrePipelineDedupe_Query& r) {
   std::memcpy(r.carried92, at + 92, 12);
 }
 
-void Put(ClProxyPayloadWriter& out, const _PrePipelineDedupe_Result_Resp& r) {
-  uint8_t* at = out.extend(kResultSize);
-  if (!at) return;
+void Write(uint8_t* at, const _PrePipelineDedupe_Result_Resp& r) {
   ClProxyWire::PutU32(at, r.uUniqueId);
   ClProxyWire::PutU32(at + 4, r.uIsNew);
   ClProxyWire::PutU32(at + 8, r.uUniqueId2);
@@ -69,9 +77,7 @@ void Put(ClProxyPayloadWriter& out, const _PrePipelineDedupe_Result_Resp& r) {
   ClProxyWire::PutU64(at + 16, r.ullZero16);
 }
 
-void Get(ClProxyPayloadReader& in, _PrePipelineDedupe_Result_Resp& r) {
-  const uint8_t* at = in.take(kResultSize);
-  if (!at) return;
+void Read(const uint8_t* at, _PrePipelineDedupe_Result_Resp& r) {
   r.uUniqueId = ClProxyWire::GetU32(at);
   r.uIsNew = ClProxyWire::GetU32(at + 4);
   r.uUniqueId2 = ClProxyWire::GetU32(at + 8);

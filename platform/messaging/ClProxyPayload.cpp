@@ -26,10 +26,6 @@ uint8_t* ClProxyPayloadWriter::extend(uint32_t length) {
   return m_out.data() + offset;
 }
 
-void ClProxyPayloadWriter::reserve(uint64_t length) {
-  if (m_bOk && length <= 0xFFFFFFFFull - m_out.size()) m_out.reserve(m_out.size() + static_cast<size_t>(length));
-}
-
 void ClProxyPayloadReader::getBool(bool& value) {
   uint16_t raw = 0;
   get(raw);

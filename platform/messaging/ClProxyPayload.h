@@ -33,8 +33,8 @@ class ClProxyPayloadWriter {
   // Appends `length` bytes for the caller to fill; null (and the writer
   // failed) when the payload would grow past what a frame can carry.
   uint8_t* extend(uint32_t length);
-  // Room for `length` more bytes, so that a list is written without moving.
-  void reserve(uint64_t length);
+  // Marks the payload as not encodable (too large).
+  void fail() { m_bOk = false; }
 
   // False when the payload grew past what a frame can carry.
   bool ok() const { return m_bOk; }
