@@ -23,6 +23,24 @@ class QueryMgrTest : public DedupeTest {
     ASSERT_FALSE(result.IsError()) << result.AsString();
     ASSERT_NE(0u, port);
   }
+
+  // Starts the manager with a module that holds its answers until
+  // ReleaseHeld, and a client whose result request leaves the listener inside
+  // the module's wait for all, holding the message.
+  void StartInModuleWait(CLProxyDedupeQueryMgr& mgr, SimQueryClient& client) {
+    SignatureQueryScript script;
+    script.heldBack = 2;
+    script.holdUntilReleased = true;
+    SignatureQueryScript::Set(script);
+    unsigned int port = 0;
+    Start(mgr, port);
+    ASSERT_FALSE(client
+                     .Start(static_cast<uint16_t>(port), SimScript()
+                                                             .Reply(SimQueryClient::Query({1, 2}, {}))
+                                                             .Reply(SimQueryClient::ResultRequest()))
+                     .IsError());
+    ASSERT_TRUE(WaitUntil([] { return SignatureQueryScript::Waiting() == 1; }));
+  }
 };
 
 struct Row {
@@ -223,18 +241,10 @@ TEST_F(QueryMgrTest, ANonFrameLeavesTheDescriptorsOfOthersAlone) {
 }
 
 TEST_F(QueryMgrTest, UninitializeEndsAModuleWaitThatNeverReturns) {
-  SignatureQueryScript script;
-  script.heldBack = 2;
-  script.holdUntilReleased = true;  // never released below
-  SignatureQueryScript::Set(script);
   CLProxyDedupeQueryMgr mgr;
-  unsigned int port = 0;
-  Start(mgr, port);
   SimQueryClient client;
-  ASSERT_FALSE(client.Start(static_cast<uint16_t>(port),
-                            SimScript().Reply(SimQueryClient::Query({1, 2}, {})).Reply(SimQueryClient::ResultRequest()))
-                   .IsError());
-  ASSERT_TRUE(WaitUntil([] { return SignatureQueryScript::Waiting() == 1; }));
+  StartInModuleWait(mgr, client);  // never released below
+  if (HasFatalFailure()) return;
   // A host lookup queued behind the listener's message.
   std::future<bool> lookup = std::async(std::launch::async, [&] {
     SIDBQueryAndInsertSignaturesResponseParam answer;
@@ -380,19 +390,10 @@ TEST_F(QueryMgrTest, UninitializeWithASilentConnectedClient) {
 }
 
 TEST_F(QueryMgrTest, UninitializeFinishesTheMessageInHandFirst) {
-  SignatureQueryScript script;
-  script.heldBack = 2;
-  script.holdUntilReleased = true;
-  SignatureQueryScript::Set(script);
   CLProxyDedupeQueryMgr mgr;
-  unsigned int port = 0;
-  Start(mgr, port);
   SimQueryClient client;
-  ASSERT_FALSE(client.Start(static_cast<uint16_t>(port),
-                            SimScript().Reply(SimQueryClient::Query({1, 2}, {})).Reply(SimQueryClient::ResultRequest()))
-                   .IsError());
-  // The listener is inside the module's wait for all, holding the message.
-  ASSERT_TRUE(WaitUntil([] { return SignatureQueryScript::Waiting() == 1; }));
+  StartInModuleWait(mgr, client);
+  if (HasFatalFailure()) return;
   std::thread stopper([&] { mgr.Uninitialize(); });
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   SignatureQueryScript::ReleaseHeld();
