@@ -412,11 +412,11 @@ void CLProxyDedupeQueryMgr::UpdatePerfCounters(_JobPerfCounterCollection* collec
   if (module) (void)module->UpdatePerfCounters(collection, group);
 }
 
-void CLProxyDedupeQueryMgr::FreeModule() {
+void CLProxyDedupeQueryMgr::FreeModule(bool shutDown) {
   ISignatureQuery* module = m_pSignatureQuery.exchange(nullptr);
   if (!module) return;
   QLOG(-1, "Uninitializing SignatureQuery module");
-  module->shutdown();
+  if (!shutDown) module->shutdown();
   FreeSignatureQuery(module);
 }
 
@@ -435,12 +435,14 @@ void CLProxyDedupeQueryMgr::Uninitialize() {
       if (m_iAcceptedDescriptor >= 0) ::shutdown(m_iAcceptedDescriptor, SHUT_RDWR);
     }
   }
+  bool moduleShutDown = false;
   if (handlingOutlivedGrace) {
     // The message in hand is most likely inside the module's wait for all
     // answers, which may never end: shutting the module down ends it, so the
     // join below ends too. The module is freed only after the join.
     ISignatureQuery* module = m_pSignatureQuery.load();
     if (module) {
+      moduleShutDown = true;
       QLOG(-1, "The message in hand did not finish within %lld ms; shutting the SignatureQuery module down",
            static_cast<long long>(kReplyGrace.count()));
       module->shutdown();
@@ -452,7 +454,7 @@ void CLProxyDedupeQueryMgr::Uninitialize() {
     m_pListener.reset();
   }
   // Only now, with no listener left to use it.
-  FreeModule();
+  FreeModule(moduleShutDown);
   if (m_pServer) {
     CWqSocket& connection = m_pServer->getConnectionSocket();
     if (connection.IsValid()) {

@@ -115,7 +115,8 @@ class CLProxyDedupeQueryMgr {
   bool PublishAccepted(int descriptor);
   void ForgetAccepted();
   void SetHandling(bool handling);
-  void FreeModule();
+  // Shuts the module down (unless `shutDown` says it already is) and frees it.
+  void FreeModule(bool shutDown);
 
   EvDebug m_debug;
   std::unique_ptr<KxThread> m_pListener;

@@ -1,11 +1,19 @@
 #include "DedupeAnswerStore.h"
 
+#include <sys/mman.h>
+
 #include <chrono>
+#include <cstdlib>
+#include <new>
 #include <random>
 
 namespace {
 
 const size_t kFirstIndexSize = 64;
+const unsigned kRunBits = 4;
+// Below this an array comes from the heap; from it on, from a mapping of
+// its own that may use huge pages.
+const size_t kMappedBytes = size_t(2) << 20;
 
 uint64_t Mix(uint64_t value) {
   value ^= value >> 33;
@@ -18,13 +26,40 @@ uint64_t Mix(uint64_t value) {
 
 }  // namespace
 
+template <typename T>
+T* DedupeAnswerStore::HugePageAllocator<T>::allocate(size_t count) {
+  const size_t bytes = count * sizeof(T);
+  if (bytes < kMappedBytes) {
+    void* memory = std::malloc(bytes);
+    if (!memory) throw std::bad_alloc();
+    return static_cast<T*>(memory);
+  }
+  void* memory = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) throw std::bad_alloc();
+  (void)::madvise(memory, bytes, MADV_HUGEPAGE);  // a hint: refused, the pages stay small
+  return static_cast<T*>(memory);
+}
+
+template <typename T>
+void DedupeAnswerStore::HugePageAllocator<T>::deallocate(T* items, size_t count) {
+  const size_t bytes = count * sizeof(T);
+  if (bytes < kMappedBytes) std::free(items);
+  else ::munmap(items, bytes);
+}
+
 DedupeAnswerStore::DedupeAnswerStore() {
   std::random_device device;
   m_key = (static_cast<uint64_t>(device()) << 32) ^ device() ^
           static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
 }
 
-size_t DedupeAnswerStore::Home(uint32_t id) const { return Mix(id ^ m_key) & (m_index.size() - 1); }
+size_t DedupeAnswerStore::Home(uint32_t id) const {
+  // Runs of 16 consecutive ids keep their order side by side (the client
+  // program numbers its blocks one after the other, and their signature
+  // records come in that order); where a run goes is hashed.
+  const uint64_t run = Mix((id >> kRunBits) ^ m_key) << kRunBits;
+  return static_cast<size_t>(run | (id & ((1u << kRunBits) - 1))) & (m_index.size() - 1);
+}
 
 size_t DedupeAnswerStore::Probe(uint32_t id) const {
   const size_t mask = m_index.size() - 1;
@@ -34,7 +69,7 @@ size_t DedupeAnswerStore::Probe(uint32_t id) const {
 }
 
 void DedupeAnswerStore::Grow() {
-  std::vector<Entry> old;
+  decltype(m_index) old;
   old.swap(m_index);
   m_index.assign(old.empty() ? kFirstIndexSize : old.size() * 2, Entry{0, kNone});
   for (const Entry& entry : old)
@@ -104,9 +139,12 @@ bool DedupeAnswerStore::Take(uint32_t uniqueId, SIDBQueryAndInsertSignaturesResp
 }
 
 void DedupeAnswerStore::Clear() {
-  std::vector<Slot>().swap(m_slots);
+  decltype(m_slots)().swap(m_slots);
   m_free = kNone;
-  std::vector<Entry>().swap(m_index);
+  decltype(m_index)().swap(m_index);
   m_ids = 0;
   m_size = 0;
 }
+
+template struct DedupeAnswerStore::HugePageAllocator<DedupeAnswerStore::Slot>;
+template struct DedupeAnswerStore::HugePageAllocator<DedupeAnswerStore::Entry>;

@@ -5,9 +5,10 @@
 // are handed out earlier first. The answers themselves live in one slab
 // whose free slots are reused, so that storing one costs no allocation of
 // its own once the slab has grown; the index is a compact open-addressing
-// table (8 bytes an id), so that a lookup among a million answers touches
-// little more than the answer itself. The ids come from the client program:
-// the index's hash is keyed per store, so chosen ids cannot pile up in one
+// table (8 bytes an id) that keeps runs of consecutive ids together, so that
+// answers taken in the order they came touch little more than the answers
+// themselves. The ids come from the client program: where a run goes is
+// hashed with a key of each store's own, so chosen ids cannot pile up in one
 // place. A slab grown past kKeptSlots is given back when its last answer is
 // taken. Not locked: its owner holds its lock.
 #pragma once
@@ -49,9 +50,23 @@ class DedupeAnswerStore {
   // Empties entry `at`, moving later entries of its run back into place.
   void EraseAt(size_t at);
 
-  std::vector<Slot> m_slots;
+  // Large arrays on huge pages where the system allows: a lookup among a
+  // million answers then costs no page-table walk of its own.
+  template <typename T>
+  struct HugePageAllocator {
+    using value_type = T;
+    HugePageAllocator() = default;
+    template <typename U>
+    HugePageAllocator(const HugePageAllocator<U>&) {}
+    T* allocate(size_t count);
+    void deallocate(T* items, size_t count);
+    bool operator==(const HugePageAllocator&) const { return true; }
+    bool operator!=(const HugePageAllocator&) const { return false; }
+  };
+
+  std::vector<Slot, HugePageAllocator<Slot>> m_slots;
   uint32_t m_free = kNone;
-  std::vector<Entry> m_index;  // a power of two long, at most half full
+  std::vector<Entry, HugePageAllocator<Entry>> m_index;  // a power of two long, at most half full
   size_t m_ids = 0;            // entries in use
   size_t m_size = 0;           // answers stored
   uint64_t m_key;

@@ -258,6 +258,7 @@ TEST_F(QueryMgrTest, UninitializeEndsAModuleWaitThatNeverReturns) {
   stop.wait();
   ASSERT_TRUE(stopped);
   EXPECT_LT(took, std::chrono::seconds(3));  // the 2 s grace, then a second at most
+  EXPECT_TRUE(log.Has("The message in hand did not finish within 2000 ms"));
   EXPECT_EQ(std::future_status::ready, lookup.wait_for(std::chrono::seconds(5)));
   EXPECT_FALSE(lookup.get());
   EXPECT_FALSE(mgr.ListenerRunning());
