@@ -188,6 +188,19 @@ double LookupRate(size_t stored, std::mt19937& random, bool shuffled) {
   return static_cast<double>(lookups) / seconds;
 }
 
+// The one line per case that scripts/bench.sh reads:
+//   result: <case> | ratio <median> | spread <min>..<max> | base cpu s/GiB <x> | subject cpu s/GiB <y>
+// (a CPU figure below 0 prints as "-").
+void Result(const std::string& label, const std::vector<double>& ratios, double baseCpu, double subjectCpu) {
+  const auto range = std::minmax_element(ratios.begin(), ratios.end());
+  char base[32] = "-", subject[32] = "-";
+  if (baseCpu >= 0) std::snprintf(base, sizeof base, "%.3f", baseCpu);
+  if (subjectCpu >= 0) std::snprintf(subject, sizeof subject, "%.3f", subjectCpu);
+  std::printf("result: %s | ratio %.3f | spread %.3f..%.3f | base cpu s/GiB %s | subject cpu s/GiB %s\n", label.c_str(),
+              bench::Median(ratios), *range.first, *range.second, base, subject);
+  std::fflush(stdout);
+}
+
 // "min-max" of the rounds.
 std::string Spread(const std::vector<double>& values) {
   char text[64];
@@ -241,6 +254,8 @@ int main(int argc, char** argv) {
                 bench::Median(listenerRate), bench::Median(moduleRate), bench::Median(ratio),
                 bench::Median(systemRatio), Spread(systemRatio).c_str(), bench::Median(echoCpu),
                 bench::Median(listenerCpu));
+    Result("listener's own share vs echo, " + std::to_string(batchSize) + " queries per batch", systemRatio,
+           bench::Median(echoCpu), bench::Median(listenerCpu));
   }
 
   if (only) return 0;
@@ -248,7 +263,7 @@ int main(int argc, char** argv) {
   std::printf("%-10s %-8s %14s %18s %10s\n", "stored", "order", "lookups/s", "spread", "vs 10^3");
   std::mt19937 random(42);
   for (bool shuffled : {true, false}) {
-    double base = 0;
+    std::vector<double> baseRates, vsBase;
     for (size_t stored : {size_t(1000), size_t(100000), size_t(1000000)}) {
       std::vector<double> rates;
       for (int round = 0; round < rounds; ++round) {
@@ -256,11 +271,14 @@ int main(int argc, char** argv) {
         if (rate <= 0) return 1;
         rates.push_back(rate);
       }
-      const double rate = bench::Median(rates);
-      if (base == 0) base = rate;
-      std::printf("%-10zu %-8s %14.0f %18s %10.2f\n", stored, shuffled ? "random" : "arrival", rate,
-                  Spread(rates).c_str(), rate / base);
+      if (baseRates.empty()) baseRates = rates;
+      vsBase.clear();
+      for (int round = 0; round < rounds; ++round) vsBase.push_back(rates[round] / baseRates[round]);
+      std::printf("%-10zu %-8s %14.0f %18s %10.2f\n", stored, shuffled ? "random" : "arrival", bench::Median(rates),
+                  Spread(rates).c_str(), bench::Median(rates) / bench::Median(baseRates));
     }
+    Result(std::string("lookups among 10^6 vs 10^3 stored answers, ") + (shuffled ? "random" : "arrival") + " order",
+           vsBase, -1, -1);
   }
   return 0;
 }
