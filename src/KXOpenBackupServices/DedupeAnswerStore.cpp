@@ -61,34 +61,39 @@ size_t DedupeAnswerStore::Home(uint32_t id) const {
   return static_cast<size_t>(run | (id & ((1u << kRunBits) - 1))) & (m_index.size() - 1);
 }
 
-size_t DedupeAnswerStore::Probe(uint32_t id) const {
+size_t DedupeAnswerStore::Probe(uint32_t id, size_t* freeAt) const {
   const size_t mask = m_index.size() - 1;
   size_t at = Home(id);
-  while (m_index[at].head != kNone && m_index[at].id != id) at = (at + 1) & mask;
-  return at;
+  if (freeAt) *freeAt = kNoPlace;
+  for (;; at = (at + 1) & mask) {
+    const Entry& entry = m_index[at];
+    if (entry.head == kNone) break;
+    if (entry.head == kGone) {
+      if (freeAt && *freeAt == kNoPlace) *freeAt = at;
+      continue;
+    }
+    if (entry.id == id) return at;
+  }
+  if (freeAt && *freeAt == kNoPlace) *freeAt = at;
+  return kNoPlace;
 }
 
-void DedupeAnswerStore::Grow() {
+void DedupeAnswerStore::Rebuild() {
+  // Twice the size when live ids fill a quarter, else the same size with
+  // the removed entries dropped.
+  const size_t size = m_index.empty() ? kFirstIndexSize
+                      : (m_ids + 1) * 4 > m_index.size() ? m_index.size() * 2 : m_index.size();
   decltype(m_index) old;
   old.swap(m_index);
-  m_index.assign(old.empty() ? kFirstIndexSize : old.size() * 2, Entry{0, kNone});
-  for (const Entry& entry : old)
-    if (entry.head != kNone) m_index[Probe(entry.id)] = entry;
-}
-
-void DedupeAnswerStore::EraseAt(size_t at) {
-  const size_t mask = m_index.size() - 1;
-  size_t hole = at;
-  for (size_t next = (hole + 1) & mask; m_index[next].head != kNone; next = (next + 1) & mask) {
-    const size_t home = Home(m_index[next].id);
-    // The entry may move back into the hole unless its home lies after the
-    // hole (cyclically) and at or before the entry itself.
-    const bool stays = hole <= next ? (home > hole && home <= next) : (home > hole || home <= next);
-    if (stays) continue;
-    m_index[hole] = m_index[next];
-    hole = next;
+  m_index.assign(size, Entry{0, kNone});
+  m_gone = 0;
+  const size_t mask = size - 1;
+  for (const Entry& entry : old) {
+    if (entry.head == kNone || entry.head == kGone) continue;
+    size_t at = Home(entry.id);
+    while (m_index[at].head != kNone) at = (at + 1) & mask;
+    m_index[at] = entry;
   }
-  m_index[hole].head = kNone;
 }
 
 void DedupeAnswerStore::Add(const _SignatureRespParam& answer) {
@@ -102,31 +107,37 @@ void DedupeAnswerStore::Add(const _SignatureRespParam& answer) {
   m_slots[slot].answer = answer;
   m_slots[slot].next = kNone;
   ++m_size;
-  if ((m_ids + 1) * 2 > m_index.size()) Grow();
+  if ((m_ids + m_gone + 1) * 2 > m_index.size()) Rebuild();
   const uint32_t id = answer.response.uUniqueId;
-  Entry& entry = m_index[Probe(id)];
-  if (entry.head == kNone) {
+  size_t freeAt = kNoPlace;
+  const size_t at = Probe(id, &freeAt);
+  if (at == kNoPlace) {
+    Entry& entry = m_index[freeAt];
+    if (entry.head == kGone) --m_gone;
     entry.id = id;
     entry.head = slot;
     ++m_ids;
     return;
   }
   // An id stored again (rare): behind the answers it already has.
-  uint32_t last = entry.head;
+  uint32_t last = m_index[at].head;
   while (m_slots[last].next != kNone) last = m_slots[last].next;
   m_slots[last].next = slot;
 }
 
 bool DedupeAnswerStore::Take(uint32_t uniqueId, SIDBQueryAndInsertSignaturesResponseParam& answer) {
   if (m_ids == 0) return false;
-  const size_t at = Probe(uniqueId);
-  if (m_index[at].head == kNone) return false;
+  const size_t at = Probe(uniqueId, nullptr);
+  if (at == kNoPlace) return false;
   const uint32_t slot = m_index[at].head;
   answer = m_slots[slot].answer.response;
   const uint32_t next = m_slots[slot].next;
   if (next == kNone) {
-    EraseAt(at);
+    // Marked removed rather than closed up: taking answers in the order
+    // they came would otherwise move the rest of their run each time.
+    m_index[at].head = kGone;
     --m_ids;
+    ++m_gone;
   } else {
     m_index[at].head = next;
   }
@@ -143,6 +154,7 @@ void DedupeAnswerStore::Clear() {
   m_free = kNone;
   decltype(m_index)().swap(m_index);
   m_ids = 0;
+  m_gone = 0;
   m_size = 0;
 }
 

@@ -31,24 +31,28 @@ class DedupeAnswerStore {
 
  private:
   static const uint32_t kNone = 0xFFFFFFFFu;
+  static const uint32_t kGone = 0xFFFFFFFEu;  // an index entry whose id was taken out
+  static const size_t kNoPlace = ~size_t(0);
   static const size_t kKeptSlots = 4096;
 
   struct Slot {
     _SignatureRespParam answer;
     uint32_t next = kNone;  // the next answer of the same id, or the next free slot
   };
-  // One id of the index: its earliest slot (kNone: the entry is empty).
+  // One id of the index: its earliest slot (kNone: the entry is empty,
+  // kGone: removed; lookups pass it, a new id may take it).
   struct Entry {
     uint32_t id;
     uint32_t head;
   };
 
   size_t Home(uint32_t id) const;
-  // The index entry of `id`, or the empty entry where it would go.
-  size_t Probe(uint32_t id) const;
-  void Grow();
-  // Empties entry `at`, moving later entries of its run back into place.
-  void EraseAt(size_t at);
+  // The index entry of `id`, or kNoPlace; `freeAt` (when given) receives
+  // the first entry where `id` could go.
+  size_t Probe(uint32_t id, size_t* freeAt) const;
+  // Makes the index anew, larger when it is filling up, without removed
+  // entries.
+  void Rebuild();
 
   // Large arrays on huge pages where the system allows: a lookup among a
   // million answers then costs no page-table walk of its own.
@@ -68,6 +72,7 @@ class DedupeAnswerStore {
   uint32_t m_free = kNone;
   std::vector<Entry, HugePageAllocator<Entry>> m_index;  // a power of two long, at most half full
   size_t m_ids = 0;            // entries in use
+  size_t m_gone = 0;           // entries removed
   size_t m_size = 0;           // answers stored
   uint64_t m_key;
 };
