@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -13,6 +14,8 @@
 #include "KXJobPerfManager.h"
 
 namespace {
+
+const size_t kKeptAnswers = 4096;
 
 // Lock order: g_mutex, then a module's own lock, then g_storeMutex.
 std::mutex g_mutex;  // the script and the module list
@@ -39,6 +42,20 @@ std::atomic<int> g_live(0);
 std::atomic<int> g_made(0);
 std::atomic<int> g_usesAfterShutdown(0);
 std::atomic<int> g_waiting(0);
+std::atomic<int64_t> g_busyNanoseconds(0);
+
+// Adds the time from its making to its end to g_busyNanoseconds.
+class BusyTimer {
+ public:
+  BusyTimer() : m_start(std::chrono::steady_clock::now()) {}
+  ~BusyTimer() {
+    g_busyNanoseconds += std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - m_start)
+                             .count();
+  }
+
+ private:
+  std::chrono::steady_clock::time_point m_start;
+};
 
 class ScriptedSignatureQuery;
 std::set<ScriptedSignatureQuery*> g_modules;
@@ -78,6 +95,7 @@ class ScriptedSignatureQuery : public ISignatureQuery {
   void shutdown() override { stopWorker(); }
 
   int QuerySignaturesAsync(const std::vector<SIDBQueryAndInsertSignaturesRequestParam>& requests) override {
+    BusyTimer busy;
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_bShutdown) return noteLateUse();
     if (!m_bInit) return 2;
@@ -94,12 +112,17 @@ class ScriptedSignatureQuery : public ISignatureQuery {
       const bool repeat = m_script.repeatFirst && i == 0;
       std::vector<_SignatureRespParam>& into = i + held >= requests.size() ? m_held : m_ready;
       into.push_back(answer);
-      if (repeat) into.push_back(answer);
+      if (repeat) {
+        // The repeat is told apart by its carried word at offset 216.
+        answer.response.uCarried216 = 1;
+        into.push_back(answer);
+      }
     }
     return 0;
   }
 
   int GetQuerySignaturesResponse(std::vector<_SignatureRespParam>& answers, bool waitForAll) override {
+    BusyTimer busy;
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_bShutdown) return noteLateUse();
     if (!m_bInit) return 2;
@@ -116,6 +139,8 @@ class ScriptedSignatureQuery : public ISignatureQuery {
     m_ready.resize(m_ready.size() - drop);
     answers.insert(answers.end(), m_ready.begin(), m_ready.end());
     m_ready.clear();
+    // Kept for the next batch unless a large one grew it.
+    if (m_ready.capacity() > kKeptAnswers) std::vector<_SignatureRespParam>().swap(m_ready);
     return 0;
   }
 
@@ -231,6 +256,7 @@ void SignatureQueryScript::Reset() {
   g_store.clear();
   g_made = 0;
   g_usesAfterShutdown = 0;
+  g_busyNanoseconds = 0;
 }
 
 SignatureQueryScript SignatureQueryScript::Get() {
@@ -242,6 +268,8 @@ void SignatureQueryScript::ReleaseHeld() {
   std::lock_guard<std::mutex> lock(g_mutex);
   for (ScriptedSignatureQuery* module : g_modules) module->releaseHeld();
 }
+
+double SignatureQueryScript::BusySeconds() { return static_cast<double>(g_busyNanoseconds.load()) / 1e9; }
 
 int SignatureQueryScript::LiveModules() { return g_live.load(); }
 int SignatureQueryScript::ModulesMade() { return g_made.load(); }

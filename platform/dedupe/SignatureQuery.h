@@ -15,7 +15,8 @@
 //               (a non-zero result, or no module at all)
 //   dropOnWait  a wait for all hands out that many answers fewer than
 //               outstanding (they are lost)
-//   repeatFirst every first answer of a batch is handed out twice
+//   repeatFirst every first answer of a batch is handed out twice, the
+//               second time with its carried word at offset 216 set to 1
 // A module may be used from two threads at once. Counters for tests: live
 // modules, operations called after shutdown.
 #pragma once
@@ -75,4 +76,8 @@ struct SignatureQueryScript {
   static int Waiting();
   // Signatures in the store.
   static size_t StoredSignatures();
+  // Wall time spent inside the query and response operations of every
+  // module since the last Reset (waits for held answers included), so that
+  // a benchmark can tell the module's share of a run from its caller's.
+  static double BusySeconds();
 };

@@ -22,15 +22,31 @@ bool DecodeList(const uint8_t* payload, uint32_t length, uint32_t recordSize,
   uint32_t count = 0;
   in.get(count);
   if (!in.checkCount(count, recordSize)) return false;
-  records.resize(count);
-  for (Record& record : records) ClPrePipelineWire::Get(in, record);
-  return in.done();
+  const uint8_t* at = in.take(count * recordSize);
+  if (!at || !in.done()) return false;
+  records.clear();
+  records.reserve(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    records.emplace_back();
+    ClPrePipelineWire::Read(at + static_cast<size_t>(i) * recordSize, records.back());
+  }
+  return true;
 }
 
 template <typename Record>
-void EncodeList(ClProxyPayloadWriter& out, const std::vector<Record>& records) {
+void EncodeList(ClProxyPayloadWriter& out, const std::vector<Record>& records, uint32_t recordSize) {
   out.put(static_cast<uint32_t>(records.size()));
-  for (const Record& record : records) ClPrePipelineWire::Put(out, record);
+  const uint64_t bytes = static_cast<uint64_t>(records.size()) * recordSize;
+  if (bytes > 0xFFFFFFFFull) {
+    out.fail();
+    return;
+  }
+  uint8_t* at = out.extend(static_cast<uint32_t>(bytes));
+  if (!at) return;
+  for (const Record& record : records) {
+    ClPrePipelineWire::Write(at, record);
+    at += recordSize;
+  }
 }
 
 void PutCounter(ClProxyPayloadWriter& out, const _PrePipelineDedupeperfCounter& r) {
@@ -124,7 +140,7 @@ std::unique_ptr<ClPipelineSignatureMsg> ClPipelineSignatureMsg::decode(const uin
 
 CWqError COBPrePipelineDedupeQueryMsg::encode(std::vector<uint8_t>& out) const {
   ClProxyPayloadWriter w(out);
-  EncodeList(w, m_queries);
+  EncodeList(w, m_queries, ClPrePipelineWire::kQuerySize);
   return w.result(getMsgType());
 }
 
@@ -132,12 +148,12 @@ std::unique_ptr<COBPrePipelineDedupeQueryMsg> COBPrePipelineDedupeQueryMsg::deco
     const uint8_t* payload, uint32_t length) {
   std::vector<_PrePipelineDedupe_Query> queries;
   if (!DecodeList(payload, length, ClPrePipelineWire::kQuerySize, queries)) return nullptr;
-  return std::unique_ptr<COBPrePipelineDedupeQueryMsg>(new COBPrePipelineDedupeQueryMsg(queries));
+  return std::unique_ptr<COBPrePipelineDedupeQueryMsg>(new COBPrePipelineDedupeQueryMsg(std::move(queries)));
 }
 
 CWqError COBPrePipelineDedupeResultRespMsg::encode(std::vector<uint8_t>& out) const {
   ClProxyPayloadWriter w(out);
-  EncodeList(w, m_results);
+  EncodeList(w, m_results, ClPrePipelineWire::kResultSize);
   return w.result(getMsgType());
 }
 
@@ -146,7 +162,7 @@ std::unique_ptr<COBPrePipelineDedupeResultRespMsg> COBPrePipelineDedupeResultRes
   std::vector<_PrePipelineDedupe_Result_Resp> results;
   if (!DecodeList(payload, length, ClPrePipelineWire::kResultSize, results)) return nullptr;
   return std::unique_ptr<COBPrePipelineDedupeResultRespMsg>(
-      new COBPrePipelineDedupeResultRespMsg(results));
+      new COBPrePipelineDedupeResultRespMsg(std::move(results)));
 }
 
 CWqError COBPrePipelinePerfCountersMsg::encode(std::vector<uint8_t>& out) const {

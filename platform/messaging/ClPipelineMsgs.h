@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "ClMallocBlock.h"
@@ -111,6 +112,8 @@ class COBPrePipelineDedupeQueryMsg : public ClProxyMsg {
  public:
   explicit COBPrePipelineDedupeQueryMsg(const std::vector<_PrePipelineDedupe_Query>& queries)
       : ClProxyMsg(PREPIPELINE_DEDUPE_QUERY_MSG), m_queries(queries) {}
+  explicit COBPrePipelineDedupeQueryMsg(std::vector<_PrePipelineDedupe_Query>&& queries)
+      : ClProxyMsg(PREPIPELINE_DEDUPE_QUERY_MSG), m_queries(std::move(queries)) {}
 
   // The first query of the batch (null when it is empty); `count` receives
   // the number of queries.
@@ -136,6 +139,8 @@ class COBPrePipelineDedupeResultRespMsg : public ClProxyMsg {
   explicit COBPrePipelineDedupeResultRespMsg(
       const std::vector<_PrePipelineDedupe_Result_Resp>& results)
       : ClProxyMsg(PREPIPELINE_DEDUPE_RESULT_RESP_MSG), m_results(results) {}
+  explicit COBPrePipelineDedupeResultRespMsg(std::vector<_PrePipelineDedupe_Result_Resp>&& results)
+      : ClProxyMsg(PREPIPELINE_DEDUPE_RESULT_RESP_MSG), m_results(std::move(results)) {}
 
   const std::vector<_PrePipelineDedupe_Result_Resp>& getResults() const { return m_results; }
 

@@ -1,6 +1,9 @@
 #include "ClPrePipelineRecords.h"
 
+#include <cstring>
+
 #include "ClProxyPayload.h"
+#include "ClProxyWire.h"
 
 namespace ClPrePipelineWire {
 
@@ -31,39 +34,55 @@ void Get(ClProxyPayloadReader& in, _PrePipelineDedupe_Config& r) {
 }
 
 void Put(ClProxyPayloadWriter& out, const _PrePipelineDedupe_Query& r) {
-  out.putRaw(r.signature, sizeof(r.signature));
-  out.putRaw(r.carried64, sizeof(r.carried64));
-  out.put(r.uValue68);
-  out.put(r.ullValue72);
-  out.put(r.ullValue80);
-  out.put(r.uUniqueId);
-  out.putRaw(r.carried92, sizeof(r.carried92));
+  if (uint8_t* at = out.extend(kQuerySize)) Write(at, r);
 }
 
 void Get(ClProxyPayloadReader& in, _PrePipelineDedupe_Query& r) {
-  in.getRaw(r.signature, sizeof(r.signature));
-  in.getRaw(r.carried64, sizeof(r.carried64));
-  in.get(r.uValue68);
-  in.get(r.ullValue72);
-  in.get(r.ullValue80);
-  in.get(r.uUniqueId);
-  in.getRaw(r.carried92, sizeof(r.carried92));
+  if (const uint8_t* at = in.take(kQuerySize)) Read(at, r);
 }
 
 void Put(ClProxyPayloadWriter& out, const _PrePipelineDedupe_Result_Resp& r) {
-  out.put(r.uUniqueId);
-  out.put(r.uIsNew);
-  out.put(r.uUniqueId2);
-  out.put(r.uZero12);
-  out.put(r.ullZero16);
+  if (uint8_t* at = out.extend(kResultSize)) Write(at, r);
 }
 
 void Get(ClProxyPayloadReader& in, _PrePipelineDedupe_Result_Resp& r) {
-  in.get(r.uUniqueId);
-  in.get(r.uIsNew);
-  in.get(r.uUniqueId2);
-  in.get(r.uZero12);
-  in.get(r.ullZero16);
+  if (const uint8_t* at = in.take(kResultSize)) Read(at, r);
+}
+
+void Write(uint8_t* at, const _PrePipelineDedupe_Query& r) {
+  std::memcpy(at, r.signature, 64);
+  std::memcpy(at + 64, r.carried64, 4);
+  ClProxyWire::PutU32(at + 68, r.uValue68);
+  ClProxyWire::PutU64(at + 72, r.ullValue72);
+  ClProxyWire::PutU64(at + 80, r.ullValue80);
+  ClProxyWire::PutU32(at + 88, r.uUniqueId);
+  std::memcpy(at + 92, r.carried92, 12);
+}
+
+void Read(const uint8_t* at, _PrePipelineDedupe_Query& r) {
+  std::memcpy(r.signature, at, 64);
+  std::memcpy(r.carried64, at + 64, 4);
+  r.uValue68 = ClProxyWire::GetU32(at + 68);
+  r.ullValue72 = ClProxyWire::GetU64(at + 72);
+  r.ullValue80 = ClProxyWire::GetU64(at + 80);
+  r.uUniqueId = ClProxyWire::GetU32(at + 88);
+  std::memcpy(r.carried92, at + 92, 12);
+}
+
+void Write(uint8_t* at, const _PrePipelineDedupe_Result_Resp& r) {
+  ClProxyWire::PutU32(at, r.uUniqueId);
+  ClProxyWire::PutU32(at + 4, r.uIsNew);
+  ClProxyWire::PutU32(at + 8, r.uUniqueId2);
+  ClProxyWire::PutU32(at + 12, r.uZero12);
+  ClProxyWire::PutU64(at + 16, r.ullZero16);
+}
+
+void Read(const uint8_t* at, _PrePipelineDedupe_Result_Resp& r) {
+  r.uUniqueId = ClProxyWire::GetU32(at);
+  r.uIsNew = ClProxyWire::GetU32(at + 4);
+  r.uUniqueId2 = ClProxyWire::GetU32(at + 8);
+  r.uZero12 = ClProxyWire::GetU32(at + 12);
+  r.ullZero16 = ClProxyWire::GetU64(at + 16);
 }
 
 void Put(ClProxyPayloadWriter& out, const _PrePipelineDedupe_Signature& r) {

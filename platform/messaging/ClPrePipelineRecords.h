@@ -103,6 +103,14 @@ constexpr uint32_t kSignatureSize = 136;
 constexpr uint32_t kDataHdrSize = 56;
 constexpr uint32_t kCOBConfigSize = 4;
 
+// Queries and results travel by the thousand: a whole list is written and
+// read record by record at fixed offsets (kQuerySize, kResultSize bytes
+// each) of one span, rather than field by field.
+void Write(uint8_t* at, const _PrePipelineDedupe_Query& record);
+void Read(const uint8_t* at, _PrePipelineDedupe_Query& record);
+void Write(uint8_t* at, const _PrePipelineDedupe_Result_Resp& record);
+void Read(const uint8_t* at, _PrePipelineDedupe_Result_Resp& record);
+
 void Put(ClProxyPayloadWriter& out, const _PrePipelineDedupe_Config& record);
 void Put(ClProxyPayloadWriter& out, const _PrePipelineDedupe_Query& record);
 void Put(ClProxyPayloadWriter& out, const _PrePipelineDedupe_Result_Resp& record);

@@ -16,9 +16,14 @@ bool ClProxyPayloadWriter::grow(uint64_t need) {
 }
 
 void ClProxyPayloadWriter::putRaw(const void* data, uint32_t length) {
-  size_t offset = m_out.size();
-  if (!grow(length)) return;
-  if (length) std::memcpy(m_out.data() + offset, data, length);
+  uint8_t* at = extend(length);
+  if (at && length) std::memcpy(at, data, length);
+}
+
+uint8_t* ClProxyPayloadWriter::extend(uint32_t length) {
+  const size_t offset = m_out.size();
+  if (!grow(length)) return nullptr;
+  return m_out.data() + offset;
 }
 
 void ClProxyPayloadReader::getBool(bool& value) {
@@ -33,13 +38,19 @@ void ClProxyPayloadReader::getBool(bool& value) {
 }
 
 void ClProxyPayloadReader::getRaw(void* data, uint32_t length) {
-  if (!m_bOk) return;
+  const uint8_t* from = take(length);
+  if (from && length) std::memcpy(data, from, length);
+}
+
+const uint8_t* ClProxyPayloadReader::take(uint32_t length) {
+  if (!m_bOk) return nullptr;
   if (length > remaining()) {
     m_bOk = false;
-    return;
+    return nullptr;
   }
-  if (length) std::memcpy(data, m_pData + m_uOffset, length);
+  const uint8_t* at = m_pData + m_uOffset;
   m_uOffset += length;
+  return at;
 }
 
 bool ClProxyPayloadReader::checkCount(uint32_t count, uint32_t minItemSize) {

@@ -30,6 +30,11 @@ class ClProxyPayloadWriter {
   void putBool(bool value) { put(static_cast<uint16_t>(value ? 1 : 0)); }
   // Fixed-size bytes carried as they are (record fields without a number).
   void putRaw(const void* data, uint32_t length);
+  // Appends `length` bytes for the caller to fill; null (and the writer
+  // failed) when the payload would grow past what a frame can carry.
+  uint8_t* extend(uint32_t length);
+  // Marks the payload as not encodable (too large).
+  void fail() { m_bOk = false; }
 
   // False when the payload grew past what a frame can carry.
   bool ok() const { return m_bOk; }
@@ -57,6 +62,9 @@ class ClProxyPayloadReader {
   // A bool is a 16-bit 0 or 1; any other value is malformed.
   void getBool(bool& value);
   void getRaw(void* data, uint32_t length);
+  // The next `length` bytes, consumed; null (and the reader failed) when
+  // fewer remain.
+  const uint8_t* take(uint32_t length);
   // Fails the read when `count` items of at least `minItemSize` bytes each
   // cannot fit in what is left, so a forged count never drives an allocation.
   bool checkCount(uint32_t count, uint32_t minItemSize);

@@ -1,9 +1,12 @@
 #include "CLProxyDedupeQueryMgr.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -30,6 +33,13 @@ const std::chrono::milliseconds kReplyGrace(2000);
 std::atomic<int> g_acceptWaitSeconds(CLProxyDedupeQueryMgr::kDefaultAcceptWaitSeconds);
 std::atomic<int> g_receiveWaitSeconds(0);
 
+// A buffer that a large batch grew is given back rather than kept for the
+// next one: the client decides the batch size, not how much stays mapped.
+template <typename T>
+void ReleaseIfLarge(std::vector<T>& buffer) {
+  if (buffer.capacity() > CLProxyDedupeQueryMgr::kKeptBatchQueries) std::vector<T>().swap(buffer);
+}
+
 bool EndsStream(ClProxyMsgType type) {
   return type == STREAM_STOP_MSG || type == JOB_COMPLETE_MSG || type == DISCONNECT_MSG;
 }
@@ -51,6 +61,7 @@ CLProxyDedupeQueryMgr::CLProxyDedupeQueryMgr()
       m_uPending(0),
       m_uArchiveFileId(0),
       m_uSignatureScheme(0),
+      m_uSignaturesPerBatch(0),
       m_iListenDescriptor(-1),
       m_iAcceptedDescriptor(-1),
       m_bHandling(false) {}
@@ -145,11 +156,23 @@ void* CLProxyDedupeQueryMgr::listernStatic(void* self) {
   return static_cast<CLProxyDedupeQueryMgr*>(self)->listenerLoop();
 }
 
-void CLProxyDedupeQueryMgr::PublishAccepted(int descriptor) {
+bool CLProxyDedupeQueryMgr::PublishAccepted(int descriptor) {
+  // A descriptor of our own for the accepted socket: the connection closes
+  // its descriptor when a bad frame breaks the link, and the number may then
+  // be anyone's; ours names this socket until we close it.
+  const int own = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+  if (own < 0) return false;
   std::lock_guard<std::mutex> lock(m_socketMutex);
-  m_iAcceptedDescriptor = descriptor;
+  m_iAcceptedDescriptor = own;
   // Uninitialize came by before the descriptor was known: end its waits here.
-  if (m_bStop.load()) ::shutdown(descriptor, SHUT_RDWR);
+  if (m_bStop.load()) ::shutdown(own, SHUT_RDWR);
+  return true;
+}
+
+void CLProxyDedupeQueryMgr::ForgetAccepted() {
+  std::lock_guard<std::mutex> lock(m_socketMutex);
+  if (m_iAcceptedDescriptor >= 0) ::close(m_iAcceptedDescriptor);
+  m_iAcceptedDescriptor = -1;
 }
 
 void CLProxyDedupeQueryMgr::SetHandling(bool handling) {
@@ -165,8 +188,13 @@ void* CLProxyDedupeQueryMgr::listenerLoop() {
     ++attempts;
     CWqError result = m_pServer->acceptClient(AcceptWaitSeconds());
     if (!result.IsError()) {
-      PublishAccepted(m_pServer->getConnectionSocket().GetSocketDescriptor());
-      break;
+      CWqSocket& connection = m_pServer->getConnectionSocket();
+      if (PublishAccepted(connection.GetSocketDescriptor())) break;
+      // Without a descriptor of its own the stop could not end a receive.
+      result = FXErrorUtil::ErrorErrNo(FX_HERE, errno, "Cannot keep the accepted connection: %s",
+                                       std::strerror(errno));
+      (void)connection.Shutdown(SHUT_RDWR);
+      connection.Clear();
     }
     if (FXErrorUtil::IsErrNo(result, EINTR)) {
       --attempts;
@@ -230,20 +258,28 @@ void* CLProxyDedupeQueryMgr::listenerLoop() {
   QLOG(-1, "[Exiting listener thread] Terminate request");
   delete message;
   delete reply;
+  // No receive is left for the stop to end.
+  ForgetAccepted();
   return nullptr;
 }
 
 CWqError CLProxyDedupeQueryMgr::processMessage(ClProxyMsg* msg, ClProxyMsg*& reply) {
   auto_lock hold(&m_lock);
   if (!msg) return CWqError::Success();
+  CWqError result = CWqError::Success();
   switch (msg->getMsgType()) {
     case PREPIPELINE_DEDUPE_QUERY_MSG:
-      return onPrepipelineDedupeQuery(msg, reply);
+      result = onPrepipelineDedupeQuery(msg, reply);
+      break;
     case PREPIPELINE_DEDUPE_RESULT_REQ_MSG:
-      return onPrepipelineDedupeQueryResultReq(msg, reply);
+      result = onPrepipelineDedupeQueryResultReq(msg, reply);
+      break;
     default:
       return CWqError::Success();
   }
+  ReleaseIfLarge(m_requests);
+  ReleaseIfLarge(m_received);
+  return result;
 }
 
 CWqError CLProxyDedupeQueryMgr::onPrepipelineDedupeQuery(ClProxyMsg* msg, ClProxyMsg*& reply) {
@@ -265,6 +301,13 @@ CWqError CLProxyDedupeQueryMgr::onPrepipelineDedupeQuery(ClProxyMsg* msg, ClProx
     QLOG(-1, "[ERROR] PrePipelineDedupe_Query list not found in query-msg[%u]", count);
     return FXErrorUtil::ErrorWin32(FX_HERE, kErrorProxyOperation, "PrePipelineDedupe_Query not found in query-msg[%u]",
                                    count);
+  }
+  const uint32_t perBatch = m_uSignaturesPerBatch.load();
+  const uint32_t limit = perBatch ? perBatch : kDefaultSignaturesPerBatch;
+  if (count > limit) {
+    QLOG(-1, "[ERROR] Query batch of %u signatures, above the %u per batch", count, limit);
+    return FXErrorUtil::ErrorWin32(FX_HERE, kErrorProxyOperation, "Query batch of %u signatures, above the %u per batch",
+                                   count, limit);
   }
   std::vector<SIDBQueryAndInsertSignaturesRequestParam>& requests = m_requests;
   requests.assign(count, SIDBQueryAndInsertSignaturesRequestParam());
@@ -324,9 +367,12 @@ CWqError CLProxyDedupeQueryMgr::CheckForSignatureQueryResult(bool waitForAll, Cl
                                    static_cast<unsigned>(rc));
   }
   const uint32_t expected = m_uPending;
-  // Whatever came is kept and counted, so that the count never drifts from
-  // what the module still owes and later signature records find their answer.
-  for (const _SignatureRespParam& answer : answers) m_answers.Add(answer);
+  // Whatever came is counted, so that the count never drifts from what the
+  // module still owes. Only a new block's answer is kept: the client program
+  // sends a signature record for new blocks alone, and a found block's
+  // answer would stay for the rest of the job.
+  for (const _SignatureRespParam& answer : answers)
+    if (answer.response.uFound == 0) m_answers.Add(answer);
   m_uPending -= answers.size() < m_uPending ? static_cast<uint32_t>(answers.size()) : m_uPending;
   if (waitForAll && answers.size() != expected) {
     QLOG(-1, "[ERROR] [Expected  %u] [recieved - %zu] signatures", expected, answers.size());
@@ -337,7 +383,7 @@ CWqError CLProxyDedupeQueryMgr::CheckForSignatureQueryResult(bool waitForAll, Cl
   std::vector<_PrePipelineDedupe_Result_Resp> results;
   results.reserve(answers.size());
   for (const _SignatureRespParam& answer : answers) results.push_back(ResultForResponse(answer.response));
-  reply = new COBPrePipelineDedupeResultRespMsg(results);
+  reply = new COBPrePipelineDedupeResultRespMsg(std::move(results));
   return CWqError::Success();
 }
 
@@ -366,16 +412,17 @@ void CLProxyDedupeQueryMgr::UpdatePerfCounters(_JobPerfCounterCollection* collec
   if (module) (void)module->UpdatePerfCounters(collection, group);
 }
 
-void CLProxyDedupeQueryMgr::FreeModule() {
+void CLProxyDedupeQueryMgr::FreeModule(bool shutDown) {
   ISignatureQuery* module = m_pSignatureQuery.exchange(nullptr);
   if (!module) return;
   QLOG(-1, "Uninitializing SignatureQuery module");
-  module->shutdown();
+  if (!shutDown) module->shutdown();
   FreeSignatureQuery(module);
 }
 
 void CLProxyDedupeQueryMgr::Uninitialize() {
   m_bStop = true;
+  bool handlingOutlivedGrace = false;
   {
     // Every wait of the listener ends: the accept at once; a receive at once
     // too, but a message in hand is first finished and answered.
@@ -383,8 +430,22 @@ void CLProxyDedupeQueryMgr::Uninitialize() {
     if (m_iListenDescriptor >= 0) ::shutdown(m_iListenDescriptor, SHUT_RDWR);
     if (m_iAcceptedDescriptor >= 0) {
       ::shutdown(m_iAcceptedDescriptor, SHUT_RD);
-      m_handlingDone.wait_for(lock, kReplyGrace, [this] { return !m_bHandling; });
-      ::shutdown(m_iAcceptedDescriptor, SHUT_RDWR);
+      handlingOutlivedGrace = !m_handlingDone.wait_for(lock, kReplyGrace, [this] { return !m_bHandling; });
+      // The listener may have ended and given its descriptor back meanwhile.
+      if (m_iAcceptedDescriptor >= 0) ::shutdown(m_iAcceptedDescriptor, SHUT_RDWR);
+    }
+  }
+  bool moduleShutDown = false;
+  if (handlingOutlivedGrace) {
+    // The message in hand is most likely inside the module's wait for all
+    // answers, which may never end: shutting the module down ends it, so the
+    // join below ends too. The module is freed only after the join.
+    ISignatureQuery* module = m_pSignatureQuery.load();
+    if (module) {
+      moduleShutDown = true;
+      QLOG(-1, "The message in hand did not finish within %lld ms; shutting the SignatureQuery module down",
+           static_cast<long long>(kReplyGrace.count()));
+      module->shutdown();
     }
   }
   if (m_pListener) {
@@ -393,7 +454,7 @@ void CLProxyDedupeQueryMgr::Uninitialize() {
     m_pListener.reset();
   }
   // Only now, with no listener left to use it.
-  FreeModule();
+  FreeModule(moduleShutDown);
   if (m_pServer) {
     CWqSocket& connection = m_pServer->getConnectionSocket();
     if (connection.IsValid()) {
@@ -403,9 +464,9 @@ void CLProxyDedupeQueryMgr::Uninitialize() {
     m_pServer.reset();
     QLOG(2, "CLProxyDedupeQueryMgr server stopped");
   }
+  ForgetAccepted();
   std::lock_guard<std::mutex> lock(m_socketMutex);
   m_iListenDescriptor = -1;
-  m_iAcceptedDescriptor = -1;
 }
 
 uint32_t CLProxyDedupeQueryMgr::PendingCount() {
@@ -416,6 +477,12 @@ uint32_t CLProxyDedupeQueryMgr::PendingCount() {
 size_t CLProxyDedupeQueryMgr::StoredAnswerCount() {
   auto_lock hold(&m_lock);
   return m_answers.Size();
+}
+
+size_t CLProxyDedupeQueryMgr::RetainedBatchBytes() {
+  auto_lock hold(&m_lock);
+  return m_requests.capacity() * sizeof(SIDBQueryAndInsertSignaturesRequestParam) +
+         m_received.capacity() * sizeof(_SignatureRespParam);
 }
 
 bool CLProxyDedupeQueryMgr::ListenerRunning() const { return m_pListener && m_pListener->threadInProgress(); }

@@ -5,9 +5,12 @@
 // signature-query module. The listener accepts the client program's one
 // connection (each wait of AcceptWaitSeconds() that ends without one is
 // tried again, up to kAcceptAttempts in all) and serves its messages: query
-// batches go to the module, their answers are returned as results and kept
-// until GetQueryRespParam takes them out; a result request waits for every
-// outstanding answer. A message whose handling fails is answered with
+// batches go to the module, their answers are returned as results, and the
+// answers of new blocks (found flag 0; a found block gets no signature
+// record) are kept until GetQueryRespParam takes them out; a result request
+// waits for every outstanding answer. A batch above the configured
+// signatures per batch (kDefaultSignaturesPerBatch when none is configured)
+// is refused. A message whose handling fails is answered with
 // DISCONNECT_MSG; STREAM_STOP_MSG, JOB_COMPLETE_MSG and DISCONNECT_MSG end
 // the listener, as do ten receive time-outs or a broken link.
 //
@@ -20,9 +23,11 @@
 // Uninitialize (also run by the destructor, harmless when repeated): sets
 // the stop flag, shuts the listening socket and the accepted connection down
 // so that every wait returns (a message in hand is finished and answered
-// first), joins the listener, and only then shuts the module down and frees
-// it. No module is made after the stop. A module whose init fails is freed
-// at once.
+// first, within a grace of 2 s; after it the module is shut down, which ends
+// its wait for all answers), joins the listener, and only then frees the
+// module. The connection is shut down through the manager's own copy of its
+// descriptor, never through a number that may since name another file. No
+// module is made after the stop. A module whose init fails is freed at once.
 //
 // Errors: ERROR_PROXY_OPERATION (774) with the texts of each operation,
 // ERROR_OUTOFMEMORY (14) when the connection or thread object cannot be made,
@@ -54,6 +59,10 @@ class CLProxyDedupeQueryMgr {
   static const int kAcceptAttempts = 100;
   static const int kDefaultAcceptWaitSeconds = 30;
   static const int kTimeoutBudget = 10;
+  // The largest batch taken when the configuration sets no size.
+  static const uint32_t kDefaultSignaturesPerBatch = 4096;
+  // Batches up to this many queries leave their buffers for the next one.
+  static const uint32_t kKeptBatchQueries = 1024;
 
   // Test seams: the accept wait (seconds, default 30) and the receive wait
   // (seconds as ClProxyConnection takes them; default 0, no limit).
@@ -85,6 +94,9 @@ class CLProxyDedupeQueryMgr {
   CWqError GetCLDedupTagData(SIDBQueryAndInsertSignaturesResponseParam* answer,
                              SIDBQueryAndInsertSignaturesResponseParam* tag);
   void SetAFileID(unsigned int archiveFileId);
+  // The configured signatures per batch (0: not configured); a query
+  // message with more is refused. Set before Initialize.
+  void SetSignaturesPerBatch(uint32_t perBatch) { m_uSignaturesPerBatch = perBatch; }
   void UpdatePerfCounters(_JobPerfCounterCollection* collection, unsigned int group);
   void Uninitialize();
 
@@ -93,12 +105,18 @@ class CLProxyDedupeQueryMgr {
   size_t StoredAnswerCount();
   bool ListenerRunning() const;
   bool HasModule() const { return m_pSignatureQuery.load() != nullptr; }
+  // Bytes that the reused batch buffers hold between messages.
+  size_t RetainedBatchBytes();
 
  private:
-  // The accepted connection's descriptor, shared with Uninitialize.
-  void PublishAccepted(int descriptor);
+  // The manager's own copy of the accepted connection's descriptor, through
+  // which Uninitialize ends the listener's receive; false when no copy can
+  // be made. ForgetAccepted closes the copy.
+  bool PublishAccepted(int descriptor);
+  void ForgetAccepted();
   void SetHandling(bool handling);
-  void FreeModule();
+  // Shuts the module down (unless `shutDown` says it already is) and frees it.
+  void FreeModule(bool shutDown);
 
   EvDebug m_debug;
   std::unique_ptr<KxThread> m_pListener;
@@ -111,6 +129,7 @@ class CLProxyDedupeQueryMgr {
   uint32_t m_uPending;
   std::atomic<uint32_t> m_uArchiveFileId;
   uint32_t m_uSignatureScheme;
+  std::atomic<uint32_t> m_uSignaturesPerBatch;
   DedupeAnswerStore m_answers;
   FXMutex m_lock;
   // Reused from batch to batch (under the lock), so that a large batch does
@@ -122,6 +141,6 @@ class CLProxyDedupeQueryMgr {
   std::mutex m_socketMutex;
   std::condition_variable m_handlingDone;
   int m_iListenDescriptor;
-  int m_iAcceptedDescriptor;
+  int m_iAcceptedDescriptor;  // the manager's own copy, or -1
   bool m_bHandling;
 };

@@ -129,6 +129,7 @@ CWqError CProxyPrepipelineMgr::GetPrePipelineDedupeConfig(_PrePipelineDedupe_Con
     return CWqError::Success();
   }
   unsigned int port = 0;
+  m_queryMgr.SetSignaturesPerBatch(config.uSignaturesPerBatch);
   CWqError result = m_queryMgr.Initialize(static_cast<long>(m_uJobId), m_uArchiveFileId.load(),
                                           config.uSignatureScheme, m_params, port);
   if (result.IsError()) {

@@ -111,6 +111,74 @@ TEST_F(PrepipelineMgrTest, TheQueryServerStartsOnce) {
   EXPECT_EQ(0, SignatureQueryScript::LiveModules());
 }
 
+struct ReadFailureRow {
+  const char* name;
+  KXArchive::Call failing;  // kCallCount: none
+  bool failModule;
+  const char* text;
+};
+
+TEST_F(PrepipelineMgrTest, FailuresOfTheConfigurationAndTheQueryServerStart) {
+  const ReadFailureRow rows[] = {
+      {"the archive gives no configuration", KXArchive::kGetConfig, false,
+       "The archive gave no pre-pipeline configuration"},
+      {"the archive gives no signature-query parameters", KXArchive::kGetParams, false,
+       "The archive gave no signature-query parameters"},
+      {"the query manager cannot start", KXArchive::kCallCount, true,
+       "CLProxyDedupeQueryMgr initaialization failed ["},
+  };
+  for (const ReadFailureRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    SignatureQueryScript::Reset();
+    SignatureQueryScript script;
+    script.failInit = row.failModule;
+    SignatureQueryScript::Set(script);
+    KXArchive rowArchive;
+    rowArchive.SetQueryParams(st_SigQueryParams(), "ibmi1");
+    rowArchive.SetConfig(Config(1, 0, 1));
+    if (row.failing != KXArchive::kCallCount) rowArchive.SetFailure(row.failing, true);
+    CProxyPrepipelineMgr rowMgr;
+    ASSERT_FALSE(rowMgr.Initialize(&rowArchive, kJob, kArchiveFileId).IsError());
+    _PrePipelineDedupe_Config config;
+    bool enabled = false;
+    CWqError result = rowMgr.GetPrePipelineDedupeConfig(config, enabled);
+    EXPECT_TRUE(FXErrorUtil::IsWin32(result, 774));
+    EXPECT_NE(std::string::npos, coretest::Texts(result).find(row.text)) << coretest::Texts(result);
+    EXPECT_FALSE(rowMgr.IsQueryServerRunning());
+    EXPECT_FALSE(rowMgr.QueryManager().ListenerRunning());
+    if (row.failModule) {
+      // What the archive gave stays: dedupe on, its query port.
+      EXPECT_TRUE(enabled);
+      EXPECT_EQ(4711u, config.uQueryPort);
+    } else {
+      EXPECT_FALSE(enabled);
+    }
+    // A signature record finds no query server.
+    _PrePipelineDedupe_Signature signature;
+    result = rowMgr.onPrepipelineSignature(&signature, nullptr, 0);
+    EXPECT_NE(std::string::npos,
+              coretest::Texts(result).find("Prerpipeline Dedupe message is unexpected, when Dedupe is disabled"));
+    rowMgr.Uninitialize();
+    EXPECT_EQ(0, SignatureQueryScript::LiveModules());
+  }
+}
+
+TEST_F(PrepipelineMgrTest, TheConfiguredBatchSizeBoundsTheQueries) {
+  _PrePipelineDedupe_Config config;
+  bool enabled = false;
+  Ready(Config(1, 0, 1), config, enabled);  // 16 signatures per batch
+  std::vector<uint32_t> ids(17);
+  for (uint32_t i = 0; i < ids.size(); ++i) ids[i] = i + 1;
+  SimQueryClient client;
+  ASSERT_FALSE(client.Start(static_cast<uint16_t>(config.uQueryPort),
+                            SimScript().Reply(SimQueryClient::Query(ids, {})).Reply(
+                                SimQueryClient::Query(std::vector<uint32_t>(ids.begin(), ids.begin() + 16), {})))
+                   .IsError());
+  ASSERT_TRUE(client.WaitReceived(2, 10));
+  EXPECT_EQ((std::vector<int>{-1, 16}), Replies(client.Record()));
+  mgr.Uninitialize();
+}
+
 TEST_F(PrepipelineMgrTest, RefusalsBeforeTheirTime) {
   _PrePipelineDedupe_Config config;
   bool enabled = true;

@@ -1,7 +1,12 @@
 // The signature-query manager over loopback against the scripted query
 // client: its edge cases as one table, a client leaving mid-batch, the
 // accept retries and the stop.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "DedupeTestUtil.h"
@@ -17,6 +22,24 @@ class QueryMgrTest : public DedupeTest {
     CWqError result = mgr.Initialize(kJob, kArchiveFileId, kSignatureScheme, params, port);
     ASSERT_FALSE(result.IsError()) << result.AsString();
     ASSERT_NE(0u, port);
+  }
+
+  // Starts the manager with a module that holds its answers until
+  // ReleaseHeld, and a client whose result request leaves the listener inside
+  // the module's wait for all, holding the message.
+  void StartInModuleWait(CLProxyDedupeQueryMgr& mgr, SimQueryClient& client) {
+    SignatureQueryScript script;
+    script.heldBack = 2;
+    script.holdUntilReleased = true;
+    SignatureQueryScript::Set(script);
+    unsigned int port = 0;
+    Start(mgr, port);
+    ASSERT_FALSE(client
+                     .Start(static_cast<uint16_t>(port), SimScript()
+                                                             .Reply(SimQueryClient::Query({1, 2}, {}))
+                                                             .Reply(SimQueryClient::ResultRequest()))
+                     .IsError());
+    ASSERT_TRUE(WaitUntil([] { return SignatureQueryScript::Waiting() == 1; }));
   }
 };
 
@@ -157,9 +180,12 @@ TEST_F(QueryMgrTest, AnIdStoredTwiceIsHandedOutEarlierFirst) {
   delete reply;
   EXPECT_EQ(2u, mgr.StoredAnswerCount());
   EXPECT_EQ(0u, mgr.PendingCount());  // one query, two answers: never below 0
+  // The module marks the repeat, so the order of the two shows.
   SIDBQueryAndInsertSignaturesResponseParam answer;
   EXPECT_TRUE(mgr.GetQueryRespParam(5, answer));
+  EXPECT_EQ(0u, answer.uCarried216);
   EXPECT_TRUE(mgr.GetQueryRespParam(5, answer));
+  EXPECT_EQ(1u, answer.uCarried216);
   EXPECT_FALSE(mgr.GetQueryRespParam(5, answer));
   EXPECT_TRUE(log.Has("[ERROR] Signature not found in the resp-list [UniqueID - 5]"));
   mgr.Uninitialize();
@@ -184,6 +210,141 @@ TEST_F(QueryMgrTest, AClientLeavingMidBatchEndsTheListener) {
   EXPECT_EQ(1u, log.Count("BKPAPI:failure while waiting for client message"));
   mgr.Uninitialize();
   EXPECT_EQ(0, SignatureQueryScript::LiveModules());
+}
+
+TEST_F(QueryMgrTest, ANonFrameLeavesTheDescriptorsOfOthersAlone) {
+  CLProxyDedupeQueryMgr mgr;
+  unsigned int port = 0;
+  Start(mgr, port);
+  // A stray request that is no frame at all: the link is closed.
+  const std::string http = "GET / HTTP/1.0\r\n\r\n";
+  SimQueryClient client;
+  ASSERT_FALSE(client.Start(static_cast<uint16_t>(port),
+                            SimScript().SendRaw(std::vector<uint8_t>(http.begin(), http.end())))
+                   .IsError());
+  ASSERT_TRUE(WaitUntil([&] { return !mgr.ListenerRunning(); }));
+  EXPECT_TRUE(client.WaitFinished(10));
+  // Unrelated links now take the lowest free numbers, the closed one's too.
+  std::vector<std::array<int, 2>> pairs(8);
+  for (std::array<int, 2>& pair : pairs) ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM, 0, pair.data()));
+  mgr.Uninitialize();
+  for (const std::array<int, 2>& pair : pairs) {
+    for (int end = 0; end < 2; ++end) {
+      char byte = 'x';
+      EXPECT_EQ(1, ::send(pair[end], &byte, 1, MSG_NOSIGNAL)) << "descriptor " << pair[end] << ": " << errno;
+      EXPECT_EQ(1, ::recv(pair[1 - end], &byte, 1, MSG_DONTWAIT)) << "descriptor " << pair[1 - end];
+    }
+    ::close(pair[0]);
+    ::close(pair[1]);
+  }
+  EXPECT_EQ(0, SignatureQueryScript::LiveModules());
+}
+
+TEST_F(QueryMgrTest, UninitializeEndsAModuleWaitThatNeverReturns) {
+  CLProxyDedupeQueryMgr mgr;
+  SimQueryClient client;
+  StartInModuleWait(mgr, client);  // never released below
+  if (HasFatalFailure()) return;
+  // A host lookup queued behind the listener's message.
+  std::future<bool> lookup = std::async(std::launch::async, [&] {
+    SIDBQueryAndInsertSignaturesResponseParam answer;
+    return mgr.GetQueryRespParam(1, answer);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  std::future<void> stop = std::async(std::launch::async, [&] { mgr.Uninitialize(); });
+  const bool stopped = stop.wait_for(std::chrono::seconds(6)) == std::future_status::ready;
+  const auto took = std::chrono::steady_clock::now() - start;
+  if (!stopped) SignatureQueryScript::ReleaseHeld();  // free the test, which has failed
+  stop.wait();
+  ASSERT_TRUE(stopped);
+  EXPECT_LT(took, std::chrono::seconds(3));  // the 2 s grace, then a second at most
+  EXPECT_TRUE(log.Has("The message in hand did not finish within 2000 ms"));
+  EXPECT_EQ(std::future_status::ready, lookup.wait_for(std::chrono::seconds(5)));
+  EXPECT_FALSE(lookup.get());
+  EXPECT_FALSE(mgr.ListenerRunning());
+  EXPECT_EQ(0, SignatureQueryScript::LiveModules());
+  EXPECT_TRUE(client.WaitFinished(10));
+}
+
+struct BatchRow {
+  const char* name;
+  uint32_t perBatch;  // the configured signatures per batch (0: not configured)
+  uint32_t size;
+  bool refused;
+};
+
+TEST_F(QueryMgrTest, BatchesAboveTheConfiguredSizeAreRefused) {
+  const uint32_t ceiling = CLProxyDedupeQueryMgr::kDefaultSignaturesPerBatch;
+  const BatchRow rows[] = {
+      {"at the configured size", 4, 4, false},
+      {"one above the configured size", 4, 5, true},
+      {"not configured: at the default ceiling", 0, ceiling, false},
+      {"not configured: above the default ceiling", 0, ceiling + 1, true},
+  };
+  for (const BatchRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    SignatureQueryScript::Reset();
+    log.Clear();
+    CLProxyDedupeQueryMgr mgr;
+    mgr.SetSignaturesPerBatch(row.perBatch);
+    unsigned int port = 0;
+    Start(mgr, port);
+    std::vector<uint32_t> ids(row.size);
+    for (uint32_t i = 0; i < row.size; ++i) ids[i] = i + 1;
+    SimQueryClient client;
+    ASSERT_FALSE(client.Start(static_cast<uint16_t>(port),
+                              SimScript().Reply(SimQueryClient::Query(ids, {})).Reply(SimQueryClient::Query({9999}, {})))
+                     .IsError());
+    ASSERT_TRUE(client.WaitReceived(2, 10));
+    const std::vector<int> expected = {row.refused ? -1 : static_cast<int>(row.size), 1};
+    EXPECT_EQ(expected, Replies(client.Record()));
+    EXPECT_EQ(0u, mgr.PendingCount());
+    EXPECT_EQ(row.refused ? 1u : row.size + 1, mgr.StoredAnswerCount());
+    EXPECT_EQ(row.refused, log.Has("signatures, above the"));
+    EXPECT_TRUE(mgr.ListenerRunning());
+    mgr.Uninitialize();
+  }
+}
+
+TEST_F(QueryMgrTest, ALargeBatchDoesNotKeepItsBuffers) {
+  CLProxyDedupeQueryMgr mgr;
+  std::vector<uint32_t> ids(3000);
+  for (uint32_t i = 0; i < ids.size(); ++i) ids[i] = i + 1;
+  std::shared_ptr<ClProxyMsg> query = SimQueryClient::Query(ids, {});
+  ClProxyMsg* reply = nullptr;
+  ASSERT_FALSE(mgr.processMessage(query.get(), reply).IsError());
+  delete reply;
+  EXPECT_EQ(3000u, mgr.StoredAnswerCount());
+  EXPECT_LE(mgr.RetainedBatchBytes(), CLProxyDedupeQueryMgr::kKeptBatchQueries *
+                                          (sizeof(SIDBQueryAndInsertSignaturesRequestParam) + sizeof(_SignatureRespParam)));
+  mgr.Uninitialize();
+}
+
+TEST_F(QueryMgrTest, AnswersOfFoundBlocksAreNotKept) {
+  // 1000 new blocks, then 10^5 queries of blocks the store holds.
+  CLProxyDedupeQueryMgr mgr;
+  unsigned int port = 0;
+  Start(mgr, port);
+  const uint32_t distinct = 1000, batches = 100;
+  std::vector<uint32_t> ids(distinct), seeds(distinct);
+  for (uint32_t i = 0; i < distinct; ++i) ids[i] = seeds[i] = i + 1;
+  SimScript script;
+  script.Reply(SimQueryClient::Query(ids, seeds));
+  for (uint32_t batch = 1; batch <= batches; ++batch) {
+    for (uint32_t i = 0; i < distinct; ++i) ids[i] = batch * distinct + i + 1;
+    script.Reply(SimQueryClient::Query(ids, seeds));
+  }
+  SimQueryClient client;
+  ASSERT_FALSE(client.Start(static_cast<uint16_t>(port), script).IsError());
+  ASSERT_TRUE(client.WaitReceived(batches + 1, 60));
+  EXPECT_EQ(std::vector<int>(batches + 1, static_cast<int>(distinct)), Replies(client.Record()));
+  // Only the new blocks wait for their signature records.
+  EXPECT_EQ(distinct, mgr.StoredAnswerCount());
+  SIDBQueryAndInsertSignaturesResponseParam answer;
+  for (uint32_t id = 1; id <= distinct; ++id) ASSERT_TRUE(mgr.GetQueryRespParam(id, answer)) << id;
+  EXPECT_EQ(0u, mgr.StoredAnswerCount());
+  EXPECT_EQ(0u, mgr.PendingCount());
+  mgr.Uninitialize();
 }
 
 TEST_F(QueryMgrTest, AnAcceptWaitWithoutAConnectionIsTriedAgain) {
@@ -230,19 +391,10 @@ TEST_F(QueryMgrTest, UninitializeWithASilentConnectedClient) {
 }
 
 TEST_F(QueryMgrTest, UninitializeFinishesTheMessageInHandFirst) {
-  SignatureQueryScript script;
-  script.heldBack = 2;
-  script.holdUntilReleased = true;
-  SignatureQueryScript::Set(script);
   CLProxyDedupeQueryMgr mgr;
-  unsigned int port = 0;
-  Start(mgr, port);
   SimQueryClient client;
-  ASSERT_FALSE(client.Start(static_cast<uint16_t>(port),
-                            SimScript().Reply(SimQueryClient::Query({1, 2}, {})).Reply(SimQueryClient::ResultRequest()))
-                   .IsError());
-  // The listener is inside the module's wait for all, holding the message.
-  ASSERT_TRUE(WaitUntil([] { return SignatureQueryScript::Waiting() == 1; }));
+  StartInModuleWait(mgr, client);
+  if (HasFatalFailure()) return;
   std::thread stopper([&] { mgr.Uninitialize(); });
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   SignatureQueryScript::ReleaseHeld();

@@ -170,6 +170,39 @@ TEST(GoldenBytesTest, PrePipelineConfigRecord) {
   EXPECT_EQ(expected, EncodePayload(msg));
 }
 
+TEST(GoldenBytesTest, QueryAndResultListsAtTheirFixedOffsets) {
+  _PrePipelineDedupe_Query query;
+  query.signature[0] = 0x11;
+  query.signature[63] = 0x22;
+  query.carried64[3] = 0x33;
+  query.uValue68 = 0x01020304;
+  query.ullValue72 = 0x0506070809101112ull;
+  query.ullValue80 = 0x1314151617181920ull;
+  query.uUniqueId = 0x21222324;
+  query.carried92[11] = 0x44;
+  std::vector<uint8_t> expected = BYTES("\x00\x00\x00\x01");
+  std::vector<uint8_t> record(104, 0);
+  record[0] = 0x11;
+  record[63] = 0x22;
+  record[67] = 0x33;
+  const std::vector<uint8_t> numbers = BYTES("\x01\x02\x03\x04\x05\x06\x07\x08\x09\x10\x11\x12"
+                                             "\x13\x14\x15\x16\x17\x18\x19\x20\x21\x22\x23\x24");
+  std::copy(numbers.begin(), numbers.end(), record.begin() + 68);
+  record[103] = 0x44;
+  expected.insert(expected.end(), record.begin(), record.end());
+  EXPECT_EQ(expected, EncodePayload(COBPrePipelineDedupeQueryMsg({query})));
+
+  _PrePipelineDedupe_Result_Resp result;
+  result.uUniqueId = 0x01020304;
+  result.uIsNew = 1;
+  result.uUniqueId2 = 0x05060708;
+  result.uZero12 = 9;
+  result.ullZero16 = 0x0A0B0C0D0E0F1011ull;
+  EXPECT_EQ(BYTES("\x00\x00\x00\x01\x01\x02\x03\x04\x00\x00\x00\x01\x05\x06\x07\x08\x00\x00\x00\x09"
+                  "\x0A\x0B\x0C\x0D\x0E\x0F\x10\x11"),
+            EncodePayload(COBPrePipelineDedupeResultRespMsg({result})));
+}
+
 TEST(GoldenBytesTest, SignatureRecordKeepsCarriedBytesAsTheyAre) {
   _PrePipelineDedupe_Signature signature;
   signature.carried0[0] = 0xAB;
