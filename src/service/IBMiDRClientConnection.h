@@ -13,12 +13,14 @@
 #include <cstdint>
 #include <list>
 #include <string>
+#include <vector>
 
 #include <boost/shared_ptr.hpp>
 
 #include "CWqError.h"
 #include "CXFileHeader.h"
 #include "ClProxyFileHeader.h"
+#include "ClProxyMsgType.h"
 #include "IBMiDRConfiguration.h"
 #include "IBMiDRStateInterface.h"
 #include "ProxyEventIds.h"
@@ -50,8 +52,16 @@ class IBMiDRClientConnectionInterface {
   CWqError sendDRStartMessage();
   CWqError receiveDRStartStatus(std::string& jobNumber);
   CWqError stopServicesOnClient();
+  // Whether a status request can carry `jobNumber`: not empty and not cut.
+  static bool StatusRequestCarries(const std::string& jobNumber);
+  // A start answer without such a number leaves nothing to ask about later:
+  // raises the pending cause EV_DR_CLIENT_ERROR, schedules the staging
+  // cleanup and returns EPROTO.
+  CWqError RefuseJobNumber(const std::string& jobNumber);
   // `state` gets DR_STATE_SUCCESS or DR_STATE_FAILED; statusAnswered() then
-  // says whether the client gave a verdict (a job that got none asks again).
+  // says whether the verdict is settled (a job that got none asks again). A
+  // job number no request can carry settles it as failed (EINVAL, with the
+  // pending cause of RefuseJobNumber).
   CWqError getDRStatus(const std::string& jobNumber, DRBackupState& state);
   bool statusAnswered() const { return m_bStatusAnswered; }
   // Success once the daemon refuses a probe; EAGAIN when it still answers
@@ -71,7 +81,9 @@ class IBMiDRClientConnectionInterface {
   CWqError getSystemBackupSize();
   // Through the client's cached proxy service, not the DR connection.
   CWqError clearCreateIndexFlag();
-  // On success the configuration holds the drive and volumes the client chose.
+  // On success the configuration holds the drive and volumes the client
+  // chose, and the saved state their volumes. Refused (EINVAL, nothing sent
+  // or saved) once the state is past DR_STATE_INITIATED.
   CWqError InitializeTapeAndDrive(const std::string& drive, const std::list<std::string>& tapes);
 
   // The index update of a VTL DR job: the outfile-processing request (no
@@ -122,6 +134,14 @@ class IBMiDRClientConnectionInterface {
   // Between the receives of a long wait: plain integer 100 when the job is
   // asked to stop, ETIME past `deadline`; the link is dropped either way.
   CWqError CheckWaitGoesOn(int64_t deadline, const char* what);
+  // One message of `types` on the service connection, received in slices of
+  // at most kWaitSliceSeconds whatever the setting, with CheckWaitGoesOn
+  // between slices; its failure ends the wait with `ended` set. `seconds` > 0
+  // ends it with ETIME after that many seconds of silence; 0 waits for the
+  // quit flag or `deadline` only.
+  CWqError ReceiveBounded(ClProxyMsg*& received, const std::vector<ClProxyMsgType>& types, int seconds,
+                          int64_t deadline, const char* what, bool& ended);
+  static const int kWaitSliceSeconds = 2;
   int64_t AnswerDeadline() const;
   // Fills `header` and `name` from a decoded client header (status 0) or a
   // failed file's name (status 8); a name too long for `header` turns the

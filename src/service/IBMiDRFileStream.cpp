@@ -92,19 +92,27 @@ CWqError IBMiDRClientConnectionInterface::recvNextFileFromDR(int& status, std::s
     status = kStatusInvalidMessage;
     return FXErrorUtil::ErrorWin32(FX_HERE, kErrorNotConnected, "no service connection for the DR file stream");
   }
+  const char* const what = "the next file of the DR save";
   int64_t deadline = AnswerDeadline();
   for (;;) {
+    // Looked at on every pass: a client that never stops sending must not
+    // keep a job that was asked to stop.
+    CWqError goOn = CheckWaitGoesOn(deadline, what);
+    if (goOn.IsError()) {
+      status = kStatusInvalidMessage;
+      return goOn;
+    }
     ClProxyMsg* received = nullptr;
+    bool ended = false;
     CWqError result =
-        m_ptrClientConnection->recvMessage(received, AcceptedTypes(), getTimeOutValue(TIMEOUT_NEXT_FILE));
+        ReceiveBounded(received, AcceptedTypes(), getTimeOutValue(TIMEOUT_NEXT_FILE), deadline, what, ended);
     std::unique_ptr<ClProxyMsg> message(received);
+    if (ended) {
+      status = kStatusInvalidMessage;
+      return result;
+    }
     if (result.IsError() && FXErrorUtil::IsErrNo(result, ETIME)) {
       FX_LOG(3, "receive message timeout");
-      CWqError goOn = CheckWaitGoesOn(deadline, "the next file of the DR save");
-      if (goOn.IsError()) {
-        status = kStatusInvalidMessage;
-        return goOn;
-      }
       continue;
     }
     if (result.IsError()) {
@@ -186,9 +194,10 @@ CWqError IBMiDRClientConnectionInterface::cleanUpClientVTLBackup() {
     result = m_ptrClientConnection->sendMessage(&request);
   }
   ClProxyMsg* received = nullptr;
+  bool ended = false;
   if (!result.IsError())
-    result = m_ptrClientConnection->recvMessage(received, {CLIENT_ERROR_MSG, SERVICE_CHECK_MSG},
-                                                getTimeOutValue(TIMEOUT_VTL_CLEANUP_REPLY));
+    result = ReceiveBounded(received, {CLIENT_ERROR_MSG, SERVICE_CHECK_MSG}, getTimeOutValue(TIMEOUT_VTL_CLEANUP_REPLY),
+                            AnswerDeadline(), "the drive cleanup", ended);
   std::unique_ptr<ClProxyMsg> reply(received);
   if (result.IsError()) {
     const std::string text = result.AsString();
