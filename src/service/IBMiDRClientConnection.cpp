@@ -48,6 +48,7 @@ IBMiDRClientConnectionInterface::IBMiDRClientConnectionInterface(KXBkpJobClient*
       m_pJobClient(jobClient),
       m_pJobCtrlClient(jobCtrlClient),
       m_iFileError(0),
+      m_uiSymlinkTooLong(0),
       m_bStatusAnswered(false) {}
 
 IBMiDRClientConnectionInterface::~IBMiDRClientConnectionInterface() {}

@@ -90,7 +90,10 @@ class IBMiDRClientConnectionInterface {
   // answer awaited), then one item of the client's stream per call: status
   // 0 a file with its barcode (and any symlink target), 8 a failed file, 7
   // the end, 1 the client's failure (success) or a lost link (error). A
-  // name the host header cannot hold is a failed file (ENAMETOOLONG).
+  // name the host header cannot hold is a failed file (ENAMETOOLONG, or
+  // EINVAL for a NUL inside, the name then given with "\x00" shown), and so
+  // is a file whose symlink target is longer than PATH_MAX (ENAMETOOLONG).
+  // The quit flag is looked at on every pass.
   // Without a connection: 2250, status 1. Between receive time-outs the
   // quit flag (plain integer 100) and (maximum duration + 15) minutes of
   // silence end the wait.
@@ -147,6 +150,13 @@ class IBMiDRClientConnectionInterface {
   // failed file's name (status 8); a name too long for `header` turns the
   // item into a failed file.
   void FillHostHeader(const ClProxyFileHeader& decoded, int& status, std::string& name, CXFileHeader& header);
+  // Makes the item a failed file (status 8): the error fields, a header
+  // carrying only the name when it fits; a name with a NUL inside is given
+  // with its control bytes shown as "\xHH".
+  void FailItem(const std::string& fileName, int error, const std::string& text, int& status, std::string& name,
+                CXFileHeader& header);
+  // The item's "Backup file|folder ..." line, the name as `shown`.
+  void LogItem(const ClProxyFileHeader& decoded, const std::string& shown, const CXFileHeader& header) const;
 
   uint32_t m_uiSystemBackupSize;
   uint64_t m_ulClientId;
@@ -164,6 +174,9 @@ class IBMiDRClientConnectionInterface {
   std::string m_sFileName;
   std::string m_sFileErrorText;
   std::string m_sSymlink;
+  // The size of a symlink target refused as longer than PATH_MAX; the file
+  // it belongs to (the next header) fails. 0: none.
+  uint32_t m_uiSymlinkTooLong;
   bool m_bStatusAnswered;
   // The DR file stream's decoded header, kept so that its name's storage
   // is reused from item to item.
