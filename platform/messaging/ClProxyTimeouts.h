@@ -33,6 +33,8 @@
 //   TIMEOUT_SYSTEM_SIZE_REPLY        40       30  seconds (one wait of many)
 //   TIMEOUT_TAPE_INIT_REPLY          41      300  seconds
 //   TIMEOUT_VTL_CLEANUP_REPLY        42       30  seconds
+//   TIMEOUT_TAPE_REMOTE_CALL         43      300  seconds (each step of a
+//                                                   media agent call)
 //
 // A value that is not one of these kinds reads as 60 (logged at level -1).
 #pragma once
@@ -58,6 +60,7 @@ enum TimeOut_enum {
   TIMEOUT_SYSTEM_SIZE_REPLY = 40,
   TIMEOUT_TAPE_INIT_REPLY = 41,
   TIMEOUT_VTL_CLEANUP_REPLY = 42,
+  TIMEOUT_TAPE_REMOTE_CALL = 43,
 };
 
 // The settings section that holds the configured values.
