@@ -155,8 +155,8 @@ class IBMiDRClientConnectionInterface {
   // with its control bytes shown as "\xHH".
   void FailItem(const std::string& fileName, int error, const std::string& text, int& status, std::string& name,
                 CXFileHeader& header);
-  // The item's "Backup file|folder ..." line, the name as `shown`.
-  void LogItem(const ClProxyFileHeader& decoded, const std::string& shown, const CXFileHeader& header) const;
+  // The item's "Backup file|folder ..." line, its control bytes shown as "\xHH".
+  void LogItem(const ClProxyFileHeader& decoded, const std::string& name, const CXFileHeader& header) const;
 
   uint32_t m_uiSystemBackupSize;
   uint64_t m_ulClientId;

@@ -95,13 +95,14 @@ void IBMiDRClientConnectionInterface::FailItem(const std::string& fileName, int 
   ConvertClientHeader(bare, kIBMiClientType, 0, header);
   name = m_sFileName;
   status = kStatusFailedFile;
-  LogItem(bare, shown, header);
+  LogItem(bare, m_sFileName, header);
 }
 
-void IBMiDRClientConnectionInterface::LogItem(const ClProxyFileHeader& decoded, const std::string& shown,
+void IBMiDRClientConnectionInterface::LogItem(const ClProxyFileHeader& decoded, const std::string& name,
                                               const CXFileHeader& header) const {
+  // The printable copy is made only when the line is written.
   FX_LOG(4, "Backup %s %s with platform flags %llX size:%llu time:%llu offset:%llu Tape:[%s]",
-         (decoded.mode & 0xF000) == 0x4000 ? "folder" : "file", shown.c_str(),
+         (decoded.mode & 0xF000) == 0x4000 ? "folder" : "file", Printable(name).c_str(),
          static_cast<unsigned long long>(header.platformFlags), static_cast<unsigned long long>(header.size),
          static_cast<unsigned long long>(header.mtime), static_cast<unsigned long long>(header.offset),
          m_sFileTapeBarCode.c_str());
@@ -125,7 +126,7 @@ void IBMiDRClientConnectionInterface::FillHostHeader(const ClProxyFileHeader& de
     return;
   }
   name = decoded.name;
-  LogItem(decoded, Printable(decoded.name), header);
+  LogItem(decoded, decoded.name, header);
 }
 
 CWqError IBMiDRClientConnectionInterface::recvNextFileFromDR(int& status, std::string& name, CXFileHeader& header) {
