@@ -137,13 +137,16 @@ class IBMiDRClientConnectionInterface {
   // Between the receives of a long wait: plain integer 100 when the job is
   // asked to stop, ETIME past `deadline`; the link is dropped either way.
   CWqError CheckWaitGoesOn(int64_t deadline, const char* what);
+  // The quit flag's part of CheckWaitGoesOn alone.
+  CWqError CheckQuit(const char* what);
   // One message of `types` on the service connection, received in slices of
   // at most kWaitSliceSeconds whatever the setting, with CheckWaitGoesOn
   // between slices; its failure ends the wait with `ended` set. `seconds` > 0
   // ends it with ETIME after that many seconds of silence; 0 waits for the
-  // quit flag or `deadline` only.
+  // quit flag or `deadline` only. A `deadline` of 0 is set to
+  // AnswerDeadline() when the first slice passes in silence.
   CWqError ReceiveBounded(ClProxyMsg*& received, const std::vector<ClProxyMsgType>& types, int seconds,
-                          int64_t deadline, const char* what, bool& ended);
+                          int64_t& deadline, const char* what, bool& ended);
   static const int kWaitSliceSeconds = 2;
   int64_t AnswerDeadline() const;
   // Fills `header` and `name` from a decoded client header (status 0) or a

@@ -136,19 +136,22 @@ CWqError IBMiDRClientConnectionInterface::recvNextFileFromDR(int& status, std::s
     return FXErrorUtil::ErrorWin32(FX_HERE, kErrorNotConnected, "no service connection for the DR file stream");
   }
   const char* const what = "the next file of the DR save";
+  const int seconds = getTimeOutValue(TIMEOUT_NEXT_FILE);
+  // The silence limit runs from the call, then from the last message (0:
+  // taken when a slice first passes without one, so the clock is not read
+  // per message).
   int64_t deadline = AnswerDeadline();
   for (;;) {
     // Looked at on every pass: a client that never stops sending must not
     // keep a job that was asked to stop.
-    CWqError goOn = CheckWaitGoesOn(deadline, what);
-    if (goOn.IsError()) {
+    CWqError quit = CheckQuit(what);
+    if (quit.IsError()) {
       status = kStatusInvalidMessage;
-      return goOn;
+      return quit;
     }
     ClProxyMsg* received = nullptr;
     bool ended = false;
-    CWqError result =
-        ReceiveBounded(received, AcceptedTypes(), getTimeOutValue(TIMEOUT_NEXT_FILE), deadline, what, ended);
+    CWqError result = ReceiveBounded(received, AcceptedTypes(), seconds, deadline, what, ended);
     std::unique_ptr<ClProxyMsg> message(received);
     if (ended) {
       status = kStatusInvalidMessage;
@@ -164,7 +167,7 @@ CWqError IBMiDRClientConnectionInterface::recvNextFileFromDR(int& status, std::s
       status = kStatusInvalidMessage;
       return result.Push(FX_HERE, "Failed to receive message");
     }
-    deadline = AnswerDeadline();
+    deadline = 0;
     const ClProxyMsgType type = message->getMsgType();
     FX_LOG(4, "recvMessageType:0x%X", static_cast<unsigned>(type));
     switch (type) {
@@ -242,9 +245,10 @@ CWqError IBMiDRClientConnectionInterface::cleanUpClientVTLBackup() {
   }
   ClProxyMsg* received = nullptr;
   bool ended = false;
+  int64_t deadline = AnswerDeadline();
   if (!result.IsError())
     result = ReceiveBounded(received, {CLIENT_ERROR_MSG, SERVICE_CHECK_MSG}, getTimeOutValue(TIMEOUT_VTL_CLEANUP_REPLY),
-                            AnswerDeadline(), "the drive cleanup", ended);
+                            deadline, "the drive cleanup", ended);
   std::unique_ptr<ClProxyMsg> reply(received);
   if (result.IsError()) {
     const std::string text = result.AsString();

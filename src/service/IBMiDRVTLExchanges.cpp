@@ -36,12 +36,18 @@ int64_t IBMiDRClientConnectionInterface::AnswerDeadline() const {
   return FXGetClock().UnixTime() + (static_cast<int64_t>(m_ptrConfiguration->getMaxJobDuration()) + 15) * 60;
 }
 
-CWqError IBMiDRClientConnectionInterface::CheckWaitGoesOn(int64_t deadline, const char* what) {
+CWqError IBMiDRClientConnectionInterface::CheckQuit(const char* what) {
   if (m_pJobCtrlClient && m_pJobCtrlClient->checkQuitFlag()) {
     DropConnection();
     return FXErrorUtil::ErrorInt(FX_HERE, DR_ERROR_RETRY_LATER, "The job was asked to stop while waiting for %s",
                                  what);
   }
+  return CWqError::Success();
+}
+
+CWqError IBMiDRClientConnectionInterface::CheckWaitGoesOn(int64_t deadline, const char* what) {
+  CWqError quit = CheckQuit(what);
+  if (quit.IsError()) return quit;
   if (FXGetClock().UnixTime() >= deadline) {
     DropConnection();
     return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME, "No %s from [%s] within %d minutes", what,
@@ -53,7 +59,7 @@ CWqError IBMiDRClientConnectionInterface::CheckWaitGoesOn(int64_t deadline, cons
 
 CWqError IBMiDRClientConnectionInterface::ReceiveBounded(ClProxyMsg*& received,
                                                          const std::vector<ClProxyMsgType>& types, int seconds,
-                                                         int64_t deadline, const char* what, bool& ended) {
+                                                         int64_t& deadline, const char* what, bool& ended) {
   received = nullptr;
   ended = false;
   // The channel reads 0 as no limit at all: every receive here is a slice.
@@ -62,6 +68,7 @@ CWqError IBMiDRClientConnectionInterface::ReceiveBounded(ClProxyMsg*& received,
     const int slice = left > 0 && left < kWaitSliceSeconds ? static_cast<int>(left) : kWaitSliceSeconds;
     CWqError result = m_ptrClientConnection->recvMessage(received, types, slice);
     if (!result.IsError() || !FXErrorUtil::IsErrNo(result, ETIME)) return result;
+    if (deadline == 0) deadline = AnswerDeadline();
     CWqError goOn = CheckWaitGoesOn(deadline, what);
     if (goOn.IsError()) {
       ended = true;
@@ -84,7 +91,7 @@ CWqError IBMiDRClientConnectionInterface::getSystemBackupSize() {
   }
 
   const std::string host = m_ptrConfiguration->getClientName();
-  const int64_t deadline = AnswerDeadline();
+  int64_t deadline = AnswerDeadline();
   CWqError result = connectToClientService();
   if (!result.IsError()) {
     result = m_ptrClientConnection->sendMessage(&request);
@@ -170,7 +177,7 @@ CWqError IBMiDRClientConnectionInterface::InitializeTapeAndDrive(const std::stri
   if (result.IsError()) return result.Push(FX_HERE);
   FX_LOG(0, "Initialize drive '%s' and tape(s) [%s]", drive.c_str(), Joined(tapes).c_str());
 
-  const int64_t deadline = AnswerDeadline();
+  int64_t deadline = AnswerDeadline();
   result = connectToClientService();
   if (result.IsError()) return result.Push(FX_HERE);
   ClInitializeTapeMLBMode request(m_iVelliconId, m_iAppId, static_cast<unsigned long>(m_llJobId), drive, tapes);
