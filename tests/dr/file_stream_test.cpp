@@ -258,6 +258,8 @@ TEST_F(DRFileStreamTest, QuitFlagWhileMessagesFlow) {
   EXPECT_TRUE(FXErrorUtil::IsInt(result, DR_ERROR_RETRY_LATER)) << result.AsString();
   EXPECT_EQ(1, status);
   EXPECT_FALSE(c.isConnected());
+  // The client's sending ends on the closed link before the test does.
+  EXPECT_TRUE(daemon.WaitForClosed(0, 10));
   KXJobControlScript::Instance().Reset();
 }
 
