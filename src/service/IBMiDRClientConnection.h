@@ -93,7 +93,8 @@ class IBMiDRClientConnectionInterface {
   // name the host header cannot hold is a failed file (ENAMETOOLONG, or
   // EINVAL for a NUL inside, the name then given with "\x00" shown), and so
   // is a file whose symlink target is longer than PATH_MAX (ENAMETOOLONG).
-  // The quit flag is looked at on every pass.
+  // The quit flag is looked at on every pass. TIMEOUT_NEXT_FILE is read
+  // once per stream, by startOutfileProcessing.
   // Without a connection: 2250, status 1. Between receive time-outs the
   // quit flag (plain integer 100) and (maximum duration + 15) minutes of
   // silence end the wait.
@@ -180,6 +181,9 @@ class IBMiDRClientConnectionInterface {
   // The size of a symlink target refused as longer than PATH_MAX; the file
   // it belongs to (the next header) fails. 0: none.
   uint32_t m_uiSymlinkTooLong;
+  // TIMEOUT_NEXT_FILE as read when the outfile processing was started (-1:
+  // not yet read).
+  int m_iNextFileSeconds;
   bool m_bStatusAnswered;
   // The DR file stream's decoded header, kept so that its name's storage
   // is reused from item to item.
