@@ -37,6 +37,8 @@ std::string AnswerText(const SimMediaAgent::Answer& answer) {
     case SimMediaAgent::Answer::kOtherTag:
       message.reset(new CNMessageBase(10, 0x99));
       break;
+    case SimMediaAgent::Answer::kRawXml:
+      return answer.text;
     default:
       return std::string();
   }
@@ -82,6 +84,18 @@ SimMediaAgent::Answer SimMediaAgent::Answer::NoReply() {
   return a;
 }
 
+SimMediaAgent::Answer SimMediaAgent::Answer::Silent() {
+  Answer a;
+  a.kind = kSilent;
+  return a;
+}
+SimMediaAgent::Answer SimMediaAgent::Answer::RawXml(const std::string& xml) {
+  Answer a;
+  a.kind = kRawXml;
+  a.text = xml;
+  return a;
+}
+
 SimMediaAgent::SimMediaAgent(const std::string& host) : m_sHost(host) {}
 
 SimMediaAgent::~SimMediaAgent() { Stop(); }
@@ -120,6 +134,20 @@ void SimMediaAgent::RefuseNextAttach() {
   m_bRefuse = true;
 }
 
+void SimMediaAgent::IgnoreNextAttach() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_bIgnoreAttach = true;
+}
+
+void SimMediaAgent::Hold(int descriptor) {
+  while (!m_bStop) {
+    pollfd waiting = {descriptor, POLLIN, 0};
+    if (::poll(&waiting, 1, 20) <= 0) continue;
+    char sink[256];
+    if (::recv(descriptor, sink, sizeof sink, 0) <= 0) return;
+  }
+}
+
 std::vector<SimMediaAgent::Request> SimMediaAgent::Requests() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_requests;
@@ -147,12 +175,22 @@ void SimMediaAgent::Serve(int descriptor) {
   if (!attach.GetString(request.firstHandler, kKxNetNameBound) ||
       !attach.GetString(request.secondHandler, kKxNetNameBound) || !attach.GetString(request.caller, kKxNetNameBound))
     return;
-  bool refuse = false;
+  bool refuse = false, ignore = false;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
+    ignore = m_bIgnoreAttach;
+    m_bIgnoreAttach = false;
     refuse = m_bRefuse || request.firstHandler != kFirstHandler || request.secondHandler != kSecondHandler ||
              request.caller.empty();
     m_bRefuse = false;
+  }
+  if (ignore) {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_requests.push_back(request);
+    }
+    Hold(descriptor);
+    return;
   }
   std::vector<uint8_t> status;
   KxXdrWriter(status).PutInt32(refuse ? 1 : 0);
@@ -173,6 +211,10 @@ void SimMediaAgent::Serve(int descriptor) {
     }
   }
   if (answer.kind == Answer::kNoReply) return;
+  if (answer.kind == Answer::kSilent) {
+    Hold(descriptor);
+    return;
+  }
   const std::string text = AnswerText(answer);
   KxNetWriteFrame(descriptor, KXNET_XML_MSG, reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }

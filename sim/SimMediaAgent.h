@@ -20,10 +20,10 @@
 class SimMediaAgent {
  public:
   struct Answer {
-    enum Kind { kError, kChunkSize, kTapeSize, kOtherTag, kNoMessage, kNoReply };
+    enum Kind { kError, kChunkSize, kTapeSize, kOtherTag, kNoMessage, kNoReply, kSilent, kRawXml };
     Kind kind = kError;
     int64_t value = 0;  // kError: the code; kChunkSize, kTapeSize: the size
-    std::string text;   // kError: the text
+    std::string text;   // kError: the text; kRawXml: the reply's text as sent
 
     static Answer Error(int64_t code, const std::string& text);
     static Answer ChunkSize(int64_t size);
@@ -34,6 +34,11 @@ class SimMediaAgent {
     static Answer NoMessage();
     // The connection is closed without an answer.
     static Answer NoReply();
+    // Nothing is answered; the connection stays open until the caller
+    // closes it or the agent stops.
+    static Answer Silent();
+    // `xml` as the reply's text, whatever it holds.
+    static Answer RawXml(const std::string& xml);
   };
 
   struct Request {
@@ -51,11 +56,15 @@ class SimMediaAgent {
   void Script(const Answer& answer);
   // The next attach is answered with a non-zero status.
   void RefuseNextAttach();
+  // The next attach is accepted and never answered (as Answer::Silent).
+  void IgnoreNextAttach();
   std::vector<Request> Requests() const;
 
  private:
   void Run();
   void Serve(int descriptor);
+  // Holds the connection until the peer closes it or the agent stops.
+  void Hold(int descriptor);
 
   std::string m_sHost;
   int m_iListener = -1;
@@ -64,5 +73,6 @@ class SimMediaAgent {
   mutable std::mutex m_mutex;
   std::deque<Answer> m_answers;
   bool m_bRefuse = false;
+  bool m_bIgnoreAttach = false;
   std::vector<Request> m_requests;
 };

@@ -1,11 +1,13 @@
 #include "JobResults.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +40,44 @@ int WriteAll(int fd, const char* data, size_t size) {
     size -= static_cast<size_t>(n);
   }
   return 0;
+}
+
+int SyncFolder(const std::string& folder) {
+  int fd;
+  do {
+    fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return errno;
+  int rc = ::fsync(fd) == 0 ? 0 : errno;
+  ::close(fd);
+  return rc;
+}
+
+// Removes what saves of `path` that never reached their rename (a killed
+// process) left beside it: "<name>.XXXXXX", six characters of mkostemp.
+void RemoveStaleTemporaries(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = path.substr(0, slash);
+  const std::string prefix = path.substr(slash + 1) + ".";
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  std::vector<std::string> stale;
+  while (struct dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+    bool plain = true;
+    for (size_t i = prefix.size(); i < name.size(); ++i)
+      plain = plain && (std::isalnum(static_cast<unsigned char>(name[i])) != 0);
+    if (plain) stale.push_back(name);
+  }
+  ::closedir(dir);
+  for (const std::string& name : stale) {
+    const std::string full = folder + "/" + name;
+    struct stat info;
+    // A regular file only, never followed through a link.
+    if (::lstat(full.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::unlink(full.c_str()) == 0)
+      FX_LOG(1, "Removed a results file left by an unfinished save [%s]", full.c_str());
+  }
 }
 
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
@@ -123,6 +163,14 @@ int StoreResults::closeFile() {
     ::unlink(m_sTempPath.c_str());
     return rc;
   }
+  // The rename lives in the folder: without its sync a power loss could
+  // bring back the file as it was before.
+  rc = SyncFolder(m_sPath.substr(0, m_sPath.rfind('/')));
+  if (rc) {
+    FX_LOG(-1, "Cannot sync the folder of the results file [%s]: %s", m_sPath.c_str(), std::strerror(rc));
+    return rc;
+  }
+  RemoveStaleTemporaries(m_sPath);
   JobResultsSwitches::Instance().SaveCompleted();
   return 0;
 }

@@ -8,9 +8,12 @@
 //
 // A save replaces the file atomically: openFile writes a temporary file
 // beside it, putLine appends to that, closeFile flushes it to disk and
-// renames it over the file. A failed or abandoned save (an object destroyed
-// before closeFile) removes its temporary file, so the old file stays whole
-// and nothing is left open. Each call returns 0 or an errno value.
+// renames it over the file, then syncs the folder so the rename survives a
+// power loss. A failed or abandoned save (an object destroyed before
+// closeFile) removes its temporary file, so the old file stays whole and
+// nothing is left open; temporaries of saves that were killed before their
+// rename are removed by the next completed save of the same file. Each call
+// returns 0 or an errno value.
 //
 // Test switches (JobResultsSwitches, process-wide, Reset brings back the
 // defaults): make openFile, putLine or closeFile fail with a chosen errno,

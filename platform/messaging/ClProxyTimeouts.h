@@ -34,6 +34,8 @@
 //   TIMEOUT_TAPE_INIT_REPLY          41      300  seconds
 //   TIMEOUT_VTL_CLEANUP_REPLY        42       30  seconds
 //   TIMEOUT_REQUESTER_WRITE          43       60  seconds (one buffer to a requester)
+//   TIMEOUT_TAPE_REMOTE_CALL         44      300  seconds (each step of a
+//                                                   media agent call)
 //
 // A value that is not one of these kinds reads as 60 (logged at level -1).
 #pragma once
@@ -60,6 +62,7 @@ enum TimeOut_enum {
   TIMEOUT_TAPE_INIT_REPLY = 41,
   TIMEOUT_VTL_CLEANUP_REPLY = 42,
   TIMEOUT_REQUESTER_WRITE = 43,
+  TIMEOUT_TAPE_REMOTE_CALL = 44,
 };
 
 // The settings section that holds the configured values.

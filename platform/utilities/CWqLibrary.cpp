@@ -1,9 +1,12 @@
 #include "CWqLibrary.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "FXErrorUtil.h"
 #include "KXPlatformInfo.h"
@@ -22,7 +25,38 @@ std::string CWqLibrary::GetLibraryNameForName(const std::string& base) const {
   return folder + "/lib" + base + ".so";
 }
 
+namespace {
+
+// Whether code at `path` may run in this process: owned by root or this
+// user, and writable by nobody else.
+CWqError Trusted(const std::string& path, const char* what) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) {
+    const int err = errno;
+    return FXErrorUtil::ErrorErrNo(FX_HERE, err, "Cannot check the library %s [%s]: %s", what, path.c_str(),
+                                   std::strerror(err));
+  }
+  if (info.st_uid != 0 && info.st_uid != ::geteuid())
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EACCES, "The library %s [%s] is owned by user %u, not by root or this user",
+                                   what, path.c_str(), static_cast<unsigned>(info.st_uid));
+  if (info.st_mode & (S_IWGRP | S_IWOTH))
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EACCES, "The library %s [%s] is writable by %s", what, path.c_str(),
+                                   (info.st_mode & S_IWOTH) ? "others" : "its group");
+  return CWqError::Success();
+}
+
+}  // namespace
+
 CWqError CWqLibrary::Load(const std::string& file, bool now) {
+  // The library runs in this process: a folder resolved against the working
+  // directory, or one that others could write to, could hand it any code.
+  const size_t slash = file.rfind('/');
+  if (file.empty() || file[0] != '/' || slash == std::string::npos)
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "Cannot load [%s]: the library folder is not an absolute path",
+                                   file.c_str());
+  CWqError trusted = Trusted(slash == 0 ? "/" : file.substr(0, slash), "folder");
+  if (!trusted.IsError()) trusted = Trusted(file, "file");
+  if (trusted.IsError()) return trusted.Push(FX_HERE, "Cannot load [%s]", file.c_str());
   ::dlerror();
   void* handle = ::dlopen(file.c_str(), (now ? RTLD_NOW : RTLD_LAZY) | RTLD_LOCAL);
   if (!handle) {

@@ -20,7 +20,11 @@ class CWqLibrary {
 
   // "<library folder>/lib<base>.so".
   std::string GetLibraryNameForName(const std::string& base) const;
-  // ENOENT with the loader's text when the file cannot be loaded.
+  // Refuses to load code others could have placed: EINVAL for a file not
+  // named by an absolute path, EACCES when the file or its folder is not
+  // owned by root or this user or is writable by group or others, the
+  // system's errno when either cannot be looked at. ENOENT with the
+  // loader's text when the file cannot be loaded.
   CWqError Load(const std::string& file, bool now);
   // EINVAL before a successful Load; ENOENT when the symbol is missing.
   CWqError GetAddress(const std::string& symbol, void*& address);

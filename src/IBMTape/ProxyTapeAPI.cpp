@@ -1,5 +1,6 @@
 #include "ProxyTapeAPI.h"
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -8,6 +9,7 @@
 
 #include "ArMgrClientAPI.h"
 #include "CKxNetwork.h"
+#include "ClProxyTimeouts.h"
 #include "CWqLibrary.h"
 #include "FXErrorUtil.h"
 #include "FXLogWriter.h"
@@ -23,6 +25,8 @@ std::string ProxyTapeAPI::m_sMAMangledName;
 namespace {
 
 const char kLibrary[] = "KxIBMTape";
+// The limit of each remote step when the setting gives none.
+const int kRemoteCallSeconds = 300;
 const char kFirstHandler[] = "sLNIBMIVTLHandler";
 const char kSecondHandler[] = "sLPIBMIVTLHandler";
 
@@ -79,20 +83,24 @@ CWqError RemoteCall(const char* mediaAgent, const CNMessageBase& request, std::u
   kxsExecuteRemoteDllType handlers = {};
   std::strncpy(handlers.szFirst, kFirstHandler, sizeof handlers.szFirst);
   std::strncpy(handlers.szSecond, kSecondHandler, sizeof handlers.szSecond);
+  // A media agent that takes the call and never answers must not hold the
+  // caller: each step has the limit (the network reads 0 as none).
+  int seconds = getTimeOutValue(TIMEOUT_TAPE_REMOTE_CALL);
+  if (seconds <= 0) seconds = kRemoteCallSeconds;
   CKxNetwork network;
   bool flag = false;
   step = kAttached;
   CWqError result =
-      network.Attach_RemoteDLL(mediaAgent, handlers, KXPI_Focus::getFocusClientName(false), -1, flag);
+      network.Attach_RemoteDLL(mediaAgent, handlers, KXPI_Focus::getFocusClientName(false), seconds, flag);
   if (result.IsError()) return result;
   step = kSent;
   flag = false;
-  result = network.SendXMLMessage(request, 0, -1, flag);
+  result = network.SendXMLMessage(request, 0, seconds, flag);
   if (result.IsError()) return result;
   step = kReceived;
   flag = false;
   CNMessageBase* received = nullptr;
-  result = network.ReceiveXMLMessage(nullptr, received, nullptr, 0, -1, flag);
+  result = network.ReceiveXMLMessage(nullptr, received, nullptr, 0, seconds, flag);
   reply.reset(received);
   return result;
 }
@@ -112,12 +120,46 @@ CWqError Unexpected(const FXCodeLocation& where, const char* mediaAgent, const C
   return error;
 }
 
-// The media manager's error reply as a plain-integer error.
-CWqError ErrorReply(const FXCodeLocation& where, const CNMessageBase& reply) {
-  const int64_t code = reply.getint64(1, 1, MediaManager::Tag_QErrorMsg, kErrorCodeKey);
+// A reply is the message of namespace 10 and `id`; the packed tag of a
+// message the catalogue does not know can equal an expected one.
+bool Is(const std::unique_ptr<CNMessageBase>& reply, int id) {
+  return reply && reply->getNamespace() == 10 && reply->getMessageId() == id;
+}
+
+// The integer at `position`; false when the field is missing or of another
+// type (it would read as 0).
+bool IntegerField(CNMessageBase& reply, int position, int field, uint32_t tag, uint32_t key, int64_t& value) {
+  if (!reply.isSet(position) || reply.getliststring(position, field, tag, key, false) ||
+      reply.getlistobject(position, field, tag, key, false))
+    return false;
+  value = reply.getint64(position, field, tag, key);
+  return true;
+}
+
+CWqError Malformed(const FXCodeLocation& where, const char* mediaAgent, const CNMessageBase& reply,
+                   const char* what) {
+  return FXErrorUtil::ErrorErrNo(where, EPROTO, "The %s from media agent [%s] holds no integer %s",
+                                 reply.getTagName().c_str(), mediaAgent, what);
+}
+
+// The media manager's error reply: `code` gets its code, and the result is
+// the plain-integer error of that code, or EPROTO without an integer code.
+CWqError ErrorReply(const FXCodeLocation& where, const char* mediaAgent, CNMessageBase& reply, int64_t& code) {
+  if (!IntegerField(reply, 1, 1, MediaManager::Tag_QErrorMsg, kErrorCodeKey, code))
+    return Malformed(where, mediaAgent, reply, "error code");
   const std::string& text = reply.getstringByRef(2, 2, MediaManager::Tag_QErrorMsg, kErrorTextKey);
   return FXErrorUtil::ErrorInt(where, static_cast<int32_t>(code), "Got error message %lu %s",
                                static_cast<unsigned long>(code), text.c_str());
+}
+
+CWqError ErrorReply(const FXCodeLocation& where, const char* mediaAgent, CNMessageBase& reply) {
+  int64_t code = 0;
+  return ErrorReply(where, mediaAgent, reply, code);
+}
+
+// The operations name their media agent; none cannot be called.
+CWqError NoMediaAgent(const FXCodeLocation& where, const char* operation) {
+  return FXErrorUtil::ErrorErrNo(where, EINVAL, "%s: no media agent named", operation);
 }
 
 std::string LocalName() { return KXPI_Focus::getFocusClientName(true); }
@@ -173,6 +215,7 @@ bool ProxyTapeAPI::isSameAsMA(const char* mediaAgent) {
 
 CWqError ProxyTapeAPI::initializeIBMTape(uint64_t id, const char* mediaAgent, const char* text,
                                          const std::string& tape) {
+  if (!mediaAgent || !*mediaAgent) return NoMediaAgent(FX_HERE, "initializeIBMTape");
   FX_LOG(3, "Got request to initialize Tape %s on MA %s (local client is %s)", tape.c_str(), mediaAgent,
          LocalName().c_str());
   if (isSameAsMA(mediaAgent)) {
@@ -193,15 +236,19 @@ CWqError ProxyTapeAPI::initializeIBMTape(uint64_t id, const char* mediaAgent, co
   RemoteStep step;
   CWqError result = RemoteCall(mediaAgent, request, reply, step);
   if (result.IsError()) return result.Push(FX_HERE);
-  if (reply && reply->getTagID() == MediaManager::Tag_QErrorMsg) {
-    if (reply->getint64(1, 1, MediaManager::Tag_QErrorMsg, kErrorCodeKey) == 0) return CWqError::Success();
-    return ErrorReply(FX_HERE, *reply);
+  if (Is(reply, MediaManager::kQErrorMsgId)) {
+    int64_t code = 0;
+    CWqError error = ErrorReply(FX_HERE, mediaAgent, *reply, code);
+    // Only a reply that says 0 is success, not one that says nothing.
+    if (FXErrorUtil::IsInt(error, 0) && code == 0) return CWqError::Success();
+    return error;
   }
   return Unexpected(FX_HERE, mediaAgent, reply.get(), MediaManager::Tag_QErrorMsg, "QErrorMsg");
 }
 
 CWqError ProxyTapeAPI::getTapeSize(uint64_t id, const char* mediaAgent, const char* text, long long first,
                                    long long second, long long& chunkSize) {
+  if (!mediaAgent || !*mediaAgent) return NoMediaAgent(FX_HERE, "getTapeSize");
   FX_LOG(3, "Got request to find chunk size on MA %s (local client is %s)", mediaAgent, LocalName().c_str());
   if (isSameAsMA(mediaAgent)) {
     ChunkSizeFn call = nullptr;
@@ -223,9 +270,12 @@ CWqError ProxyTapeAPI::getTapeSize(uint64_t id, const char* mediaAgent, const ch
   RemoteStep step;
   CWqError result = RemoteCall(mediaAgent, request, reply, step);
   if (result.IsError()) return result.Push(FX_HERE);
-  if (reply && reply->getTagID() == MediaManager::Tag_QErrorMsg) return ErrorReply(FX_HERE, *reply);
-  if (reply && reply->getTagID() == MediaManager::Tag_GetChunkSizeOnMediaResp) {
-    chunkSize = reply->getint64(6, 6, MediaManager::Tag_GetChunkSizeOnMediaResp, kChunkSizeKey);
+  if (Is(reply, MediaManager::kQErrorMsgId)) return ErrorReply(FX_HERE, mediaAgent, *reply);
+  if (Is(reply, MediaManager::kGetChunkSizeOnMediaRespId)) {
+    int64_t found = 0;
+    if (!IntegerField(*reply, 6, 6, MediaManager::Tag_GetChunkSizeOnMediaResp, kChunkSizeKey, found))
+      return Malformed(FX_HERE, mediaAgent, *reply, "chunk size");
+    chunkSize = found;
     return CWqError::Success();
   }
   return Unexpected(FX_HERE, mediaAgent, reply.get(), MediaManager::Tag_GetChunkSizeOnMediaResp,
@@ -233,6 +283,8 @@ CWqError ProxyTapeAPI::getTapeSize(uint64_t id, const char* mediaAgent, const ch
 }
 
 CWqError ProxyTapeAPI::GetDefaultTapeSize(const char* mediaAgent, unsigned int& size) {
+  size = 0;
+  if (!mediaAgent || !*mediaAgent) return NoMediaAgent(FX_HERE, "GetDefaultTapeSize");
   uint64_t maId = 0, localId = 0;
   {
     std::lock_guard<std::mutex> lock(g_cacheMutex);
@@ -241,7 +293,6 @@ CWqError ProxyTapeAPI::GetDefaultTapeSize(const char* mediaAgent, unsigned int& 
   }
   FX_LOG(3, "Got request to find default tape size on MA %s (%lu) (local client is %s (%lu))", mediaAgent,
          static_cast<unsigned long>(maId), LocalName().c_str(), static_cast<unsigned long>(localId));
-  size = 0;
   if (isSameAsMA(mediaAgent)) {
     DefaultSizeFn call = nullptr;
     CWqError result = EntryPoint(g_getDefaultVTLTapeSize, "getDefaultVTLTapeSize", call);
@@ -268,9 +319,12 @@ CWqError ProxyTapeAPI::GetDefaultTapeSize(const char* mediaAgent, unsigned int& 
     return result.Push(FX_HERE, "Failed to receive result of remote call. [%s]", text.c_str());
   }
   if (reply) FX_LOG(0, "Response [%lu]", static_cast<unsigned long>(reply->getTagID()));
-  if (reply && reply->getTagID() == MediaManager::Tag_QErrorMsg) return ErrorReply(FX_HERE, *reply);
-  if (reply && reply->getTagID() == MediaManager::Tag_GetTapeSizeResp) {
-    size = static_cast<unsigned int>(reply->getint64(1, 1, MediaManager::Tag_GetTapeSizeResp, kTapeSizeKey));
+  if (Is(reply, MediaManager::kQErrorMsgId)) return ErrorReply(FX_HERE, mediaAgent, *reply);
+  if (Is(reply, MediaManager::kGetTapeSizeRespId)) {
+    int64_t found = 0;
+    if (!IntegerField(*reply, 1, 1, MediaManager::Tag_GetTapeSizeResp, kTapeSizeKey, found))
+      return Malformed(FX_HERE, mediaAgent, *reply, "tape size");
+    size = static_cast<unsigned int>(found);
     return CWqError::Success();
   }
   return Unexpected(FX_HERE, mediaAgent, reply.get(), MediaManager::Tag_GetTapeSizeResp, "getDefaultVTLTapeSize");

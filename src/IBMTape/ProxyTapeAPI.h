@@ -6,7 +6,12 @@
 // is the machine this process runs on, the operation runs in-process through
 // the tape library "KxIBMTape", loaded on first need and never unloaded;
 // otherwise it goes as one XML request to the media agent's handler pair
-// "sLNIBMIVTLHandler" / "sLPIBMIVTLHandler" and its reply is read here.
+// "sLNIBMIVTLHandler" / "sLPIBMIVTLHandler" and its reply is read here:
+// the attach, the send and the receive each wait at most
+// TIMEOUT_TAPE_REMOTE_CALL seconds (300 when 0), then fail with ETIME.
+// Replies are told apart by namespace and message id; a reply whose code or
+// size is missing or no integer is EPROTO. A null or empty media agent name
+// is EINVAL.
 //
 // Process-wide caches (the two client ids, the media agent's name, the three
 // entry points) sit behind one lock; network and library calls run outside

@@ -156,6 +156,17 @@ CWqError IBMiDRBackupManager::initiateDRBackupProcess() {
   result = m_ptrConnection->receiveDRStartStatus(jobNumber);
   if (result.IsError()) return result.Push(FX_HERE);
   m_ptrState->setBackupJobNumber(jobNumber);
+  if (!IBMiDRClientConnectionInterface::StatusRequestCarries(jobNumber)) {
+    // Without a number to ask about, no restart could learn the outcome:
+    // the job ends here, failed, instead of waiting for a verdict that
+    // cannot come.
+    result = m_ptrConnection->RefuseJobNumber(jobNumber);
+    m_ptrConnection->stopServicesOnClient();
+    m_ptrState->setState(DR_STATE_FAILED);
+    CWqError saved = Save();
+    if (saved.IsError()) return saved;
+    return result.Push(FX_HERE);
+  }
   result = m_ptrConnection->stopServicesOnClient();
   if (result.IsError()) return result.Push(FX_HERE);
   m_ptrState->setState(DR_STATE_INITIATED);

@@ -4,7 +4,10 @@
 // save on the client, wait for it to go down, record the tapes and suspend
 // the job when configured so, wait for it to come back, ask for the outcome.
 // A restarted job (a new manager with the same ids) resumes after the last
-// saved step.
+// saved step. A start answered without a job number the status query could
+// carry (none, empty, or too long) ends the job at step 1: state 6 saved,
+// EPROTO, the pending cause raised; so does such a number at step 5
+// (EINVAL), as no verdict could ever be asked for.
 //
 // configure refuses a status file it cannot read; a subclient with VTL and
 // non-VTL libraries makes run the VTL pre-scan, and a failed library query

@@ -48,6 +48,8 @@ IBMiDRClientConnectionInterface::IBMiDRClientConnectionInterface(KXBkpJobClient*
       m_pJobClient(jobClient),
       m_pJobCtrlClient(jobCtrlClient),
       m_iFileError(0),
+      m_uiSymlinkTooLong(0),
+      m_iNextFileSeconds(-1),
       m_bStatusAnswered(false) {}
 
 IBMiDRClientConnectionInterface::~IBMiDRClientConnectionInterface() {}
@@ -221,6 +223,23 @@ CWqError IBMiDRClientConnectionInterface::receiveDRStartStatus(std::string& jobN
   }
 }
 
+bool IBMiDRClientConnectionInterface::StatusRequestCarries(const std::string& jobNumber) {
+  return !jobNumber.empty() && jobNumber.size() + 4 <= kStatusRequestSize;
+}
+
+CWqError IBMiDRClientConnectionInterface::RefuseJobNumber(const std::string& jobNumber) {
+  char line[160];
+  std::snprintf(line, sizeof(line), "The DR save job on the client has no job number to query its status by (%s).",
+                jobNumber.empty() ? "none given" : "too long");
+  FX_LOG(-1, "%s", line);
+  // The save may be running on the client already: its staging folder is
+  // removed once this job has ended.
+  ScheduleCleanup();
+  AddText(line);
+  RaisePendingCause(EV_DR_CLIENT_ERROR);
+  return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "%s", line);
+}
+
 CWqError IBMiDRClientConnectionInterface::stopServicesOnClient() {
   if (m_ptrClientConnection) {
     ClEmptyMsg bye(DISCONNECT_MSG);
@@ -237,8 +256,13 @@ CWqError IBMiDRClientConnectionInterface::getDRStatus(const std::string& jobNumb
   m_bStatusAnswered = false;
   if (!m_ptrConfiguration) return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "DR connection not configured");
   // Nothing cut or empty goes out: the client would report on another job.
-  if (jobNumber.empty() || jobNumber.size() + 4 > kStatusRequestSize)
-    return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "job number '%s' cannot be sent", jobNumber.c_str());
+  // Asking again later cannot help, so the verdict is settled as failed.
+  if (!StatusRequestCarries(jobNumber)) {
+    m_bStatusAnswered = true;
+    CWqError refused = RefuseJobNumber(jobNumber);
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "job number of %zu bytes cannot be sent: %s", jobNumber.size(),
+                                   refused.AsString().c_str());
+  }
   CWqError result = connectToClientService();
   if (result.IsError()) return result.Push(FX_HERE);
 

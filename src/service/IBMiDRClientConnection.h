@@ -13,12 +13,14 @@
 #include <cstdint>
 #include <list>
 #include <string>
+#include <vector>
 
 #include <boost/shared_ptr.hpp>
 
 #include "CWqError.h"
 #include "CXFileHeader.h"
 #include "ClProxyFileHeader.h"
+#include "ClProxyMsgType.h"
 #include "IBMiDRConfiguration.h"
 #include "IBMiDRStateInterface.h"
 #include "ProxyEventIds.h"
@@ -50,8 +52,16 @@ class IBMiDRClientConnectionInterface {
   CWqError sendDRStartMessage();
   CWqError receiveDRStartStatus(std::string& jobNumber);
   CWqError stopServicesOnClient();
+  // Whether a status request can carry `jobNumber`: not empty and not cut.
+  static bool StatusRequestCarries(const std::string& jobNumber);
+  // A start answer without such a number leaves nothing to ask about later:
+  // raises the pending cause EV_DR_CLIENT_ERROR, schedules the staging
+  // cleanup and returns EPROTO.
+  CWqError RefuseJobNumber(const std::string& jobNumber);
   // `state` gets DR_STATE_SUCCESS or DR_STATE_FAILED; statusAnswered() then
-  // says whether the client gave a verdict (a job that got none asks again).
+  // says whether the verdict is settled (a job that got none asks again). A
+  // job number no request can carry settles it as failed (EINVAL, with the
+  // pending cause of RefuseJobNumber).
   CWqError getDRStatus(const std::string& jobNumber, DRBackupState& state);
   bool statusAnswered() const { return m_bStatusAnswered; }
   // Success once the daemon refuses a probe; EAGAIN when it still answers
@@ -71,14 +81,20 @@ class IBMiDRClientConnectionInterface {
   CWqError getSystemBackupSize();
   // Through the client's cached proxy service, not the DR connection.
   CWqError clearCreateIndexFlag();
-  // On success the configuration holds the drive and volumes the client chose.
+  // On success the configuration holds the drive and volumes the client
+  // chose, and the saved state their volumes. Refused (EINVAL, nothing sent
+  // or saved) once the state is past DR_STATE_INITIATED.
   CWqError InitializeTapeAndDrive(const std::string& drive, const std::list<std::string>& tapes);
 
   // The index update of a VTL DR job: the outfile-processing request (no
   // answer awaited), then one item of the client's stream per call: status
   // 0 a file with its barcode (and any symlink target), 8 a failed file, 7
   // the end, 1 the client's failure (success) or a lost link (error). A
-  // name the host header cannot hold is a failed file (ENAMETOOLONG).
+  // name the host header cannot hold is a failed file (ENAMETOOLONG, or
+  // EINVAL for a NUL inside, the name then given with "\x00" shown), and so
+  // is a file whose symlink target is longer than PATH_MAX (ENAMETOOLONG).
+  // The quit flag is looked at on every pass. TIMEOUT_NEXT_FILE is read
+  // once per stream, by startOutfileProcessing.
   // Without a connection: 2250, status 1. Between receive time-outs the
   // quit flag (plain integer 100) and (maximum duration + 15) minutes of
   // silence end the wait.
@@ -122,11 +138,29 @@ class IBMiDRClientConnectionInterface {
   // Between the receives of a long wait: plain integer 100 when the job is
   // asked to stop, ETIME past `deadline`; the link is dropped either way.
   CWqError CheckWaitGoesOn(int64_t deadline, const char* what);
+  // The quit flag's part of CheckWaitGoesOn alone.
+  CWqError CheckQuit(const char* what);
+  // One message of `types` on the service connection, received in slices of
+  // at most kWaitSliceSeconds whatever the setting, with CheckWaitGoesOn
+  // between slices; its failure ends the wait with `ended` set. `seconds` > 0
+  // ends it with ETIME after that many seconds of silence; 0 waits for the
+  // quit flag or `deadline` only. A `deadline` of 0 is set to
+  // AnswerDeadline() when the first slice passes in silence.
+  CWqError ReceiveBounded(ClProxyMsg*& received, const std::vector<ClProxyMsgType>& types, int seconds,
+                          int64_t& deadline, const char* what, bool& ended);
+  static const int kWaitSliceSeconds = 2;
   int64_t AnswerDeadline() const;
   // Fills `header` and `name` from a decoded client header (status 0) or a
   // failed file's name (status 8); a name too long for `header` turns the
   // item into a failed file.
   void FillHostHeader(const ClProxyFileHeader& decoded, int& status, std::string& name, CXFileHeader& header);
+  // Makes the item a failed file (status 8): the error fields, a header
+  // carrying only the name when it fits; a name with a NUL inside is given
+  // with its control bytes shown as "\xHH".
+  void FailItem(const std::string& fileName, int error, const std::string& text, int& status, std::string& name,
+                CXFileHeader& header);
+  // The item's "Backup file|folder ..." line, its control bytes shown as "\xHH".
+  void LogItem(const ClProxyFileHeader& decoded, const std::string& name, const CXFileHeader& header) const;
 
   uint32_t m_uiSystemBackupSize;
   uint64_t m_ulClientId;
@@ -144,6 +178,12 @@ class IBMiDRClientConnectionInterface {
   std::string m_sFileName;
   std::string m_sFileErrorText;
   std::string m_sSymlink;
+  // The size of a symlink target refused as longer than PATH_MAX; the file
+  // it belongs to (the next header) fails. 0: none.
+  uint32_t m_uiSymlinkTooLong;
+  // TIMEOUT_NEXT_FILE as read when the outfile processing was started (-1:
+  // not yet read).
+  int m_iNextFileSeconds;
   bool m_bStatusAnswered;
   // The DR file stream's decoded header, kept so that its name's storage
   // is reused from item to item.

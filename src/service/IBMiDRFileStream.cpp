@@ -1,6 +1,8 @@
 // The index update of a VTL DR job: the outfile-processing request and the
 // stream of what the save wrote, one item per call.
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -39,6 +41,23 @@ const std::vector<ClProxyMsgType>& AcceptedTypes() {
   return types;
 }
 
+// A name as it may be logged: control bytes (a NUL above all) shown as
+// "\xHH" instead of cutting or garbling the line.
+std::string Printable(const std::string& name) {
+  std::string shown;
+  shown.reserve(name.size());
+  for (unsigned char c : name) {
+    if (c >= 0x20 && c != 0x7f) {
+      shown += static_cast<char>(c);
+      continue;
+    }
+    char escape[8];
+    std::snprintf(escape, sizeof(escape), "\\x%02x", c);
+    shown += escape;
+  }
+  return shown;
+}
+
 }  // namespace
 
 int IBMiDRClientConnectionInterface::DecodeFileItem(const uint8_t* blob, uint32_t size,
@@ -53,6 +72,9 @@ CWqError IBMiDRClientConnectionInterface::startOutfileProcessing() {
   if (!m_ptrConfiguration) return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "DR connection not configured");
   CWqError result = connectToClientService();
   if (result.IsError()) return result.Push(FX_HERE);
+  // Read once for the stream that follows: the store's lookup costs more
+  // than the rest of an item's bookkeeping.
+  m_iNextFileSeconds = getTimeOutValue(TIMEOUT_NEXT_FILE);
   const std::string name = IBMiDRConfigurationInterface::DRLogOutfile(m_llJobId);
   FX_LOG(3, "Process outfiles for Vellicon [%d] AppID [%d] Job [%lu], name [%s]", m_iVelliconId, m_iAppId,
          static_cast<unsigned long>(m_llJobId), name.c_str());
@@ -62,28 +84,52 @@ CWqError IBMiDRClientConnectionInterface::startOutfileProcessing() {
   return result;
 }
 
-void IBMiDRClientConnectionInterface::FillHostHeader(const ClProxyFileHeader& decoded, int& status,
-                                                     std::string& name, CXFileHeader& header) {
-  name = decoded.name;
-  CWqError converted = ConvertClientHeader(decoded, kIBMiClientType, 0, header);
-  if (converted.IsError()) {
-    // The host header cannot hold the name: the file is reported as failed
-    // under its whole name, and the stream goes on.
-    m_sFileName = decoded.name;
-    m_iFileError = ENAMETOOLONG;
-    m_sFileErrorText = std::strerror(ENAMETOOLONG);
-    FX_LOG(-1, "Failed file, fileName=%s, OS errno=%d (%s)", m_sFileName.c_str(), m_iFileError,
-           m_sFileErrorText.c_str());
-    ClProxyFileHeader bare;
-    ConvertClientHeader(bare, kIBMiClientType, 0, header);
-    status = kStatusFailedFile;
-    return;
-  }
+void IBMiDRClientConnectionInterface::FailItem(const std::string& fileName, int error, const std::string& text,
+                                               int& status, std::string& name, CXFileHeader& header) {
+  // A NUL would cut the name to another file's: the host gets it printed.
+  m_sFileName = fileName.find('\0') == std::string::npos ? fileName : Printable(fileName);
+  m_iFileError = error;
+  m_sFileErrorText = text;
+  const std::string shown = Printable(m_sFileName);
+  FX_LOG(-1, "Failed file, fileName=%s, OS errno=%d (%s)", shown.c_str(), m_iFileError, m_sFileErrorText.c_str());
+  ClProxyFileHeader bare;
+  // The host header carries the name only when it fits.
+  if (m_sFileName.size() < CXFileHeader::kNameCapacity) bare.name = m_sFileName;
+  ConvertClientHeader(bare, kIBMiClientType, 0, header);
+  name = m_sFileName;
+  status = kStatusFailedFile;
+  LogItem(bare, m_sFileName, header);
+}
+
+void IBMiDRClientConnectionInterface::LogItem(const ClProxyFileHeader& decoded, const std::string& name,
+                                              const CXFileHeader& header) const {
+  // The printable copy is made only when the line is written.
   FX_LOG(4, "Backup %s %s with platform flags %llX size:%llu time:%llu offset:%llu Tape:[%s]",
-         (decoded.mode & 0xF000) == 0x4000 ? "folder" : "file", decoded.name.c_str(),
+         (decoded.mode & 0xF000) == 0x4000 ? "folder" : "file", Printable(name).c_str(),
          static_cast<unsigned long long>(header.platformFlags), static_cast<unsigned long long>(header.size),
          static_cast<unsigned long long>(header.mtime), static_cast<unsigned long long>(header.offset),
          m_sFileTapeBarCode.c_str());
+}
+
+void IBMiDRClientConnectionInterface::FillHostHeader(const ClProxyFileHeader& decoded, int& status,
+                                                     std::string& name, CXFileHeader& header) {
+  if (m_uiSymlinkTooLong) {
+    char text[96];
+    std::snprintf(text, sizeof(text), "symbolic link target of %u bytes is longer than %d", m_uiSymlinkTooLong,
+                  PATH_MAX);
+    FailItem(decoded.name, ENAMETOOLONG, text, status, name, header);
+    return;
+  }
+  CWqError converted = ConvertClientHeader(decoded, kIBMiClientType, 0, header);
+  if (converted.IsError()) {
+    // The host header cannot hold the name (too long, or a NUL inside): the
+    // file is reported as failed, and the stream goes on.
+    const int error = converted.GetNumber() ? static_cast<int>(converted.GetNumber()) : EINVAL;
+    FailItem(decoded.name, error, std::strerror(error), status, name, header);
+    return;
+  }
+  name = decoded.name;
+  LogItem(decoded, decoded.name, header);
 }
 
 CWqError IBMiDRClientConnectionInterface::recvNextFileFromDR(int& status, std::string& name, CXFileHeader& header) {
@@ -92,19 +138,31 @@ CWqError IBMiDRClientConnectionInterface::recvNextFileFromDR(int& status, std::s
     status = kStatusInvalidMessage;
     return FXErrorUtil::ErrorWin32(FX_HERE, kErrorNotConnected, "no service connection for the DR file stream");
   }
+  const char* const what = "the next file of the DR save";
+  if (m_iNextFileSeconds < 0) m_iNextFileSeconds = getTimeOutValue(TIMEOUT_NEXT_FILE);
+  const int seconds = m_iNextFileSeconds;
+  // The silence limit runs from the call, then from the last message (0:
+  // taken when a slice first passes without one, so the clock is not read
+  // per message).
   int64_t deadline = AnswerDeadline();
   for (;;) {
+    // Looked at on every pass: a client that never stops sending must not
+    // keep a job that was asked to stop.
+    CWqError quit = CheckQuit(what);
+    if (quit.IsError()) {
+      status = kStatusInvalidMessage;
+      return quit;
+    }
     ClProxyMsg* received = nullptr;
-    CWqError result =
-        m_ptrClientConnection->recvMessage(received, AcceptedTypes(), getTimeOutValue(TIMEOUT_NEXT_FILE));
+    bool ended = false;
+    CWqError result = ReceiveBounded(received, AcceptedTypes(), seconds, deadline, what, ended);
     std::unique_ptr<ClProxyMsg> message(received);
+    if (ended) {
+      status = kStatusInvalidMessage;
+      return result;
+    }
     if (result.IsError() && FXErrorUtil::IsErrNo(result, ETIME)) {
       FX_LOG(3, "receive message timeout");
-      CWqError goOn = CheckWaitGoesOn(deadline, "the next file of the DR save");
-      if (goOn.IsError()) {
-        status = kStatusInvalidMessage;
-        return goOn;
-      }
       continue;
     }
     if (result.IsError()) {
@@ -113,19 +171,28 @@ CWqError IBMiDRClientConnectionInterface::recvNextFileFromDR(int& status, std::s
       status = kStatusInvalidMessage;
       return result.Push(FX_HERE, "Failed to receive message");
     }
-    deadline = AnswerDeadline();
+    deadline = 0;
     const ClProxyMsgType type = message->getMsgType();
     FX_LOG(4, "recvMessageType:0x%X", static_cast<unsigned>(type));
     switch (type) {
       case GOOD_EOF_MSG:
         m_sSymlink.clear();
+        m_uiSymlinkTooLong = 0;
         FX_LOG(5, "File backup is complete");
         status = kStatusGoodEof;
         continue;
       case FILE_DATA_MSG: {
         const ClBlobMsg& blob = static_cast<const ClBlobMsg&>(*message);
+        // No path holds a longer target: the file it belongs to fails.
+        if (blob.getBlobSize() > PATH_MAX) {
+          m_sSymlink.clear();
+          m_uiSymlinkTooLong = blob.getBlobSize();
+          FX_LOG(-1, "Symlink target of %u bytes refused", m_uiSymlinkTooLong);
+          continue;
+        }
+        m_uiSymlinkTooLong = 0;
         m_sSymlink.assign(reinterpret_cast<const char*>(blob.getBlob()), blob.getBlobSize());
-        FX_LOG(3, "Symlink [%s]", m_sSymlink.c_str());
+        FX_LOG(3, "Symlink [%s]", Printable(m_sSymlink).c_str());
         continue;
       }
       case BAD_EOF_MSG: {
@@ -145,15 +212,10 @@ CWqError IBMiDRClientConnectionInterface::recvNextFileFromDR(int& status, std::s
         return CWqError::Success();
       }
       case FAILED_FILE_MSG: {
-        static_cast<const ClFailedFileMsg&>(*message).get(m_sFileName, m_iFileError, m_sFileErrorText);
-        FX_LOG(-1, "Failed file, fileName=%s, OS errno=%d (%s)", m_sFileName.c_str(), m_iFileError,
-               m_sFileErrorText.c_str());
-        ClProxyFileHeader bare;
-        name = m_sFileName;
-        // The host header carries the name only when it fits.
-        if (m_sFileName.size() < CXFileHeader::kNameCapacity) bare.name = m_sFileName;
-        ConvertClientHeader(bare, kIBMiClientType, 0, header);
-        status = kStatusFailedFile;
+        std::string failedName, text;
+        int error = 0;
+        static_cast<const ClFailedFileMsg&>(*message).get(failedName, error, text);
+        FailItem(failedName, error, text, status, name, header);
         return CWqError::Success();
       }
       case FILE_HEADER_MSG: {
@@ -186,9 +248,11 @@ CWqError IBMiDRClientConnectionInterface::cleanUpClientVTLBackup() {
     result = m_ptrClientConnection->sendMessage(&request);
   }
   ClProxyMsg* received = nullptr;
+  bool ended = false;
+  int64_t deadline = AnswerDeadline();
   if (!result.IsError())
-    result = m_ptrClientConnection->recvMessage(received, {CLIENT_ERROR_MSG, SERVICE_CHECK_MSG},
-                                                getTimeOutValue(TIMEOUT_VTL_CLEANUP_REPLY));
+    result = ReceiveBounded(received, {CLIENT_ERROR_MSG, SERVICE_CHECK_MSG}, getTimeOutValue(TIMEOUT_VTL_CLEANUP_REPLY),
+                            deadline, "the drive cleanup", ended);
   std::unique_ptr<ClProxyMsg> reply(received);
   if (result.IsError()) {
     const std::string text = result.AsString();

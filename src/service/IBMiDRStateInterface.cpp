@@ -35,6 +35,14 @@ const uint32_t kIdNameTag = 0x1637e266;
 const uint32_t kSizeKey = 0x00000d1b;
 const uint32_t kTapesKey = 0x00337a8b;
 
+// The fields a record's text form holds, its nested records' included ("<"
+// cannot stand inside a text of that form).
+size_t FieldCount(const std::string& text) {
+  size_t count = 0;
+  for (size_t at = text.find("<Field"); at != std::string::npos; at = text.find("<Field", at + 1)) ++count;
+  return count;
+}
+
 }  // namespace
 
 const char* DRStateText(DRBackupState state) {
@@ -112,17 +120,34 @@ CWqError IBMiDRStateInterface::restoreStatus() {
   FX_LOG(0, "Status file '%s'", path.c_str());
   if (!FXPath::DoesPathExist(path)) return CWqError::Success();
 
-  int fd = ProxyFileUtil::OpenForReading(path);
+  // What stands at the path is looked at before it is opened: a FIFO would
+  // block the open, a link could point anywhere.
+  struct stat seen;
+  if (lstat(path.c_str(), &seen) != 0) {
+    int err = errno;
+    return FXErrorUtil::ErrorErrNo(FX_HERE, err, "failed to open status file '%s'", path.c_str());
+  }
+  if (!S_ISREG(seen.st_mode))
+    return FXErrorUtil::ErrorErrNo(FX_HERE, S_ISDIR(seen.st_mode) ? EISDIR : EINVAL,
+                                   "failed to open status file '%s': not a regular file", path.c_str());
+  int fd;
+  do {
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+  } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     int err = errno;
     return FXErrorUtil::ErrorErrNo(FX_HERE, err, "failed to open status file '%s'", path.c_str());
   }
   ProxyFileUtil::ScopedDescriptor holder(fd);
   struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    int err = S_ISDIR(info.st_mode) ? EISDIR : (errno ? errno : EIO);
+  if (fstat(fd, &info) != 0) {
+    int err = errno;
     return FXErrorUtil::ErrorErrNo(FX_HERE, err, "failed to open status file '%s'", path.c_str());
   }
+  // Replaced between the look and the open: not the file that was checked.
+  if (!S_ISREG(info.st_mode) || info.st_dev != seen.st_dev || info.st_ino != seen.st_ino)
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "failed to open status file '%s': it changed while opened",
+                                   path.c_str());
   if (info.st_size == 0) return FXErrorUtil::ErrorErrNo(FX_HERE, ENOENT, "file '%s' is empty", path.c_str());
   // A runaway file is no status of ours; reading it whole could exhaust memory.
   if (static_cast<uint64_t>(info.st_size) > kMaxStatusFileSize)
@@ -148,6 +173,17 @@ CWqError IBMiDRStateInterface::restoreStatus() {
   Ixa::IBMIDRJobStatus record;
   if (record.unserialize(text) != CN_PARSE_OK || !record.isSet(1))
     return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "status file '%s' holds no DR job status", path.c_str());
+  // A state of another type would read as 0 and start the whole save again.
+  if (record.getliststring(1, 1, kStatusTag, kStateKey, false) ||
+      record.getlistobject(1, 1, kStatusTag, kStateKey, false))
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "status file '%s' holds a state that is not an integer",
+                                   path.c_str());
+  // The parser keeps the last of a repeated field; a file written by
+  // saveStatus never repeats one, so each field must come back once.
+  std::string rewritten;
+  record.serialize(rewritten, true);
+  if (FieldCount(text) != FieldCount(rewritten))
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "status file '%s' repeats a field", path.c_str());
 
   m_eState = static_cast<DRBackupState>(static_cast<int32_t>(record.getint64(1, 1, kStatusTag, kStateKey)));
   m_sBackupJobNumber = record.getstring(2, 2, kStatusTag, kJobNumberKey);

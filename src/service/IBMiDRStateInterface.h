@@ -55,7 +55,9 @@ class IBMiDRStateInterface {
   CWqError saveStatus();
   // Success and nothing changed without a file. ENOENT "file '%s' is empty"
   // for an empty one; the system's errno for one that cannot be opened or
-  // read; EINVAL for one over 1 MiB or not one status record with a state.
+  // read; EISDIR for a folder; EINVAL for anything but a regular file (a
+  // link, a FIFO: refused before it is opened), one over 1 MiB, or one that
+  // is not one status record with one integer state and no field repeated.
   // On any failure the object is unchanged.
   CWqError restoreStatus();
 

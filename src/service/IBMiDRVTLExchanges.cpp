@@ -36,12 +36,18 @@ int64_t IBMiDRClientConnectionInterface::AnswerDeadline() const {
   return FXGetClock().UnixTime() + (static_cast<int64_t>(m_ptrConfiguration->getMaxJobDuration()) + 15) * 60;
 }
 
-CWqError IBMiDRClientConnectionInterface::CheckWaitGoesOn(int64_t deadline, const char* what) {
+CWqError IBMiDRClientConnectionInterface::CheckQuit(const char* what) {
   if (m_pJobCtrlClient && m_pJobCtrlClient->checkQuitFlag()) {
     DropConnection();
     return FXErrorUtil::ErrorInt(FX_HERE, DR_ERROR_RETRY_LATER, "The job was asked to stop while waiting for %s",
                                  what);
   }
+  return CWqError::Success();
+}
+
+CWqError IBMiDRClientConnectionInterface::CheckWaitGoesOn(int64_t deadline, const char* what) {
+  CWqError quit = CheckQuit(what);
+  if (quit.IsError()) return quit;
   if (FXGetClock().UnixTime() >= deadline) {
     DropConnection();
     return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME, "No %s from [%s] within %d minutes", what,
@@ -49,6 +55,27 @@ CWqError IBMiDRClientConnectionInterface::CheckWaitGoesOn(int64_t deadline, cons
                                    m_ptrConfiguration->getMaxJobDuration() + 15);
   }
   return CWqError::Success();
+}
+
+CWqError IBMiDRClientConnectionInterface::ReceiveBounded(ClProxyMsg*& received,
+                                                         const std::vector<ClProxyMsgType>& types, int seconds,
+                                                         int64_t& deadline, const char* what, bool& ended) {
+  received = nullptr;
+  ended = false;
+  // The channel reads 0 as no limit at all: every receive here is a slice.
+  int64_t left = seconds > 0 ? seconds : -1;
+  for (;;) {
+    const int slice = left > 0 && left < kWaitSliceSeconds ? static_cast<int>(left) : kWaitSliceSeconds;
+    CWqError result = m_ptrClientConnection->recvMessage(received, types, slice);
+    if (!result.IsError() || !FXErrorUtil::IsErrNo(result, ETIME)) return result;
+    if (deadline == 0) deadline = AnswerDeadline();
+    CWqError goOn = CheckWaitGoesOn(deadline, what);
+    if (goOn.IsError()) {
+      ended = true;
+      return goOn;
+    }
+    if (left > 0 && (left -= slice) <= 0) return result;
+  }
 }
 
 CWqError IBMiDRClientConnectionInterface::getSystemBackupSize() {
@@ -64,7 +91,7 @@ CWqError IBMiDRClientConnectionInterface::getSystemBackupSize() {
   }
 
   const std::string host = m_ptrConfiguration->getClientName();
-  const int64_t deadline = AnswerDeadline();
+  int64_t deadline = AnswerDeadline();
   CWqError result = connectToClientService();
   if (!result.IsError()) {
     result = m_ptrClientConnection->sendMessage(&request);
@@ -81,13 +108,13 @@ CWqError IBMiDRClientConnectionInterface::getSystemBackupSize() {
   m_uiSystemBackupSize = 0;
   for (;;) {
     ClProxyMsg* received = nullptr;
-    result = m_ptrClientConnection->recvMessage(received, {CLIENT_BACKUP_SIZE_MSG, FAILED_FILE_MSG},
-                                                getTimeOutValue(TIMEOUT_SYSTEM_SIZE_REPLY));
+    bool ended = false;
+    result = ReceiveBounded(received, {CLIENT_BACKUP_SIZE_MSG, FAILED_FILE_MSG},
+                            getTimeOutValue(TIMEOUT_SYSTEM_SIZE_REPLY), deadline, "the system backup size", ended);
     std::unique_ptr<ClProxyMsg> reply(received);
+    if (ended) return result;
     if (result.IsError() && FXErrorUtil::IsErrNo(result, ETIME)) {
       FX_LOG(5, "Waiting for client to finish scan.");
-      CWqError goOn = CheckWaitGoesOn(deadline, "the system backup size");
-      if (goOn.IsError()) return goOn;
       continue;
     }
     if (result.IsError()) {
@@ -138,13 +165,19 @@ CWqError IBMiDRClientConnectionInterface::clearCreateIndexFlag() {
 CWqError IBMiDRClientConnectionInterface::InitializeTapeAndDrive(const std::string& drive,
                                                                  const std::list<std::string>& tapes) {
   if (!m_ptrConfiguration) return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "DR connection not configured");
+  if (!m_ptrState) return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "DR state not set");
+  // Once the save may have written to its volumes, initialising them again
+  // would erase it.
+  const int state = m_ptrState->getState();
+  if (state != DR_STATE_BEGIN && state != DR_STATE_INITIATED)
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "The DR save of this job has started (state %d): its tapes are "
+                                   "not initialized again", state);
   m_ptrConfiguration->setTapeListAndDevice(tapes, "");
-  CWqError result = m_ptrState ? m_ptrState->saveStatus()
-                               : FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "DR state not set");
+  CWqError result = m_ptrState->saveStatus();
   if (result.IsError()) return result.Push(FX_HERE);
   FX_LOG(0, "Initialize drive '%s' and tape(s) [%s]", drive.c_str(), Joined(tapes).c_str());
 
-  const int64_t deadline = AnswerDeadline();
+  int64_t deadline = AnswerDeadline();
   result = connectToClientService();
   if (result.IsError()) return result.Push(FX_HERE);
   ClInitializeTapeMLBMode request(m_iVelliconId, m_iAppId, static_cast<unsigned long>(m_llJobId), drive, tapes);
@@ -156,9 +189,11 @@ CWqError IBMiDRClientConnectionInterface::InitializeTapeAndDrive(const std::stri
 
   for (;;) {
     ClProxyMsg* received = nullptr;
-    result = m_ptrClientConnection->recvMessage(received, {EVENT_MSG, INITIALIZE_TAPE_MLB_MODE_MSG, CLIENT_ERROR_MSG},
-                                                getTimeOutValue(TIMEOUT_TAPE_INIT_REPLY));
+    bool ended = false;
+    result = ReceiveBounded(received, {EVENT_MSG, INITIALIZE_TAPE_MLB_MODE_MSG, CLIENT_ERROR_MSG},
+                            getTimeOutValue(TIMEOUT_TAPE_INIT_REPLY), deadline, "the tape initialization", ended);
     std::unique_ptr<ClProxyMsg> reply(received);
+    if (ended) return result;
     if (result.IsError()) {
       DropConnection();
       return result.Push(FX_HERE);
@@ -180,6 +215,12 @@ CWqError IBMiDRClientConnectionInterface::InitializeTapeAndDrive(const std::stri
                                          "Invalid message, expected ClInitializeTapeMLBMode");
         }
         m_ptrConfiguration->setTapeListAndDevice(answer->getTapeList(), answer->getDriveCode());
+        // The granted volumes are the job's from now on: a restart that
+        // cannot ask for them again still records them.
+        m_ptrState->setTapeList(m_ptrConfiguration->getTapeList());
+        result = m_ptrState->saveStatus();
+        if (result.IsError()) return result.Push(FX_HERE, "The granted tapes [%s] could not be saved",
+                                                 m_ptrConfiguration->getTapeList().c_str());
         return CWqError::Success();
       }
     }

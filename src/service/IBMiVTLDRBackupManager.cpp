@@ -15,7 +15,18 @@ IBMiVTLDRBackupManager::~IBMiVTLDRBackupManager() {
   if (m_ptrConnection) m_ptrConnection->cleanUpClientVTLBackup();
 }
 
-CWqError IBMiVTLDRBackupManager::configure() { return ConfigureWith(true); }
+CWqError IBMiVTLDRBackupManager::configure() {
+  CWqError result = ConfigureWith(true);
+  if (result.IsError()) return result;
+  // A restarted job gets no new tape initialisation once its save has
+  // started: it goes on with the volumes granted before.
+  std::list<std::string> tapes;
+  m_ptrState->getTapeList(tapes);
+  boost::shared_ptr<IBMiDRConfigurationInterface> configuration = m_ptrConnection->configuration();
+  if (!tapes.empty() && configuration && configuration->getTapeList().empty())
+    configuration->setTapeListAndDevice(tapes, "");
+  return CWqError::Success();
+}
 
 CWqError IBMiVTLDRBackupManager::getDRStatus() {
   CWqError result = IBMiDRBackupManager::getDRStatus();

@@ -26,12 +26,16 @@ class IBMiVTLDRBackupManager : public IBMiDRBackupManager {
   // configuration holds a drive; its result is ignored.
   ~IBMiVTLDRBackupManager() override;
 
+  // The base configure; a configuration without volumes takes those the
+  // status file holds (granted to this job before a restart).
   CWqError configure() override;
   // The base step, then state 7 whenever it succeeds (also with nothing to
   // do in states 5 and 7); a failure is returned and state 7 not set.
   CWqError getDRStatus() override;
 
-  // Note the order: the connection takes the drive first.
+  // Note the order: the connection takes the drive first. Only in states 0
+  // and 1 (EINVAL otherwise, nothing sent); the granted volumes are saved
+  // in the status file at once.
   CWqError initializeTapeAndDrive(const std::list<std::string>& tapes, const std::string& drive);
   // Only in states 7 and 5 (a repeat after a restart): sends the request and
   // saves state 5. In any other state nothing is sent or changed (EINVAL

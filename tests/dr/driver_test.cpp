@@ -12,16 +12,21 @@
 #include "ClDRMsgs.h"
 #include "ClFileStreamMsgs.h"
 #include "App_ExecuteSP.h"
+#include "EventJournal.h"
+#include "FXLogWriter.h"
 #include "ClProxySerializer.h"
 #include "FXClock.h"
 #include "JobResults.h"
 #include "MediaManagerMsgs.h"
 #include "KXJobControl.h"
+#include "KXPlatformInfo.h"
 #include "service/IBMiDRBackupManager.h"
+#include "service/IBMiDRConfiguration.h"
 
 namespace {
 
 using servicetest::ServicesTest;
+using drtest::Empty;
 
 const int kApp = 17;
 const long long kJob = 123456789012LL;
@@ -58,20 +63,28 @@ class DRDriverTest : public ServicesTest {
     JobResultsSwitches::Instance().Reset();
     ServicesTest::TearDown();
   }
-  std::unique_ptr<IBMiDRBackupManager> Make() {
+  std::unique_ptr<IBMiDRBackupManager> Make(bool ipl = false) {
     return std::unique_ptr<IBMiDRBackupManager>(
-        new IBMiDRBackupManager(&jobClient, nullptr, servicetest::kVellicon, kJob, kApp, false));
+        new IBMiDRBackupManager(&jobClient, nullptr, servicetest::kVellicon, kJob, kApp, ipl));
   }
-  // The client goes down 30 s after the start and is back ten minutes later,
+  // The client answers the start with `started`, goes down 30 s later (when
+  // `goesDown`) and is back ten minutes after that (when `comesBack`),
   // answering the status query with `exitCode`.
-  void ScriptClient(uint32_t exitCode) {
-    daemon.ScriptNext(IBM_DR_BACKUP_JOB_MSG, SimScript().Reply(Blob("123456/QSECOFR/KXDRBKP")).Call([this](SimPeer&) {
-      clock.clock().At(clock.clock().MonotonicMs() + 30000, [this] { daemon.Stop(); });
-      clock.clock().At(clock.clock().MonotonicMs() + 600000, [this] { back.Start(); });
+  void ScriptClient(std::shared_ptr<ClProxyMsg> started, bool goesDown, bool comesBack, uint32_t exitCode) {
+    daemon.ScriptNext(IBM_DR_BACKUP_JOB_MSG, SimScript().Reply(started).Call([=](SimPeer&) {
+      if (goesDown) clock.clock().At(clock.clock().MonotonicMs() + 30000, [this] { daemon.Stop(); });
+      if (goesDown && comesBack) clock.clock().At(clock.clock().MonotonicMs() + 600000, [this] { back.Start(); });
       return CWqError::Success();
     }));
     std::string text = "done";
     back.ScriptNext(DR_JOB_STATUS_MSG, SimScript().Reply(Blob("KXDRBKP2", &exitCode, &text)));
+  }
+  void ScriptClient(uint32_t exitCode) { ScriptClient(Blob("123456/QSECOFR/KXDRBKP"), true, true, exitCode); }
+  std::vector<uint32_t> Causes() {
+    std::vector<uint32_t> ids;
+    for (const EventJournalEntry& e : EventJournal::Instance().Entries())
+      if (e.messageType == PENDING_CAUSE_MESSAGE_TYPE) ids.push_back(e.eventId);
+    return ids;
   }
   void SaveState(int state, const std::string& number) {
     IBMiDRStateInterface s(servicetest::kVellicon, kApp, kJob);
@@ -103,30 +116,91 @@ TEST_F(DRDriverTest, NotConfigured) {
   EXPECT_TRUE(daemon.GetRequests().empty());
 }
 
-TEST_F(DRDriverTest, WholeRunFromNewJob) {
-  struct Case {
-    uint32_t exitCode;
-    bool ok;
-    DRBackupState saved;
-  } cases[] = {{0, true, DR_STATE_SUCCESS}};
-  for (const Case& c : cases) {
-    ScriptClient(c.exitCode);
-    std::vector<int> states;
-    JobResultsSwitches::Instance().SetSaveHook([&](int) { states.push_back(Saved().getState()); });
-    auto m = Make();
-    CWqError configured = m->configure();
-    ASSERT_FALSE(configured.IsError()) << configured.AsString();
-    CWqError result = m->run();
-    EXPECT_EQ(c.ok, !result.IsError()) << result.AsString();
-    JobResultsSwitches::Instance().SetSaveHook(nullptr);
-    IBMiDRStateInterface s = Saved();
-    EXPECT_EQ(c.saved, s.getState());
-    EXPECT_EQ("123456/QSECOFR/KXDRBKP", s.getBackupJobNumber());
-    // configure, start, down, tapes, back, verdict.
-    EXPECT_EQ((std::vector<int>{0, 1, 2, 2, 4, 5}), states);
-    EXPECT_EQ(1u, Sent(daemon, IBM_DR_BACKUP_JOB_MSG));
-    EXPECT_EQ(1u, Sent(back, DR_JOB_STATUS_MSG));
+// A new job run to its end or to the step that fails: what run returns, the
+// states saved on the way and the pending causes raised.
+struct WholeRunCase {
+  const char* name;
+  std::shared_ptr<ClProxyMsg> started;  // the client's answer to the start
+  bool goesDown, comesBack;
+  uint32_t exitCode;
+  int errNo, plain;  // run's error: an errno, a plain integer, or neither
+  DRBackupState saved;
+  std::vector<int> states;  // after each save
+  std::vector<uint32_t> causes;
+};
+
+void PrintTo(const WholeRunCase& c, std::ostream* os) { *os << c.name; }
+
+class DRWholeRunTest : public DRDriverTest, public ::testing::WithParamInterface<WholeRunCase> {};
+
+TEST_P(DRWholeRunTest, FromNewJob) {
+  const WholeRunCase& c = GetParam();
+  ScriptClient(c.started, c.goesDown, c.comesBack, c.exitCode);
+  std::vector<int> states;
+  JobResultsSwitches::Instance().SetSaveHook([&](int) { states.push_back(Saved().getState()); });
+  auto m = Make();
+  CWqError configured = m->configure();
+  ASSERT_FALSE(configured.IsError()) << configured.AsString();
+  EventJournal::Instance().Reset();
+  CWqError result = m->run();
+  JobResultsSwitches::Instance().SetSaveHook(nullptr);
+  if (c.errNo) {
+    EXPECT_TRUE(FXErrorUtil::IsErrNo(result, c.errNo)) << result.AsString();
+  } else if (c.plain) {
+    EXPECT_TRUE(FXErrorUtil::IsInt(result, c.plain)) << result.AsString();
+  } else {
+    EXPECT_FALSE(result.IsError()) << result.AsString();
   }
+  EXPECT_EQ(c.saved, Saved().getState());
+  // configure, start, down, tapes, back, verdict.
+  EXPECT_EQ(c.states, states);
+  EXPECT_EQ(c.causes, Causes());
+  EXPECT_EQ(1u, Sent(daemon, IBM_DR_BACKUP_JOB_MSG));
+  EXPECT_EQ(c.comesBack && c.states.size() > 4 ? 1u : 0u, Sent(back, DR_JOB_STATUS_MSG));
+
+  // What is saved is final: a restart in a failed state sends nothing.
+  if (c.saved != DR_STATE_FAILED) return;
+  auto again = Make();
+  ASSERT_FALSE(again->configure().IsError());
+  EXPECT_TRUE(FXErrorUtil::IsInt(again->run(), DR_ERROR_GENERAL));
+  EXPECT_EQ(1u, Sent(daemon, IBM_DR_BACKUP_JOB_MSG) + Sent(back, IBM_DR_BACKUP_JOB_MSG));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, DRWholeRunTest,
+    ::testing::Values(
+        WholeRunCase{"Success", Blob("123456/QSECOFR/KXDRBKP"), true, true, 0, 0, 0, DR_STATE_SUCCESS,
+                     {0, 1, 2, 2, 4, 5}, {}},
+        WholeRunCase{"ClientNeverGoesDown", Blob("123456/QSECOFR/KXDRBKP"), false, false, 0, EAGAIN, 0,
+                     DR_STATE_INITIATED, {0, 1}, {EV_DR_SERVICES_NOT_STOPPED}},
+        WholeRunCase{"ClientNeverBack", Blob("123456/QSECOFR/KXDRBKP"), true, false, 0, 0, DR_ERROR_RETRY_LATER,
+                     DR_STATE_IN_RESTRICTED_STATE, {0, 1, 2, 2}, {EV_DR_CLIENT_NOT_BACK}},
+        WholeRunCase{"FailedVerdict", Blob("123456/QSECOFR/KXDRBKP"), true, true, 5, EFAULT, 0, DR_STATE_FAILED,
+                     {0, 1, 2, 2, 4, 6}, {EV_DR_CLIENT_ERROR}},
+        // A start answer without a job number the status query could carry
+        // ends the job at once: there would be no verdict to ask for.
+        WholeRunCase{"StartAnsweredWithGoodEof", Empty(GOOD_EOF_MSG), true, true, 0, EPROTO, 0, DR_STATE_FAILED,
+                     {0, 6}, {EV_DR_CLIENT_ERROR}},
+        WholeRunCase{"StartAnsweredWithEmptyNumber", Blob(""), true, true, 0, EPROTO, 0, DR_STATE_FAILED, {0, 6},
+                     {EV_DR_CLIENT_ERROR}},
+        WholeRunCase{"StartAnsweredWithOverlongNumber", Blob(std::string(253, 'N')), true, true, 0, EPROTO, 0,
+                     DR_STATE_FAILED, {0, 6}, {EV_DR_CLIENT_ERROR}}),
+    [](const ::testing::TestParamInfo<WholeRunCase>& info) { return std::string(info.param.name); });
+
+// A job saved by an older release with an empty or overlong job number
+// cannot be asked about: the status step settles it as failed.
+TEST_F(DRDriverTest, StatusStepWithUnusableJobNumber) {
+  for (const std::string& number : {std::string(), std::string(253, 'N')}) {
+    SCOPED_TRACE(number.size());
+    SaveState(DR_STATE_SERVICES_BACK, number);
+    EventJournal::Instance().Reset();
+    auto m = Make();
+    ASSERT_FALSE(m->configure().IsError());
+    EXPECT_TRUE(FXErrorUtil::IsErrNo(m->run(), EINVAL));
+    EXPECT_EQ(DR_STATE_FAILED, Saved().getState());
+    EXPECT_EQ(std::vector<uint32_t>{EV_DR_CLIENT_ERROR}, Causes());
+  }
+  EXPECT_EQ(0u, Sent(daemon, DR_JOB_STATUS_MSG));
 }
 
 // A restarted job resumes after the last saved step.
@@ -161,28 +235,103 @@ TEST_F(DRDriverTest, ResumesFromSavedState) {
   }
 }
 
+// Every step in every state, those outside 0-7 included: 'w' the step does
+// its work (against a client that is up and answers), 'n' nothing, 'i'
+// EINVAL, 'f' the job failed before. Nothing but the work sends or saves.
 TEST_F(DRDriverTest, StepGating) {
-  // step -> state -> expected: 'w' works (not run here), 'n' nothing, 'i' invalid, 'f' failed before.
-  const char* table[] = {"wwnnnnfn", "iwnnnnfn", "iiwnnnfn", "iiwwwnfn", "iiiiwnfn"};
+  const int states[] = {-1, 0, 1, 2, 3, 4, 5, 6, 7, 8};
+  const char* table[] = {"wwwnnnnfnw", "wiwnnnnfnw", "wiiwnnnfnw", "wiiwwwnfnw", "wiiiiwnfnw"};
+  // After its work: step 1 saved 1, step 2 found the client up (EAGAIN, no
+  // save), step 3 saved the tapes only, step 4 saved 4, step 5 the verdict.
+  const int worked[] = {DR_STATE_INITIATED, -100, -100, DR_STATE_SERVICES_BACK, DR_STATE_SUCCESS};
+  uint32_t zero = 0;
+  std::string text = "ok";
   for (int step = 0; step < 5; ++step)
-    for (int state = 0; state < 8; ++state) {
-      char want = table[step][state];
-      if (want == 'w') continue;
+    for (size_t column = 0; column < sizeof(states) / sizeof(states[0]); ++column) {
+      const int state = states[column];
+      const char want = table[step][column];
       SCOPED_TRACE(std::to_string(step + 1) + "/" + std::to_string(state));
       SaveState(state, "J1");
+      if (want == 'w' && step == 0) daemon.ScriptNext(IBM_DR_BACKUP_JOB_MSG, SimScript().Reply(Blob("J2")));
+      if (want == 'w' && step == 4) daemon.ScriptNext(DR_JOB_STATUS_MSG, SimScript().Reply(Blob("KXDRBKP2", &zero, &text)));
+      const size_t before = Sent(daemon, IBM_DR_BACKUP_JOB_MSG) + Sent(daemon, DR_JOB_STATUS_MSG);
       auto m = Make();
       ASSERT_FALSE(m->configure().IsError());
+      int saves = 0;
+      JobResultsSwitches::Instance().SetSaveHook([&](int) { ++saves; });
       CWqError r = step == 0   ? m->initiateDRBackupProcess()
                    : step == 1 ? m->waitForServiceGoDown()
                    : step == 2 ? m->suspendJob()
                    : step == 3 ? m->waitForServiceComeUp()
                                : m->getDRStatus();
-      if (want == 'n') { EXPECT_FALSE(r.IsError()); }
-      if (want == 'i') { EXPECT_TRUE(FXErrorUtil::IsErrNo(r, EINVAL)); }
-      if (want == 'f') { EXPECT_TRUE(FXErrorUtil::IsInt(r, DR_ERROR_GENERAL)); }
+      JobResultsSwitches::Instance().SetSaveHook(nullptr);
+      const size_t sent = Sent(daemon, IBM_DR_BACKUP_JOB_MSG) + Sent(daemon, DR_JOB_STATUS_MSG) - before;
+      if (want == 'w') {
+        if (step == 1) {
+          EXPECT_TRUE(FXErrorUtil::IsErrNo(r, EAGAIN)) << r.AsString();
+        } else {
+          EXPECT_FALSE(r.IsError()) << r.AsString();
+        }
+        EXPECT_EQ(worked[step] == -100 ? state : worked[step], Saved().getState());
+        EXPECT_EQ(step == 0 || step == 4 ? 1u : 0u, sent);
+        EXPECT_EQ(step == 1 ? 0 : 1, saves);
+        continue;
+      }
+      if (want == 'n') { EXPECT_FALSE(r.IsError()) << r.AsString(); }
+      if (want == 'i') { EXPECT_TRUE(FXErrorUtil::IsErrNo(r, EINVAL)) << r.AsString(); }
+      if (want == 'f') { EXPECT_TRUE(FXErrorUtil::IsInt(r, DR_ERROR_GENERAL)) << r.AsString(); }
       EXPECT_EQ(state, Saved().getState());
+      EXPECT_EQ(0u, sent);
+      EXPECT_EQ(0, saves);
     }
-  EXPECT_EQ(0u, Sent(daemon, IBM_DR_BACKUP_JOB_MSG) + Sent(daemon, DR_JOB_STATUS_MSG));
+}
+
+// Step 3 of an IPL job configured to suspend: the tapes are saved first,
+// then the central server's job controller is asked to stop this job; only
+// a stop request that went out moves the job to state 3.
+TEST_F(DRDriverTest, SuspensionInStepThree) {
+  RecordRegistry::Instance().SetTaskOption(kJob, kSuspendJobTaskOption, RecordValue(1));
+  const struct {
+    const char* what;
+    const char* central;  // the central server's host name, if known
+    bool failInit, failStop;
+    const char* error;
+  } cases[] = {
+      {"suspended", "central01", false, false, nullptr},
+      {"no central server name", nullptr, false, false, "Can't find Zentraver name"},
+      {"controller refused", "central01", true, false, "Can't initialize GUI job controller."},
+      {"stop refused", "central01", false, true, "Couldn't suspend job."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    KXJobControlScript::Instance().Reset();
+    KXJobControlScript::Instance().FailInit(c.failInit);
+    KXJobControlScript::Instance().FailStop(c.failStop);
+    KXPlatformInfo settings;
+    ASSERT_EQ(0, settings.setString("Zentraver", "sHostName", c.central ? c.central : "", c.central ? 9 : 0));
+    SaveState(DR_STATE_IN_RESTRICTED_STATE, "J1");
+    auto m = Make(true);
+    ASSERT_FALSE(m->configure().IsError());
+    ASSERT_TRUE(m->connection()->shouldSuspendJob());
+    int saves = 0;
+    JobResultsSwitches::Instance().SetSaveHook([&](int) { ++saves; });
+    CWqError r = m->suspendJob();
+    JobResultsSwitches::Instance().SetSaveHook(nullptr);
+    if (!c.error) {
+      EXPECT_FALSE(r.IsError()) << r.AsString();
+      EXPECT_EQ(DR_STATE_IN_SUSPENDED_STATE, Saved().getState());
+      EXPECT_EQ(std::vector<KXJobID>{kJob}, KXJobControlScript::Instance().Stops());
+      EXPECT_EQ(std::vector<std::string>{"central01"}, KXJobControlScript::Instance().Inits());
+      EXPECT_EQ(2, saves);  // the tapes, then state 3
+      continue;
+    }
+    EXPECT_TRUE(FXErrorUtil::IsInt(r, DR_ERROR_GENERAL)) << r.AsString();
+    EXPECT_NE(std::string::npos, r.AsString().find(c.error)) << r.AsString();
+    EXPECT_EQ(DR_STATE_IN_RESTRICTED_STATE, Saved().getState());
+    EXPECT_EQ(1, saves);  // the tapes only
+    EXPECT_EQ(c.failStop ? std::vector<KXJobID>{kJob} : std::vector<KXJobID>{},
+              KXJobControlScript::Instance().Stops());
+  }
 }
 
 TEST_F(DRDriverTest, ConfigureRefusesUnreadableStatusFile) {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstring>
 #include <functional>
 #include <list>
 #include <map>
@@ -231,6 +233,94 @@ TEST_F(DRFileStreamTest, StreamEnds) {
   CXFileHeader header;
   EXPECT_TRUE(FXErrorUtil::IsWin32(idle->recvNextFileFromDR(status, name, header), 2250));
   EXPECT_EQ(1, status);
+}
+
+// A client that never stops sending: the quit flag is looked at on every
+// pass, not only after a silence.
+TEST_F(DRFileStreamTest, QuitFlagWhileMessagesFlow) {
+  SimScript script;
+  script.Call([](SimPeer&) {
+    KXJobControlScript::Instance().RaiseQuitFlag(kJob);
+    return CWqError::Success();
+  });
+  for (int i = 0; i < 500; ++i) script.Reply(Empty(GOOD_EOF_MSG));
+  script.Reply(std::make_shared<ClBackupStatsMsg>(4, 1, 12288));
+  daemon.ScriptNext(PROCESS_OUTFILE_MSG, script);
+  IBMiDRClientConnectionInterface c(&jobClient, &control, servicetest::kVellicon, kApp, kJob, false, state);
+  ASSERT_FALSE(c.configure(true).IsError());
+  ASSERT_FALSE(c.startOutfileProcessing().IsError());
+  // The flag is up once the request has been taken.
+  ASSERT_TRUE(servicetest::Eventually([] { return KXJobControlScript::Instance().QuitFlag(kJob); }));
+  int status = 0;
+  std::string name;
+  CXFileHeader header;
+  CWqError result = c.recvNextFileFromDR(status, name, header);
+  EXPECT_TRUE(FXErrorUtil::IsInt(result, DR_ERROR_RETRY_LATER)) << result.AsString();
+  EXPECT_EQ(1, status);
+  EXPECT_FALSE(c.isConnected());
+  // The client's sending ends on the closed link before the test does.
+  EXPECT_TRUE(daemon.WaitForClosed(0, 10));
+  KXJobControlScript::Instance().Reset();
+}
+
+// Names and targets the host could not keep as they came: a name with a NUL
+// inside (it would be cut to another file's name) and a symbolic-link
+// target longer than PATH_MAX make that file a failed one, its name printed
+// with the NUL shown; the stream goes on.
+TEST_F(DRFileStreamTest, HostileNamesAndTargets) {
+  const std::string nulName("/QSYS.LIB/A.LIB\0/../../etc/shadow", 33);  // nameLength 34
+  const std::string shown = "/QSYS.LIB/A.LIB\\x00/../../etc/shadow";
+  daemon.ScriptNext(PROCESS_OUTFILE_MSG,
+                    SimScript()
+                        .Reply(Header(File(nulName, 0), "VOL001"))
+                        .Reply(std::make_shared<ClFailedFileMsg>(nulName, EACCES, "locked"))
+                        .Reply(Data(std::string(PATH_MAX + 1, 't')))
+                        .Reply(Header(File("/QSYS.LIB/L.LIB/LINK", 0), "VOL002"))
+                        .Reply(Empty(GOOD_EOF_MSG))
+                        .Reply(Data("/QSYS.LIB/T.LIB"))
+                        .Reply(Header(File("/QSYS.LIB/M.LIB/LINK", 0), "VOL002"))
+                        .Reply(std::make_shared<ClBackupStatsMsg>(2, 2, 0)));
+  auto c = Configured();
+  ASSERT_FALSE(c->startOutfileProcessing().IsError());
+  const struct {
+    int status;
+    std::string name;
+    int error;
+    std::string symlink;
+  } expected[] = {
+      {8, shown, EINVAL, ""},
+      {8, shown, EACCES, ""},
+      {8, "/QSYS.LIB/L.LIB/LINK", ENAMETOOLONG, ""},
+      {0, "/QSYS.LIB/M.LIB/LINK", 0, "/QSYS.LIB/T.LIB"},
+      {7, "", 0, ""},
+  };
+  for (const auto& e : expected) {
+    SCOPED_TRACE(e.name);
+    int status = 99;
+    std::string name;
+    CXFileHeader header;
+    CWqError result = c->recvNextFileFromDR(status, name, header);
+    ASSERT_FALSE(result.IsError()) << result.AsString();
+    ASSERT_EQ(e.status, status);
+    if (status == 7) continue;
+    EXPECT_EQ(e.name, name);
+    EXPECT_EQ(e.name, header.name);
+    EXPECT_EQ(std::strlen(header.name) + 1, header.nameLength);
+    EXPECT_EQ(e.symlink, c->getSymlink());
+    if (status == 8) {
+      int error = 0;
+      std::string failedName, text;
+      c->getFileError(error, failedName, text);
+      EXPECT_EQ(e.error, error);
+      EXPECT_EQ(e.name, failedName);
+      EXPECT_EQ(0u, header.size);
+      EXPECT_LE(1u, LogCount("Failed file, fileName=" + e.name));
+    }
+    // Every item, failed ones too, is logged as the index will see it.
+    EXPECT_LE(1u, LogCount("Backup file " + e.name + " with platform flags"));
+  }
+  // Nowhere is the name cut at its NUL.
+  EXPECT_EQ(0u, LogCount("/QSYS.LIB/A.LIB "));
 }
 
 // A client that keeps the link open and says nothing: the quit flag, and

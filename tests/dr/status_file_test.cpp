@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <functional>
+#include <future>
 #include <cstdlib>
 #include <fstream>
 #include <list>
@@ -31,6 +35,11 @@ std::string ReadAll(const std::string& path) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// A job-status record holding `fields`.
+std::string Record(const std::string& fields) {
+  return "<?xml version=\"1.0\"?><CNMessage ns=\"22\" id=\"538\">" + fields + "</CNMessage>\n";
 }
 
 void WriteAll(const std::string& path, const std::string& text) {
@@ -184,6 +193,21 @@ TEST_F(StatusFileTest, RefusedFiles) {
       {"another record", "<CNMessage ns=\"22\" id=\"423\"><Field position=\"1\" type=\"int64\">1</Field></CNMessage>",
        EINVAL},
       {"no state", "<CNMessage ns=\"22\" id=\"538\"></CNMessage>", EINVAL},
+      {"an empty record", "<CNMessage ns=\"22\" id=\"538\"/>", EINVAL},
+      {"a state of text", Record("<Field position=\"1\" type=\"strings\"><String>3</String></Field>"), EINVAL},
+      {"a state of records", Record("<Field position=\"1\" type=\"objects\"></Field>"), EINVAL},
+      {"a state given twice",
+       Record("<Field position=\"1\" type=\"int64\">4</Field><Field position=\"1\" type=\"int64\">0</Field>"),
+       EINVAL},
+      {"a job number given twice",
+       Record("<Field position=\"1\" type=\"int64\">4</Field><Field position=\"2\" type=\"strings\"><String>A</String>"
+              "</Field><Field position=\"2\" type=\"strings\"><String>B</String></Field>"),
+       EINVAL},
+      {"tapes given twice",
+       Record("<Field position=\"1\" type=\"int64\">4</Field><Field position=\"3\" type=\"objects\">"
+              "<CNMessage ns=\"22\" id=\"423\"><Field position=\"2\" type=\"strings\"><String>T1</String></Field>"
+              "<Field position=\"2\" type=\"strings\"><String>T2</String></Field></CNMessage></Field>"),
+       EINVAL},
       {"over 1 MiB", std::string(IBMiDRStateInterface::kMaxStatusFileSize + 1, ' '), EINVAL},
   };
   for (const Case& c : cases) {
@@ -217,6 +241,74 @@ TEST_F(StatusFileTest, UnreadableFileFailsWithSystemError) {
   CWqError result = state.restoreStatus();
   EXPECT_TRUE(FXErrorUtil::IsErrNo(result, EISDIR));
   EXPECT_EQ(DR_STATE_SERVICES_BACK, state.getState());
+}
+
+// A state written by hand above 2^32 is cut to its low 32 bits, as it
+// always was; what the fields hold is otherwise taken as it stands.
+TEST_F(StatusFileTest, StateCutToThirtyTwoBits) {
+  IBMiDRStateInterface state(kVellicon, kApp, kJob);
+  ASSERT_FALSE(state.saveStatus().IsError());
+  WriteAll(state.statusFilePath(), Record("<Field position=\"1\" type=\"int64\">4294967298</Field>"));
+  ASSERT_FALSE(state.restoreStatus().IsError());
+  EXPECT_EQ(DR_STATE_IN_RESTRICTED_STATE, state.getState());
+}
+
+// What stands at the file's path must be a regular file: a FIFO is refused
+// at once (it would block the open), a link is not followed.
+TEST_F(StatusFileTest, OnlyARegularFileIsRead) {
+  IBMiDRStateInterface saved(kVellicon, kApp, kJob);
+  saved.setState(DR_STATE_SERVICES_BACK);
+  ASSERT_FALSE(saved.saveStatus().IsError());
+  const std::string path = saved.statusFilePath();
+  const std::string elsewhere = path + ".elsewhere";
+  ASSERT_EQ(0, rename(path.c_str(), elsewhere.c_str()));
+
+  const struct {
+    const char* what;
+    std::function<int()> make;
+  } cases[] = {
+      {"a FIFO", [&] { return mkfifo(path.c_str(), 0600); }},
+      {"a link to a status file", [&] { return symlink(elsewhere.c_str(), path.c_str()); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(0, c.make());
+    IBMiDRStateInterface state(kVellicon, kApp, kJob);
+    auto restored = std::async(std::launch::async, [&] { return state.restoreStatus(); });
+    if (restored.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+      // Let the blocked open go, so the test can end.
+      int writer = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+      ADD_FAILURE() << "restoreStatus blocked on " << c.what;
+      restored.wait();
+      if (writer >= 0) close(writer);
+    } else {
+      CWqError result = restored.get();
+      EXPECT_TRUE(result.IsError());
+      EXPECT_NE(std::string::npos, result.AsString().find(path)) << result.AsString();
+    }
+    EXPECT_EQ(DR_STATE_BEGIN, state.getState());
+    ASSERT_EQ(0, unlink(path.c_str()));
+  }
+}
+
+// A save killed before its rename leaves a temporary beside the file; the
+// next save of the same job removes it, and only the job's own.
+TEST_F(StatusFileTest, SaveRemovesStaleTemporaries) {
+  IBMiDRStateInterface state(kVellicon, kApp, kJob);
+  ASSERT_FALSE(state.saveStatus().IsError());
+  const std::string path = state.statusFilePath();
+  const std::string folder = path.substr(0, path.rfind('/'));
+  const std::vector<std::string> stale = {path + ".a1B2c3", path + ".XXXXXX"};
+  const std::vector<std::string> kept = {path + ".note", folder + "/results.27.a1B2c3", path + ".a1B2c3.d"};
+  for (const std::string& name : stale) WriteAll(name, "partial");
+  for (const std::string& name : kept) WriteAll(name, "other");
+  state.setState(DR_STATE_INITIATED);
+  ASSERT_FALSE(state.saveStatus().IsError());
+  for (const std::string& name : stale) EXPECT_NE(0, access(name.c_str(), F_OK)) << name;
+  for (const std::string& name : kept) EXPECT_EQ(0, access(name.c_str(), F_OK)) << name;
+  IBMiDRStateInterface restored(kVellicon, kApp, kJob);
+  ASSERT_FALSE(restored.restoreStatus().IsError());
+  EXPECT_EQ(DR_STATE_INITIATED, restored.getState());
 }
 
 class CleanupValuesTest : public ::testing::Test {

@@ -192,4 +192,64 @@ TEST_F(VTLDriverTest, TapesAndDriveCleanup) {
   EXPECT_EQ(1u, Sent(VTL_DR_CLEANUP_MSG));
 }
 
+// The volumes the client granted are the job's from the moment they are
+// granted: a restarted job whose step-3 save failed still records them, and
+// once the save may have written to them they are not initialised again.
+TEST_F(VTLDriverTest, ResumedJobKeepsItsTapes) {
+  SetTimeout("TIMEOUT_TAPE_INIT_REPLY", 1);
+  daemon.ScriptNext(INITIALIZE_TAPE_MLB_MODE_MSG,
+                    SimScript().Reply(std::make_shared<ClInitializeTapeMLBMode>(2, kApp, kJob, "TAPMLB02",
+                                                                                std::list<std::string>{"C3", "D4"})));
+  daemon.ScriptNext(VTL_DR_CLEANUP_MSG, SimScript().Reply(Empty(SERVICE_CHECK_MSG)));
+  {
+    auto m = Configured();
+    ASSERT_FALSE(m->initializeTapeAndDrive({"A1", "B2"}, "TAPMLB01").IsError());
+    std::list<std::string> tapes;
+    IBMiDRStateInterface granted(servicetest::kVellicon, kApp, kJob);
+    ASSERT_FALSE(granted.restoreStatus().IsError());
+    granted.getTapeList(tapes);
+    EXPECT_EQ(std::list<std::string>({"C3", "D4"}), tapes);
+    // The save went on to the restricted state; the tapes' own save fails.
+    m->state()->setState(DR_STATE_IN_RESTRICTED_STATE);
+    ASSERT_FALSE(m->state()->saveStatus().IsError());
+    JobResultsSwitches::Instance().FailOpen(ENOSPC);
+    EXPECT_TRUE(m->suspendJob().IsError());
+    JobResultsSwitches::Instance().Reset();
+  }
+  // The restarted job: no new tape initialisation may touch the save.
+  const size_t inits = Sent(INITIALIZE_TAPE_MLB_MODE_MSG);
+  auto again = Configured();
+  EXPECT_EQ("C3:D4", again->connection()->getTapeList());
+  CWqError refused = again->initializeTapeAndDrive({"E5"}, "TAPMLB01");
+  EXPECT_TRUE(FXErrorUtil::IsErrNo(refused, EINVAL)) << refused.AsString();
+  EXPECT_EQ(inits, Sent(INITIALIZE_TAPE_MLB_MODE_MSG));
+  ASSERT_FALSE(again->suspendJob().IsError());
+  std::list<std::string> tapes;
+  IBMiDRStateInterface saved(servicetest::kVellicon, kApp, kJob);
+  ASSERT_FALSE(saved.restoreStatus().IsError());
+  saved.getTapeList(tapes);
+  EXPECT_EQ(std::list<std::string>({"C3", "D4"}), tapes);
+  EXPECT_EQ(DR_STATE_IN_RESTRICTED_STATE, saved.getState());
+}
+
+// A tape initialisation is refused in every state but 0 and 1, before
+// anything is saved or sent.
+TEST_F(VTLDriverTest, TapeInitialisationGating) {
+  SetTimeout("TIMEOUT_TAPE_INIT_REPLY", 1);
+  for (int state : {-1, 2, 3, 4, 5, 6, 7, 8}) {
+    SCOPED_TRACE(state);
+    SaveState(state, "N", "T1:T2");
+    const size_t inits = Sent(INITIALIZE_TAPE_MLB_MODE_MSG);
+    auto m = Configured();
+    int saves = 0;
+    JobResultsSwitches::Instance().SetSaveHook([&](int) { ++saves; });
+    CWqError refused = m->initializeTapeAndDrive({"E5"}, "TAPMLB01");
+    JobResultsSwitches::Instance().SetSaveHook(nullptr);
+    EXPECT_TRUE(FXErrorUtil::IsErrNo(refused, EINVAL)) << refused.AsString();
+    EXPECT_EQ(0, saves);
+    EXPECT_EQ(inits, Sent(INITIALIZE_TAPE_MLB_MODE_MSG));
+    EXPECT_EQ("T1:T2", m->connection()->getTapeList());
+  }
+}
+
 }  // namespace

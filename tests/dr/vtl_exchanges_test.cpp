@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <functional>
+#include <future>
 #include <list>
 #include <memory>
 #include <string>
@@ -150,6 +153,57 @@ TEST_F(DRVTLExchangeTest, SystemSizeWaitEnds) {
   EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ETIME)) << result.AsString();
   EXPECT_FALSE(late->isConnected());
   EXPECT_EQ(0u, late->systemBackupSizeFromClient());
+}
+
+// A setting of 0 is no licence to wait without end: each wait still looks
+// at the quit flag every few seconds.
+TEST_F(DRVTLExchangeTest, ZeroSettingStillEndsTheWait) {
+  const struct {
+    const char* setting;
+    ClProxyMsgType request;
+    std::function<CWqError(IBMiDRClientConnectionInterface&)> wait;
+  } cases[] = {
+      {"TIMEOUT_SYSTEM_SIZE_REPLY", CLIENT_BACKUP_SIZE_MSG,
+       [](IBMiDRClientConnectionInterface& c) { return c.getSystemBackupSize(); }},
+      {"TIMEOUT_TAPE_INIT_REPLY", INITIALIZE_TAPE_MLB_MODE_MSG,
+       [](IBMiDRClientConnectionInterface& c) { return c.InitializeTapeAndDrive("TAPMLB01", {"A1"}); }},
+      {"TIMEOUT_NEXT_FILE", PROCESS_OUTFILE_MSG,
+       [](IBMiDRClientConnectionInterface& c) {
+         CWqError sent = c.startOutfileProcessing();
+         if (sent.IsError()) return sent;
+         int status = 0;
+         std::string name;
+         CXFileHeader header;
+         return c.recvNextFileFromDR(status, name, header);
+       }},
+      {"TIMEOUT_VTL_CLEANUP_REPLY", VTL_DR_CLEANUP_MSG,
+       [](IBMiDRClientConnectionInterface& c) {
+         c.configuration()->setTapeListAndDevice({"A1"}, "TAPMLB01");
+         return c.cleanUpClientVTLBackup();
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.setting);
+    SetTimeout(c.setting, 0);
+    KXJobControlScript::Instance().Reset();
+    daemon.ScriptNext(c.request, SimScript().Call([](SimPeer&) {
+      KXJobControlScript::Instance().RaiseQuitFlag(kJob);
+      return CWqError::Success();
+    }).Silent(-1));
+    auto connection = Configured(true);
+    auto waited = std::async(std::launch::async, [&] { return c.wait(*connection); });
+    if (waited.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+      ADD_FAILURE() << "still waiting with the quit flag raised";
+      daemon.Stop();  // ends the wait through a closed link
+      waited.wait();
+      ASSERT_FALSE(daemon.Start().IsError());
+      continue;
+    }
+    CWqError result = waited.get();
+    EXPECT_TRUE(FXErrorUtil::IsInt(result, DR_ERROR_RETRY_LATER)) << result.AsString();
+    EXPECT_FALSE(connection->isConnected());
+  }
+  KXJobControlScript::Instance().Reset();
 }
 
 TEST_F(DRVTLExchangeTest, ClearCreateIndexFlag) {

@@ -5,7 +5,13 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <functional>
 #include <string>
 
@@ -237,6 +243,170 @@ TEST_F(TapeAPITest, RemoteCalls) {
   EXPECT_EQ(100, chunkRequest.getint64(3));
   EXPECT_EQ(200, chunkRequest.getint64(4));
   EXPECT_EQ(libraryCalls, LibraryCalls("full"));  // nothing went to the local library
+}
+
+// A media agent that takes the call and says nothing: every remote call
+// ends after TIMEOUT_TAPE_REMOTE_CALL with ETIME, whichever step it waits in.
+TEST_F(TapeAPITest, RemoteCallsAreBounded) {
+  ASSERT_EQ(0, KXPlatformInfo().setNumber("ProxyTimeouts", "TIMEOUT_TAPE_REMOTE_CALL", 1));
+  ASSERT_FALSE(agent.Start().IsError());
+  long long chunk = 5;
+  unsigned int size = 5;
+  const struct {
+    const char* what;
+    bool atAttach;
+    std::function<CWqError()> call;
+  } cases[] = {
+      {"initialize, silent reply", false, [] { return ProxyTapeAPI::initializeIBMTape(1, kRemote, "t", "V"); }},
+      {"chunk size, silent reply", false, [&] { return ProxyTapeAPI::getTapeSize(1, kRemote, "t", 1, 2, chunk); }},
+      {"default size, silent reply", false, [&] { return ProxyTapeAPI::GetDefaultTapeSize(kRemote, size); }},
+      {"initialize, silent attach", true, [] { return ProxyTapeAPI::initializeIBMTape(1, kRemote, "t", "V"); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.atAttach) {
+      agent.IgnoreNextAttach();
+    } else {
+      agent.Script(SimMediaAgent::Answer::Silent());
+    }
+    auto called = std::async(std::launch::async, c.call);
+    if (called.wait_for(std::chrono::seconds(15)) != std::future_status::ready) {
+      ADD_FAILURE() << "the call still waits";
+      agent.Stop();  // closes the link, which ends the wait
+      called.wait();
+      return;
+    }
+    CWqError result = called.get();
+    EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ETIME)) << result.AsString();
+  }
+  EXPECT_EQ(5, chunk);
+  EXPECT_EQ(0u, size);
+}
+
+// Replies that are not what they look like: an error reply without an
+// integer code, a size reply without its size, and a message of another
+// id whose packed tag would equal an expected one.
+TEST_F(TapeAPITest, MalformedReplies) {
+  ASSERT_FALSE(agent.Start().IsError());
+  using Answer = SimMediaAgent::Answer;
+  auto message = [](int id, const std::string& fields) {
+    return Answer::RawXml("<CNMessage ns=\"10\" id=\"" + std::to_string(id) + "\">" + fields + "</CNMessage>");
+  };
+  long long chunk = 5;
+  unsigned int size = 5;
+  const struct {
+    const char* what;
+    Answer answer;
+    std::function<CWqError()> call;
+    bool unexpected;  // EV_TAPE_REPLY_UNEXPECTED, else EPROTO
+  } cases[] = {
+      {"error reply without a code", message(2, "<Field position=\"2\" type=\"strings\"><String>x</String></Field>"),
+       [] { return ProxyTapeAPI::initializeIBMTape(1, kRemote, "t", "V"); }, false},
+      {"error reply with a text code",
+       message(2, "<Field position=\"1\" type=\"strings\"><String>0</String></Field>"),
+       [] { return ProxyTapeAPI::initializeIBMTape(1, kRemote, "t", "V"); }, false},
+      {"error reply without a code, chunk size", message(2, ""),
+       [&] { return ProxyTapeAPI::getTapeSize(1, kRemote, "t", 1, 2, chunk); }, false},
+      {"size reply without its size", message(0xaa, ""),
+       [&] { return ProxyTapeAPI::getTapeSize(1, kRemote, "t", 1, 2, chunk); }, false},
+      {"tape size reply without its size", message(0xab, ""),
+       [&] { return ProxyTapeAPI::GetDefaultTapeSize(kRemote, size); }, false},
+      {"another id packed onto the size reply's tag",
+       message(13744669, "<Field position=\"6\" type=\"int64\">77</Field>"),
+       [&] { return ProxyTapeAPI::getTapeSize(1, kRemote, "t", 1, 2, chunk); }, true},
+      {"another id packed onto the error reply's tag", message(0x1000002, "<Field position=\"1\" type=\"int64\">0</Field>"),
+       [] { return ProxyTapeAPI::initializeIBMTape(1, kRemote, "t", "V"); }, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    agent.Script(c.answer);
+    CWqError result = c.call();
+    ASSERT_TRUE(result.IsError());
+    if (c.unexpected) {
+      EXPECT_EQ(EV_TAPE_REPLY_UNEXPECTED, static_cast<uint32_t>(result.GetNumber())) << result.AsString();
+    } else {
+      EXPECT_TRUE(FXErrorUtil::IsErrNo(result, EPROTO)) << result.AsString();
+    }
+  }
+  EXPECT_EQ(5, chunk);
+  EXPECT_EQ(0u, size);
+}
+
+// No media agent named: a clear refusal, nothing thrown, nothing sent.
+TEST_F(TapeAPITest, NoMediaAgent) {
+  ASSERT_FALSE(agent.Start().IsError());
+  long long chunk = 5;
+  unsigned int size = 5;
+  const std::function<CWqError()> calls[] = {
+      [] { return ProxyTapeAPI::initializeIBMTape(1, nullptr, "t", "V"); },
+      [&] { return ProxyTapeAPI::getTapeSize(1, nullptr, "t", 1, 2, chunk); },
+      [&] { return ProxyTapeAPI::GetDefaultTapeSize(nullptr, size); },
+      [] { return ProxyTapeAPI::initializeIBMTape(1, "", "t", "V"); },
+  };
+  for (const auto& call : calls) {
+    CWqError result;
+    EXPECT_NO_THROW(result = call());
+    EXPECT_TRUE(FXErrorUtil::IsErrNo(result, EINVAL)) << result.AsString();
+  }
+  EXPECT_EQ(5, chunk);
+  EXPECT_EQ(0u, size);
+  EXPECT_TRUE(agent.Requests().empty());
+}
+
+// The tape library runs in this process: it is loaded only from an
+// absolute folder that nobody else can write, and only when the file and
+// the folder belong to root or this user and others cannot write the file.
+TEST_F(TapeAPITest, LibraryFolderMustBeSafe) {
+  char pattern[] = "/tmp/tapelibXXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(pattern));
+  const std::string top = pattern;
+  const std::string folder = top + "/lib";
+  const std::string file = folder + "/libKxIBMTape.so";
+  const std::string source = kLibraries + "/full/libKxIBMTape.so";
+  auto fresh = [&] {
+    std::system(("rm -rf '" + folder + "' && mkdir -m 0755 '" + folder + "' && cp '" + source + "' '" + file +
+                 "' && chmod 0755 '" + file + "'").c_str());
+  };
+  char cwd[4096];
+  ASSERT_NE(nullptr, getcwd(cwd, sizeof cwd));
+  const struct {
+    const char* what;
+    std::function<void()> spoil;
+    bool relative;
+    const char* reason;  // null: loads
+  } cases[] = {
+      {"a relative folder", [] {}, true, "not an absolute"},
+      {"a folder others can write", [&] { chmod(folder.c_str(), 0777); }, false, "writable"},
+      {"a folder the group can write", [&] { chmod(folder.c_str(), 0775); }, false, "writable"},
+      {"a file others can write", [&] { chmod(file.c_str(), 0757); }, false, "writable"},
+      {"a file of another user", [&] { (void)!chown(file.c_str(), 4242, 4242); }, false, "owned"},
+      {"a folder of another user", [&] { (void)!chown(folder.c_str(), 4242, 4242); }, false, "owned"},
+      {"a safe folder", [] {}, false, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    // Only root can give a file to another user.
+    if (c.reason && std::string(c.reason) == "owned" && geteuid() != 0) continue;
+    ProxyTapeAPI::ResetCaches();
+    fresh();
+    c.spoil();
+    if (c.relative) {
+      ASSERT_EQ(0, chdir(top.c_str()));
+      setenv("PROXY_LIBRARY_DIR", "lib", 1);
+    } else {
+      setenv("PROXY_LIBRARY_DIR", folder.c_str(), 1);
+    }
+    CWqError result = ProxyTapeAPI::initializeIBMTape(1, kLocal, "init", "VOL001");
+    ASSERT_EQ(0, chdir(cwd));
+    if (!c.reason) {
+      EXPECT_FALSE(result.IsError()) << result.AsString();
+      continue;
+    }
+    EXPECT_TRUE(result.IsError());
+    EXPECT_NE(std::string::npos, result.AsString().find("KxIBMTape not loaded")) << result.AsString();
+    EXPECT_NE(std::string::npos, result.AsString().find(c.reason)) << result.AsString();
+  }
+  std::system(("rm -rf '" + top + "'").c_str());
 }
 
 TEST_F(TapeAPITest, DRSizeFactor) {
