@@ -407,12 +407,13 @@ TEST(CNMessageBaseTest, RejectsOtherMessagesAndMalformedTextUnchanged) {
   EXPECT_EQ(CN_PARSE_OK, any.unserialize("<CNMessage ns=\"30\" id=\"373\"/>"));
   EXPECT_EQ(373, any.getMessageId());
   // The 32-bit extremes themselves are taken.
-  ASSERT_EQ(CN_PARSE_OK, any.unserialize("<CNMessage ns=\"2147483647\" id=\"-2147483648\"><Field "
-                                         "position=\"2147483647\" type=\"int64\">9223372036854775807</Field>"
-                                         "</CNMessage>"));
-  EXPECT_EQ(2147483647, any.getNamespace());
-  EXPECT_EQ(-2147483647 - 1, any.getMessageId());
-  EXPECT_EQ(9223372036854775807LL, any.getint64(2147483647));
+  CNMessageBase extremes;
+  ASSERT_EQ(CN_PARSE_OK, extremes.unserialize("<CNMessage ns=\"2147483647\" id=\"-2147483648\"><Field "
+                                              "position=\"2147483647\" type=\"int64\">9223372036854775807</Field>"
+                                              "</CNMessage>"));
+  EXPECT_EQ(2147483647, extremes.getNamespace());
+  EXPECT_EQ(-2147483647 - 1, extremes.getMessageId());
+  EXPECT_EQ(9223372036854775807LL, extremes.getint64(2147483647));
 }
 
 TEST(CNMessageBaseTest, ListAccessorsCreateOnlyWhenAsked) {
