@@ -44,7 +44,7 @@ constexpr uint32_t kKxNetNameBound = 255;
 void KxNetEncodeHeader(uint32_t type, uint32_t length, uint8_t out[kKxNetHeaderSize]);
 
 // The bound of a connect or a send whose caller gives no limit of its own.
-constexpr int64_t kKxNetDefaultLimitMs = 60000;
+constexpr int64_t kKxNetDefaultLimitMs = 300000;
 
 // Waits up to `milliseconds` for `descriptor` to take data (or to finish a
 // non-blocking connect): 0, ETIMEDOUT, or the errno of the wait.
