@@ -1,5 +1,6 @@
 #include "CKxNetwork.h"
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -19,6 +20,20 @@
 namespace {
 
 const char kServiceSection[] = "KxNetworkServices/";
+
+// The bound of a connect or send: the caller's seconds, or the default.
+int64_t LimitMs(int seconds) { return seconds > 0 ? static_cast<int64_t>(seconds) * 1000 : kKxNetDefaultLimitMs; }
+
+// Waits for a non-blocking connect to finish; 0 or its errno (ETIMEDOUT
+// when the limit passed first).
+int WaitForConnect(int descriptor, int64_t limitMs) {
+  const int waited = KxNetWaitWritable(descriptor, limitMs);
+  if (waited != 0) return waited;
+  int error = 0;
+  socklen_t size = sizeof error;
+  if (::getsockopt(descriptor, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return errno;
+  return error;
+}
 
 }  // namespace
 
@@ -44,26 +59,32 @@ int CKxNetwork::UnregisterService(const std::string& host, const std::string& se
   return settings.deleteField(ServiceSection(host), service);
 }
 
-CWqError CKxNetwork::Connect(const std::string& host, uint16_t port) {
+CWqError CKxNetwork::Connect(const std::string& host, uint16_t port, int64_t limitMs) {
   Close();
   CWqIPAddr address;
   CWqError result = CWqIPAddr::GetByName(host, address, AF_INET);
   if (result.IsError()) return result.Push(FX_HERE, "Cannot resolve the host [%s]", host.c_str());
   result = address.SetPortNumber(port);
   if (result.IsError()) return result.Push(FX_HERE);
-  const int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (descriptor < 0) {
     const int error = errno;
     return FXErrorUtil::ErrorErrNo(FX_HERE, error, "Cannot create a socket");
   }
+  // Connected without blocking and waited for within the limit: a listener
+  // that never accepts (or a host that never answers) holds no one.
   const sockaddr_storage sa = address.GetSockAddr();
-  int rc;
-  do {
-    rc = ::connect(descriptor, reinterpret_cast<const sockaddr*>(&sa), address.GetSockAddrLength());
-  } while (rc < 0 && errno == EINTR);
-  if (rc < 0) {
-    const int error = errno;
+  int error = 0;
+  if (::connect(descriptor, reinterpret_cast<const sockaddr*>(&sa), address.GetSockAddrLength()) != 0) {
+    error = errno;
+    if (error == EINPROGRESS || error == EINTR) error = WaitForConnect(descriptor, limitMs);
+  }
+  if (error == 0 && ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK) != 0) error = errno;
+  if (error != 0) {
     ::close(descriptor);
+    if (error == ETIMEDOUT)
+      return FXErrorUtil::ErrorErrNo(FX_HERE, error, "Cannot connect to %s:%u within %lld ms", host.c_str(), port,
+                                     static_cast<long long>(limitMs));
     return FXErrorUtil::ErrorErrNo(FX_HERE, error, "Cannot connect to %s:%u: %s", host.c_str(), port,
                                    std::strerror(error));
   }
@@ -135,10 +156,10 @@ CWqError CKxNetwork::AttachTo(const std::string& host, const std::string& servic
     return FXErrorUtil::ErrorErrNo(FX_HERE, ENOENT, "The service [%s] is not registered on host [%s]",
                                    service.c_str(), plainHost.c_str());
   m_sPeer = service + " on " + plainHost + ":" + std::to_string(port);
-  CWqError result = Connect(plainHost, static_cast<uint16_t>(port));
+  CWqError result = Connect(plainHost, static_cast<uint16_t>(port), LimitMs(seconds));
   if (result.IsError()) return result.Push(FX_HERE, "Cannot attach to %s", m_sPeer.c_str());
 
-  result = KxNetWriteFrame(m_iSocket, attachType, attachBody.data(), attachBody.size());
+  result = KxNetWriteFrame(m_iSocket, attachType, attachBody.data(), attachBody.size(), LimitMs(seconds));
   if (result.IsError()) {
     Close();
     return result.Push(FX_HERE, "Cannot attach to %s", m_sPeer.c_str());
@@ -170,7 +191,8 @@ CWqError CKxNetwork::SendXMLMessage(const CNMessageBase& message, int flags, int
   std::string text;
   message.serialize(text, false);
   CWqError result =
-      KxNetWriteFrame(m_iSocket, KXNET_XML_MSG, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+      KxNetWriteFrame(m_iSocket, KXNET_XML_MSG, reinterpret_cast<const uint8_t*>(text.data()), text.size(),
+                      LimitMs(seconds));
   if (result.IsError()) {
     Close();
     return result.Push(FX_HERE, "Sending an XML message to %s", m_sPeer.c_str());
@@ -208,11 +230,11 @@ CWqError CKxNetwork::AttachBackToCaller(int argc, char** argv, bool& flag) {
                                    kCallerArgument);
   const std::string host = caller.substr(0, colon);
   m_sPeer = "the launching service at " + caller;
-  CWqError result = Connect(host, static_cast<uint16_t>(port));
+  CWqError result = Connect(host, static_cast<uint16_t>(port), kKxNetDefaultLimitMs);
   if (result.IsError()) return result.Push(FX_HERE, "Cannot reach %s", m_sPeer.c_str());
   std::vector<uint8_t> body;
   KxXdrWriter(body).PutUint64(static_cast<uint64_t>(::getpid()));
-  result = KxNetWriteFrame(m_iSocket, KXNET_LAUNCH_REPLY_MSG, body.data(), body.size());
+  result = KxNetWriteFrame(m_iSocket, KXNET_LAUNCH_REPLY_MSG, body.data(), body.size(), kKxNetDefaultLimitMs);
   if (result.IsError()) {
     Close();
     return result.Push(FX_HERE, "Cannot answer %s", m_sPeer.c_str());
@@ -229,7 +251,8 @@ CWqError CKxNetwork::SendXDRMessage(uint64_t msgType, kxsDatabuf_v2& buffer, int
   std::string why;
   if (!KxsEncodeRecord(msgType, buffer.getBuffer(), buffer.getLength(), body, why))
     return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "%s", why.c_str());
-  CWqError result = KxNetWriteFrame(m_iSocket, static_cast<uint32_t>(msgType), body.data(), body.size());
+  CWqError result =
+      KxNetWriteFrame(m_iSocket, static_cast<uint32_t>(msgType), body.data(), body.size(), LimitMs(seconds));
   if (result.IsError()) {
     Close();
     return result.Push(FX_HERE, "Sending %s to %s", KXS_OraBackupRestore_PM_STRING(msgType), m_sPeer.c_str());
@@ -255,8 +278,11 @@ CWqError CKxNetwork::ReceiveXDRMessage(uint64_t* msgType, kxsDatabuf_v2& buffer,
 
 CWqError CKxNetwork::ReplyDisconnect(int seconds, bool& flag) {
   if (m_iSocket < 0) return CWqError::Success();
-  CWqError result = KxNetWriteFrame(m_iSocket, KXNET_DISCONNECT_MSG, nullptr, 0);
-  if (result.IsError()) result.Push(FX_HERE, "Cannot tell %s of the disconnect", m_sPeer.c_str());
+  CWqError result = KxNetWriteFrame(m_iSocket, KXNET_DISCONNECT_MSG, nullptr, 0, LimitMs(seconds));
+  if (result.IsError()) {
+    Close();
+    result.Push(FX_HERE, "Cannot tell %s of the disconnect", m_sPeer.c_str());
+  }
   return result;
 }
 

@@ -14,10 +14,16 @@
 // among its arguments; AttachBackToCaller connects there and sends
 // KXNET_LAUNCH_REPLY_MSG with its process id.
 //
+// Limits: `seconds` > 0 bounds each connect and each send of the call as
+// well as the reply wait; a connect or send with no such limit (seconds 0
+// or less, AttachBackToCaller) is bounded by kKxNetDefaultLimitMs. A send
+// that ran out closes the link (part of a frame may have gone).
+//
 // Every call returns a CWqError of errno kind on failure: ENOTCONN when no
 // link is open (or the peer closed it or announced its disconnect), EINVAL
 // for bad arguments, ENOENT for an unregistered service, the system's errno
-// of a connect (ECONNREFUSED), EPROTO for a frame or record that does not
+// of a connect (ECONNREFUSED; ETIMEDOUT when its limit passed), ETIME when a
+// send's limit passed, EPROTO for a frame or record that does not
 // decode, ETIME with `flag` set when a receive's wait ran out. A link is
 // closed after a frame that cannot be framed, an end of stream or a reset;
 // a record that does not decode is consumed and the link stays usable.
@@ -90,7 +96,7 @@ class CKxNetwork {
   // frame; the attach reply's status decides.
   CWqError AttachTo(const std::string& host, const std::string& service, uint32_t attachType,
                     const std::vector<uint8_t>& attachBody, int seconds, bool& flag);
-  CWqError Connect(const std::string& host, uint16_t port);
+  CWqError Connect(const std::string& host, uint16_t port, int64_t limitMs);
   CWqError ReadFrame(int seconds, uint32_t& type, std::vector<uint8_t>& body, bool& timedOut);
   void Close();
 

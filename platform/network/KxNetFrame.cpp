@@ -18,28 +18,51 @@ void KxNetEncodeHeader(uint32_t type, uint32_t length, uint8_t out[kKxNetHeaderS
 
 namespace {
 
-CWqError WriteAll(int descriptor, const uint8_t* data, size_t length) {
-  while (length > 0) {
-    const ssize_t n = ::send(descriptor, data, length, MSG_NOSIGNAL);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int error = errno;
-      return FXErrorUtil::ErrorErrNo(FX_HERE, error, "Cannot write to the network connection");
-    }
-    data += n;
-    length -= static_cast<size_t>(n);
-  }
-  return CWqError::Success();
-}
-
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
 
+// Sends without blocking and waits for room between sends, so that a peer
+// that stops reading holds the writer no longer than the limit.
+CWqError WriteAll(int descriptor, const uint8_t* data, size_t length, int64_t milliseconds) {
+  const int64_t deadline = NowMs() + milliseconds;
+  while (length > 0) {
+    const ssize_t n = ::send(descriptor, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) {
+      data += n;
+      length -= static_cast<size_t>(n);
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      const int error = errno;
+      return FXErrorUtil::ErrorErrNo(FX_HERE, error, "Cannot write to the network connection");
+    }
+    const int waited = KxNetWaitWritable(descriptor, deadline - NowMs());
+    if (waited == ETIMEDOUT)
+      return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME, "The peer took nothing for %lld ms; %zu bytes were not sent",
+                                     static_cast<long long>(milliseconds), length);
+    if (waited != 0) return FXErrorUtil::ErrorErrNo(FX_HERE, waited, "Cannot wait on the network connection");
+  }
+  return CWqError::Success();
+}
+
 }  // namespace
 
-CWqError KxNetWriteFrame(int descriptor, uint32_t type, const uint8_t* body, size_t length) {
+int KxNetWaitWritable(int descriptor, int64_t milliseconds) {
+  const int64_t deadline = NowMs() + milliseconds;
+  for (;;) {
+    const int64_t left = deadline - NowMs();
+    if (left <= 0) return ETIMEDOUT;
+    pollfd entry{descriptor, POLLOUT, 0};
+    const int ready = ::poll(&entry, 1, static_cast<int>(left > 1000000 ? 1000000 : left));
+    if (ready < 0 && errno != EINTR) return errno;
+    if (ready > 0) return 0;
+  }
+}
+
+CWqError KxNetWriteFrame(int descriptor, uint32_t type, const uint8_t* body, size_t length, int64_t milliseconds) {
   if (length > kKxNetMaxBody)
     return FXErrorUtil::ErrorErrNo(FX_HERE, EMSGSIZE, "A body of %zu bytes is above the frame's %u", length,
                                    kKxNetMaxBody);
@@ -47,7 +70,7 @@ CWqError KxNetWriteFrame(int descriptor, uint32_t type, const uint8_t* body, siz
   std::vector<uint8_t> frame(kKxNetHeaderSize + length);
   KxNetEncodeHeader(type, static_cast<uint32_t>(length), frame.data());
   if (length) std::copy(body, body + length, frame.begin() + kKxNetHeaderSize);
-  return WriteAll(descriptor, frame.data(), frame.size());
+  return WriteAll(descriptor, frame.data(), frame.size(), milliseconds > 0 ? milliseconds : kKxNetDefaultLimitMs);
 }
 
 void KxNetFrameReader::Reset() {

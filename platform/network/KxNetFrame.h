@@ -43,10 +43,21 @@ constexpr uint32_t kKxNetNameBound = 255;
 // The header bytes of a frame.
 void KxNetEncodeHeader(uint32_t type, uint32_t length, uint8_t out[kKxNetHeaderSize]);
 
-// Writes header and body in full, resuming short writes; never raises
-// SIGPIPE. Errors (errno kind): EMSGSIZE for a body above kKxNetMaxBody,
+// The bound of a connect or a send whose caller gives no limit of its own.
+constexpr int64_t kKxNetDefaultLimitMs = 300000;
+
+// Waits up to `milliseconds` for `descriptor` to take data (or to finish a
+// non-blocking connect): 0, ETIMEDOUT, or the errno of the wait.
+int KxNetWaitWritable(int descriptor, int64_t milliseconds);
+
+// Writes header and body in full, resuming short writes, within
+// `milliseconds` (0 or less: kKxNetDefaultLimitMs) however long the peer
+// leaves the data unread; never raises SIGPIPE. Errors (errno kind):
+// EMSGSIZE for a body above kKxNetMaxBody, ETIME when the limit passed (part
+// of the frame may have gone: the link is out of step and must be closed),
 // the system's errno of the write (EPIPE, ECONNRESET, EBADF).
-CWqError KxNetWriteFrame(int descriptor, uint32_t type, const uint8_t* body, size_t length);
+CWqError KxNetWriteFrame(int descriptor, uint32_t type, const uint8_t* body, size_t length,
+                         int64_t milliseconds = kKxNetDefaultLimitMs);
 
 class KxNetFrameReader {
  public:

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -295,6 +296,16 @@ class CNMessageParser {
     return ParseInteger(it->second, out);
   }
 
+  // The 32-bit numbers of the text form: a value that does not fit is
+  // refused rather than cut to one that may match another.
+  bool Int32Attribute(const Attributes& attributes, const char* name, int* out) {
+    int64_t wide = 0;
+    if (!IntegerAttribute(attributes, name, &wide)) return false;
+    if (wide < INT32_MIN || wide > INT32_MAX) return Fail("32-bit integer expected");
+    *out = static_cast<int>(wide);
+    return true;
+  }
+
   bool ParseInteger(const std::string& text, int64_t* out) {
     if (text.empty()) return Fail("integer expected");
     errno = 0;
@@ -310,12 +321,12 @@ class CNMessageParser {
     if (!Consume("<CNMessage")) return Fail("<CNMessage> expected");
     Attributes attributes;
     bool empty = false;
-    int64_t ns = 0, id = 0;
-    if (!ParseAttributes(&attributes, &empty) || !IntegerAttribute(attributes, "ns", &ns) ||
-        !IntegerAttribute(attributes, "id", &id))
+    int ns = 0, id = 0;
+    if (!ParseAttributes(&attributes, &empty) || !Int32Attribute(attributes, "ns", &ns) ||
+        !Int32Attribute(attributes, "id", &id))
       return false;
-    out->m_iNamespace = static_cast<int>(ns);
-    out->m_iMessageId = static_cast<int>(id);
+    out->m_iNamespace = ns;
+    out->m_iMessageId = id;
     out->m_pFields->byPosition.clear();
     if (empty) return true;
     for (;;) {
@@ -329,15 +340,14 @@ class CNMessageParser {
     if (!Consume("<Field")) return Fail("<Field> expected");
     Attributes attributes;
     bool empty = false;
-    int64_t position = 0, fieldNumber = 0;
-    if (!ParseAttributes(&attributes, &empty) ||
-        !IntegerAttribute(attributes, "position", &position))
+    int position = 0, fieldNumber = 0;
+    if (!ParseAttributes(&attributes, &empty) || !Int32Attribute(attributes, "position", &position))
       return false;
     fieldNumber = position;
-    if (attributes.count("field") && !IntegerAttribute(attributes, "field", &fieldNumber))
+    if (attributes.count("field") && !Int32Attribute(attributes, "field", &fieldNumber))
       return false;
     CNMessageField field;
-    field.field = static_cast<int>(fieldNumber);
+    field.field = fieldNumber;
     const std::string& type = attributes["type"];
     if (type == "int64") {
       std::string text;
@@ -375,7 +385,7 @@ class CNMessageParser {
     } else {
       return Fail("unknown field type");
     }
-    message->m_pFields->byPosition[static_cast<int>(position)] = field;
+    message->m_pFields->byPosition[position] = field;
     return true;
   }
 

@@ -14,7 +14,8 @@
 //     <Field position="3" field="6" type="objects"><CNMessage ..>..</CNMessage></Field>
 //   </CNMessage>
 //
-// "field" may be left out (it is then the position). Text escapes "&amp;",
+// "field" may be left out (it is then the position). "ns", "id", "position"
+// and "field" are 32-bit signed numbers: a value beyond is malformed. Text escapes "&amp;",
 // "&lt;", "&gt;", "&quot;", "&apos;" and "&#N;" / "&#xH;" (one byte,
 // N <= 255); serialize writes every byte below 0x20 and 0x7f as "&#N;", so
 // strings of any bytes come back unchanged. Whitespace between elements is

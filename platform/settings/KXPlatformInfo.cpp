@@ -18,9 +18,10 @@ std::string Canonical(const std::string& section) {
 
 bool ReadValue(const std::string& section, const std::string& name, SettingsValue* out) {
   SettingsSection values;
-  int rc = SettingsStorage::Read(KXPlatformInfo::RootDirectory(), Canonical(section), &values);
-  if (rc != 0) {
-    FX_LOG(-1, "Cannot read settings section [%s]: %s", section.c_str(), std::strerror(rc));
+  CWqError result = SettingsStorage::Read(KXPlatformInfo::RootDirectory(), Canonical(section), &values);
+  if (result.IsError()) {
+    FX_LOG(-1, "Cannot read settings section [%s]: %s", section.c_str(),
+           result.AsString(ERROR_OUTPUT_TEXT).c_str());
     return false;
   }
   const SettingsValue* value = values.Find(name);
@@ -30,14 +31,14 @@ bool ReadValue(const std::string& section, const std::string& name, SettingsValu
 }
 
 int WriteValue(const std::string& section, const std::string& name, const SettingsValue& value) {
-  int rc = SettingsStorage::Update(KXPlatformInfo::RootDirectory(), Canonical(section),
-                                   [&](SettingsSection& s) {
-                                     s.Set(name, value);
-                                     return true;
-                                   });
-  if (rc != 0) {
+  CWqError result = SettingsStorage::Update(KXPlatformInfo::RootDirectory(), Canonical(section),
+                                            [&](SettingsSection& s) {
+                                              s.Set(name, value);
+                                              return true;
+                                            });
+  if (result.IsError()) {
     FX_LOG(-1, "Cannot write settings value [%s]/[%s]: %s", section.c_str(), name.c_str(),
-           std::strerror(rc));
+           result.AsString(ERROR_OUTPUT_TEXT).c_str());
     return -1;
   }
   return 0;
@@ -110,11 +111,11 @@ int KXPlatformInfo::setBoolean(const std::string& section, const std::string& na
 }
 
 int KXPlatformInfo::deleteField(const std::string& section, const std::string& name) {
-  int rc = SettingsStorage::Update(RootDirectory(), Canonical(section),
-                                   [&](SettingsSection& s) { return s.Erase(name); });
-  if (rc != 0) {
+  CWqError result = SettingsStorage::Update(RootDirectory(), Canonical(section),
+                                            [&](SettingsSection& s) { return s.Erase(name); });
+  if (result.IsError()) {
     FX_LOG(-1, "Cannot delete settings value [%s]/[%s]: %s", section.c_str(), name.c_str(),
-           std::strerror(rc));
+           result.AsString(ERROR_OUTPUT_TEXT).c_str());
     return -1;
   }
   return 0;
@@ -125,13 +126,13 @@ int KXPlatformInfo::delRegField(const std::string& section, const std::string& n
 }
 
 int KXPlatformInfo::deleteSection(const std::string& section) {
-  int rc = SettingsStorage::Update(RootDirectory(), Canonical(section), [](SettingsSection& s) {
+  CWqError result = SettingsStorage::Update(RootDirectory(), Canonical(section), [](SettingsSection& s) {
     bool had = !s.IsEmpty();
     s.Parse(std::string());
     return had;
   });
-  if (rc != 0) {
-    FX_LOG(-1, "Cannot delete settings section [%s]: %s", section.c_str(), std::strerror(rc));
+  if (result.IsError()) {
+    FX_LOG(-1, "Cannot delete settings section [%s]: %s", section.c_str(), result.AsString(ERROR_OUTPUT_TEXT).c_str());
     return -1;
   }
   return 0;

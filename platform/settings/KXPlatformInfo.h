@@ -4,7 +4,10 @@
 // The store lives on disk under a root folder: the environment variable
 // "PROXY_SETTINGS_ROOT" names it, else "$XDG_CONFIG_HOME/proxyagent/settings",
 // else "$HOME/.config/proxyagent/settings", else
-// "/tmp/proxyagent-settings-<uid>". Several processes read and write it at
+// "/tmp/proxyagent-settings-<uid>". Whichever it is, a root or a file in it
+// that another user owns or may write is refused (SettingsStorage.h): reads
+// find nothing and writes fail, with a level -1 line that names the path.
+// Several processes read and write it at
 // once: each write is atomic under a file lock (SettingsStorage.h). A read
 // of an absent value returns 0 and leaves the caller's out-value untouched,
 // so callers preset their default. A section name that starts with "~" names

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -15,11 +16,41 @@
 
 #include "FXClock.h"
 #include "FXErrorUtil.h"
+#include "KXPlatformInfo.h"
 
 extern char** environ;
 
+namespace {
+
+const unsigned long kDefaultLimitSeconds = 1800;
+const unsigned long kLongestLimitSeconds = 24UL * 3600 * 365;
+const unsigned long kDefaultOutputCap = 16UL << 20;
+const unsigned long kLargestOutputCap = 1UL << 30;
+// A killed group gets this long to be reaped (real time, in short steps).
+const int kReapSteps = 200;
+const int kReapStepMs = 10;
+
+}  // namespace
+
+int64_t KxProcess::ConfiguredLimitMs() {
+  unsigned long seconds = 0;
+  if (!KXPlatformInfo().getNumber(kSettingsSection, kLimitSetting, &seconds) || seconds == 0)
+    seconds = kDefaultLimitSeconds;
+  return static_cast<int64_t>(std::min(seconds, kLongestLimitSeconds)) * 1000;
+}
+
+size_t KxProcess::ConfiguredOutputCap() {
+  unsigned long bytes = 0;
+  if (!KXPlatformInfo().getNumber(kSettingsSection, kOutputCapSetting, &bytes) || bytes == 0)
+    bytes = kDefaultOutputCap;
+  return static_cast<size_t>(std::min(bytes, kLargestOutputCap));
+}
+
 CWqError KxProcess::SplitWords(const std::string& line, std::vector<std::string>& words) {
   words.clear();
+  // A NUL would end the word at the exec: refused rather than cut.
+  if (line.find('\0') != std::string::npos)
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "NUL byte in command line");
   std::string word;
   bool inWord = false;
   size_t i = 0;
@@ -32,10 +63,15 @@ CWqError KxProcess::SplitWords(const std::string& line, std::vector<std::string>
       ++i;
       continue;
     }
+    // Backslash-newline joins lines: it is removed and starts no word.
+    if (c == '\\' && i + 1 < line.size() && line[i + 1] == '\n') {
+      i += 2;
+      continue;
+    }
     inWord = true;
     if (c == '\\') {
       if (i + 1 >= line.size()) return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "Trailing backslash in command line");
-      if (line[i + 1] != '\n') word += line[i + 1];  // backslash-newline joins lines
+      word += line[i + 1];
       i += 2;
     } else if (c == '\'') {
       const size_t end = line.find('\'', i + 1);
@@ -82,6 +118,7 @@ std::string KxProcess::QuoteWord(const std::string& value) {
 }
 
 int KxProcess::system(const std::string& line, std::string* output, std::string* error, int, bool) {
+  // Options() carries no limit of its own: the configured one applies.
   return system(line, Options(), output, error);
 }
 
@@ -131,18 +168,55 @@ struct Fd {
   }
 };
 
-// Drains what is readable; false at end of stream.
-bool Drain(int fd, std::string& into) {
-  char buffer[16384];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof(buffer));
-    if (got > 0) {
-      into.append(buffer, static_cast<size_t>(got));
-      continue;
+// One of the child's output streams: read to its end, kept up to a cap and
+// counted beyond it.
+struct Stream {
+  Fd pipe;
+  std::string text;
+  size_t cap = 0;
+  uint64_t discarded = 0;
+
+  // Takes what is readable; closes the pipe at end of stream or on an error.
+  void Drain() {
+    char buffer[16384];
+    for (;;) {
+      const ssize_t got = ::read(pipe.fd, buffer, sizeof(buffer));
+      if (got > 0) {
+        const size_t room = cap > text.size() ? cap - text.size() : 0;
+        const size_t keep = std::min(room, static_cast<size_t>(got));
+        text.append(buffer, keep);
+        discarded += static_cast<size_t>(got) - keep;
+        continue;
+      }
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+      pipe.Close();
+      return;
     }
-    if (got == 0) return false;
-    if (errno == EINTR) continue;
-    return errno == EAGAIN || errno == EWOULDBLOCK;
+  }
+
+  // The text the caller gets: a cut stream says so at its end.
+  std::string Result() {
+    if (discarded)
+      text += "\n[output cut: " + std::to_string(discarded) + " more bytes were discarded]\n";
+    return std::move(text);
+  }
+};
+
+// Sleeps on the real clock: the wait is for another process, and a virtual
+// clock's sleep would neither wait nor leave the test's record unchanged.
+void PauseMs(int64_t milliseconds) { ::poll(nullptr, 0, static_cast<int>(milliseconds)); }
+
+// Ends the child's whole group (its own children hold the pipes too) and
+// reaps the child within a short bound.
+void KillAndReap(pid_t pid) {
+  ::kill(-pid, SIGKILL);
+  ::kill(pid, SIGKILL);  // should it have left its group
+  for (int step = 0; step < kReapSteps; ++step) {
+    int status = 0;
+    const pid_t reaped = ::waitpid(pid, &status, WNOHANG);
+    if (reaped == pid || (reaped < 0 && errno != EINTR)) return;
+    if (reaped == 0) PauseMs(kReapStepMs);
   }
 }
 
@@ -150,11 +224,16 @@ bool Drain(int fd, std::string& into) {
 
 int KxProcess::run(const std::vector<std::string>& words, const Options& options, std::string* output,
                    std::string* error) {
-  std::string out, err;
+  if (output) output->clear();
   if (words.empty()) {
     if (error) *error = "Empty command line";
-    if (output) output->clear();
     return kCouldNotRun;
+  }
+  for (const std::string& word : words) {
+    if (word.find('\0') != std::string::npos) {
+      if (error) *error = "Cannot run '" + words[0].substr(0, words[0].find('\0')) + "': NUL byte in an argument";
+      return kCouldNotRun;
+    }
   }
 
   // The child's environment: the caller's, with the options' values set.
@@ -178,92 +257,146 @@ int KxProcess::run(const std::vector<std::string>& words, const Options& options
   // emulator a failed exec shows only as the child's exit status 127.
   if (!CanRun(words[0], options.workingFolder)) {
     if (error) *error = "Cannot run '" + words[0] + "': " + std::strerror(ENOENT);
-    if (output) output->clear();
     return kCouldNotRun;
   }
 
-  int outPipe[2], errPipe[2];
-  if (::pipe2(outPipe, O_CLOEXEC) != 0) {
+  const int64_t limitMs = options.limitMs > 0 ? options.limitMs : ConfiguredLimitMs();
+  const size_t cap = ConfiguredOutputCap();
+  Stream out, err;
+  out.cap = err.cap = cap;
+  Fd outWrite, errWrite;
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) {
     if (error) *error = std::string("pipe failed: ") + std::strerror(errno);
     return kCouldNotRun;
   }
-  Fd outRead, outWrite, errRead, errWrite;
-  outRead.fd = outPipe[0];
-  outWrite.fd = outPipe[1];
-  if (::pipe2(errPipe, O_CLOEXEC) != 0) {
+  out.pipe.fd = ends[0];
+  outWrite.fd = ends[1];
+  if (::pipe2(ends, O_CLOEXEC) != 0) {
     if (error) *error = std::string("pipe failed: ") + std::strerror(errno);
     return kCouldNotRun;
   }
-  errRead.fd = errPipe[0];
-  errWrite.fd = errPipe[1];
+  err.pipe.fd = ends[0];
+  errWrite.fd = ends[1];
 
+  // The child starts clean: stdin on /dev/null, only the three standard
+  // descriptors, a group of its own, no signal blocked and every signal at
+  // its default, whatever the host has blocked, ignored or caught.
   posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, outWrite.fd, 1);
-  posix_spawn_file_actions_adddup2(&actions, errWrite.fd, 2);
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-#endif
-  if (!options.workingFolder.empty()) posix_spawn_file_actions_addchdir_np(&actions, options.workingFolder.c_str());
   posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+  int prepared = posix_spawn_file_actions_init(&actions);
+  if (prepared != 0) {
+    if (error) *error = std::string("Cannot prepare the spawn: ") + std::strerror(prepared);
+    return kCouldNotRun;
+  }
+  prepared = posix_spawnattr_init(&attributes);
+  if (prepared != 0) {
+    posix_spawn_file_actions_destroy(&actions);
+    if (error) *error = std::string("Cannot prepare the spawn: ") + std::strerror(prepared);
+    return kCouldNotRun;
+  }
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  const int steps[] = {
+      posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0),
+      posix_spawn_file_actions_adddup2(&actions, outWrite.fd, 1),
+      posix_spawn_file_actions_adddup2(&actions, errWrite.fd, 2),
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+      posix_spawn_file_actions_addclosefrom_np(&actions, 3),
+#endif
+      options.workingFolder.empty() ? 0
+                                    : posix_spawn_file_actions_addchdir_np(&actions, options.workingFolder.c_str()),
+      posix_spawnattr_setpgroup(&attributes, 0),
+      posix_spawnattr_setsigmask(&attributes, &none),
+      posix_spawnattr_setsigdefault(&attributes, &all),
+      posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF),
+  };
+  for (int step : steps) prepared = prepared ? prepared : step;
 
   pid_t pid = -1;
-  const int spawned = ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+  const int spawned =
+      prepared ? prepared : ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   outWrite.Close();
   errWrite.Close();
   if (spawned != 0) {
     if (error) *error = "Cannot run '" + words[0] + "': " + std::strerror(spawned);
-    if (output) output->clear();
     return kCouldNotRun;
   }
 
-  ::fcntl(outRead.fd, F_SETFL, O_NONBLOCK);
-  ::fcntl(errRead.fd, F_SETFL, O_NONBLOCK);
-  const int64_t deadline = options.limitMs > 0 ? FXGetClock().MonotonicMs() + options.limitMs : 0;
+  // One deadline for reading and for the exit; at it the group is killed,
+  // the pipes closed (a descendant outside the group may hold them for
+  // ever) and the child reaped within a short bound.
+  ::fcntl(out.pipe.fd, F_SETFL, O_NONBLOCK);
+  ::fcntl(err.pipe.fd, F_SETFL, O_NONBLOCK);
+  const int64_t deadline = FXGetClock().MonotonicMs() + limitMs;
   bool timedOut = false;
-  while (outRead.fd >= 0 || errRead.fd >= 0) {
-    int timeoutMs = -1;
-    if (deadline && !timedOut) {
-      const int64_t left = deadline - FXGetClock().MonotonicMs();
-      if (left <= 0) {
-        // The whole group: the child's own children hold the pipes too.
-        ::kill(-pid, SIGKILL);
-        timedOut = true;
-      } else {
-        timeoutMs = static_cast<int>(left < 200 ? left : 200);
-      }
+  std::string failure;
+  while (out.pipe.fd >= 0 || err.pipe.fd >= 0) {
+    const int64_t left = deadline - FXGetClock().MonotonicMs();
+    if (left <= 0) {
+      timedOut = true;
+      break;
     }
     pollfd fds[2];
+    Stream* streams[2];
     nfds_t count = 0;
-    if (outRead.fd >= 0) fds[count++] = pollfd{outRead.fd, POLLIN, 0};
-    if (errRead.fd >= 0) fds[count++] = pollfd{errRead.fd, POLLIN, 0};
-    const int ready = ::poll(fds, count, timeoutMs);
-    if (ready < 0 && errno != EINTR) break;
-    if (ready <= 0) continue;
-    for (nfds_t i = 0; i < count; ++i) {
-      if (!fds[i].revents) continue;
-      Fd& which = fds[i].fd == outRead.fd ? outRead : errRead;
-      if (!Drain(which.fd, which.fd == outRead.fd ? out : err)) which.Close();
+    for (Stream* stream : {&out, &err}) {
+      if (stream->pipe.fd < 0) continue;
+      streams[count] = stream;
+      fds[count++] = pollfd{stream->pipe.fd, POLLIN, 0};
     }
+    const int ready = ::poll(fds, count, static_cast<int>(std::min<int64_t>(left, 200)));
+    if (ready < 0 && errno != EINTR) {
+      failure = std::string("Cannot wait for the output of '") + words[0] + "': " + std::strerror(errno);
+      break;
+    }
+    for (nfds_t i = 0; ready > 0 && i < count; ++i)
+      if (fds[i].revents) streams[i]->Drain();
   }
+
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  bool reaped = false, lost = false;
+  int64_t stepMs = 1;
+  while (!timedOut && failure.empty()) {
+    const pid_t got = ::waitpid(pid, &status, WNOHANG);
+    if (got == pid) {
+      reaped = true;
+      break;
+    }
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      // ECHILD when the host ignores SIGCHLD: the system reaped the child
+      // and its status is lost. Nothing says it succeeded.
+      lost = true;
+      failure = "'" + words[0] + "' ran, but cannot tell how it ended: " + std::strerror(errno);
+      break;
+    }
+    const int64_t left = deadline - FXGetClock().MonotonicMs();
+    if (left <= 0) {
+      timedOut = true;
+      break;
+    }
+    PauseMs(std::min(stepMs, left));
+    stepMs = std::min<int64_t>(stepMs * 2, 20);
   }
-  // Whatever the group left behind goes with it.
-  if (timedOut) ::kill(-pid, SIGKILL);
-  if (output) *output = out;
-  if (error) *error = err;
+  if (!reaped && !lost) {
+    out.pipe.Close();
+    err.pipe.Close();
+    KillAndReap(pid);
+  }
+
+  if (output) *output = out.Result();
+  std::string errorText = err.Result();
+  if (!failure.empty() && !timedOut) {
+    if (!errorText.empty() && errorText.back() != '\n') errorText += '\n';
+    errorText += failure;
+  }
+  if (error) *error = std::move(errorText);
   if (timedOut) return kTimedOut;
+  if (!failure.empty()) return kCouldNotRun;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return kCouldNotRun;

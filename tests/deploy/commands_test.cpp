@@ -1,12 +1,11 @@
 // Remote commands: the builders, the command lines through the ssh and copy
 // stand-ins (values reach the client exactly, never through a shell here),
-// the markers, a failed ssh hop, and the local process runner.
+// the markers and a failed ssh hop.
 #include <stdlib.h>
 
 #include <chrono>
 
 #include "DeployTestUtil.h"
-#include "KxProcess.h"
 #include "ProxyEventIds.h"
 
 namespace {
@@ -299,51 +298,6 @@ TEST_F(DeployTest, LineKilledAtTheLimit) {
   EXPECT_NE(result.AsString().find("killed after 1 seconds"), std::string::npos);
   EXPECT_LT(elapsed, std::chrono::seconds(2));
   EXPECT_TRUE(left.empty()) << left.size() << " process(es) left, the first " << left.front();
-}
-
-TEST(Process, BothStreamsBeyondAPipeBuffer) {
-  std::string out, err;
-  const int status = KxProcess::system(
-      "/bin/sh -c 'head -c 300000 /dev/zero | tr \"\\\\0\" a; head -c 200000 /dev/zero | tr \"\\\\0\" b >&2; exit 4'",
-      &out, &err, 0, true);
-  EXPECT_EQ(status, 4);
-  EXPECT_EQ(out, std::string(300000, 'a'));
-  EXPECT_EQ(err, std::string(200000, 'b'));
-}
-
-TEST(Process, WordsWithoutExpansion) {
-  const struct {
-    const char* line;
-    std::vector<std::string> words;
-  } cases[] = {
-      {"a 'b c' \"d $HOME `x`\" e\\ f", {"a", "b c", "d $HOME `x`", "e f"}},
-      {"'it'\\''s' \"q\\\"\\\\\"", {"it's", "q\"\\"}},
-      {"x*  ;  y", {"x*", ";", "y"}},
-      {"", {}},
-  };
-  for (const auto& c : cases) {
-    std::vector<std::string> words;
-    ASSERT_FALSE(KxProcess::SplitWords(c.line, words).IsError()) << c.line;
-    EXPECT_EQ(words, c.words) << c.line;
-  }
-  std::vector<std::string> words;
-  EXPECT_TRUE(KxProcess::SplitWords("'open", words).IsError());
-  EXPECT_TRUE(KxProcess::SplitWords("a\\", words).IsError());
-  for (const char* value : {"", "'", "a'b'c", "\\", "$(x)"}) {
-    ASSERT_FALSE(KxProcess::SplitWords(KxProcess::QuoteWord(value), words).IsError());
-    ASSERT_EQ(words.size(), 1u);
-    EXPECT_EQ(words[0], value);
-  }
-  std::string out, err;
-  EXPECT_EQ(KxProcess::system("/nonexistent/tool", &out, &err, 0, true), KxProcess::kCouldNotRun);
-  EXPECT_NE(err.find("/nonexistent/tool"), std::string::npos);
-}
-
-TEST(Process, StdinIsNullAndGroupIsOwn) {
-  std::string out, err;
-  ASSERT_EQ(KxProcess::system("/bin/sh -c 'cat; cut -d\" \" -f5 /proc/$$/stat'", &out, &err, 0, true), 0);
-  // Nothing to read, and the group is the child's own.
-  EXPECT_NE(std::stoi(out), static_cast<int>(::getpgrp()));
 }
 
 }  // namespace

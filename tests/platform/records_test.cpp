@@ -382,6 +382,15 @@ TEST(CNMessageBaseTest, RejectsOtherMessagesAndMalformedTextUnchanged) {
       "</String></Field></CNMessage>",
       "<CNMessage ns=\"10\" id=\"125\"><Field position=\"1\" type=\"strings\"><String>a"
       "</Field></CNMessage>",
+      // The numbers are 32-bit: one beyond is refused, never cut to one that
+      // happens to match (2^32 + 10 is not 10).
+      "<CNMessage ns=\"4294967306\" id=\"125\"/>",
+      "<CNMessage ns=\"10\" id=\"4294967421\"/>",
+      "<CNMessage ns=\"-4294967286\" id=\"125\"/>",
+      "<CNMessage ns=\"10\" id=\"125\"><Field position=\"4294967305\" type=\"int64\">1</Field></CNMessage>",
+      "<CNMessage ns=\"10\" id=\"125\"><Field position=\"-2147483649\" type=\"int64\">1</Field></CNMessage>",
+      "<CNMessage ns=\"10\" id=\"125\"><Field position=\"9\" field=\"4294967305\" type=\"int64\">1</Field>"
+      "</CNMessage>",
   };
   for (const char* text : malformed) {
     EXPECT_EQ(CN_PARSE_MALFORMED, reply.unserialize(text)) << text;
@@ -398,6 +407,14 @@ TEST(CNMessageBaseTest, RejectsOtherMessagesAndMalformedTextUnchanged) {
   // A message made with (0, 0) takes any kind.
   EXPECT_EQ(CN_PARSE_OK, any.unserialize("<CNMessage ns=\"30\" id=\"373\"/>"));
   EXPECT_EQ(373, any.getMessageId());
+  // The 32-bit extremes themselves are taken.
+  CNMessageBase extremes;
+  ASSERT_EQ(CN_PARSE_OK, extremes.unserialize("<CNMessage ns=\"2147483647\" id=\"-2147483648\"><Field "
+                                              "position=\"2147483647\" type=\"int64\">9223372036854775807</Field>"
+                                              "</CNMessage>"));
+  EXPECT_EQ(2147483647, extremes.getNamespace());
+  EXPECT_EQ(-2147483647 - 1, extremes.getMessageId());
+  EXPECT_EQ(9223372036854775807LL, extremes.getint64(2147483647));
 }
 
 TEST(CNMessageBaseTest, ListAccessorsCreateOnlyWhenAsked) {

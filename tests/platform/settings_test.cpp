@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -229,6 +230,88 @@ TEST_F(SettingsTest, UnwritableRootFailsWritesAndReadsFindNothing) {
   EXPECT_EQ(0, settings_.getNumber("S", "v", &n));
   EXPECT_EQ(5ul, n);
   ::setenv("PROXY_SETTINGS_ROOT", root_.path().c_str(), 1);
+}
+
+// What another user could plant in or around the store is refused: the
+// root itself (however it was named), a section file, the lock file. A
+// refused root or file gives no value, fails writes, and says what is
+// wrong with which path.
+TEST_F(SettingsTest, PlantedFilesAreRefused) {
+  const uid_t other = 65534;
+  const struct {
+    const char* name;
+    std::function<void(const std::string& root)> plant;
+    const char* complaint;  // in the error of a read
+    bool needsRoot;         // only a superuser can give a file away
+  } cases[] = {
+      {"root writable by others", [](const std::string& r) { ::chmod(r.c_str(), 0777); }, "writable by group or others",
+       false},
+      {"root writable by its group", [](const std::string& r) { ::chmod(r.c_str(), 0770); },
+       "writable by group or others", false},
+      {"root of another user", [&](const std::string& r) { ASSERT_EQ(0, ::chown(r.c_str(), other, other)); },
+       "belongs to user 65534", true},
+      {"section file writable by others",
+       [](const std::string& r) { ::chmod(SettingsStorage::SectionPath(r, "S").c_str(), 0666); },
+       "writable by group or others", false},
+      {"section file of another user",
+       [&](const std::string& r) { ASSERT_EQ(0, ::chown(SettingsStorage::SectionPath(r, "S").c_str(), other, other)); },
+       "belongs to user 65534", true},
+      {"section file is a link",
+       [](const std::string& r) {
+         const std::string path = SettingsStorage::SectionPath(r, "S");
+         ASSERT_EQ(0, ::rename(path.c_str(), (r + "/elsewhere").c_str()));
+         ASSERT_EQ(0, ::symlink((r + "/elsewhere").c_str(), path.c_str()));
+       },
+       "symbolic link", false},
+      {"section file is a FIFO",
+       [](const std::string& r) {
+         const std::string path = SettingsStorage::SectionPath(r, "S");
+         ASSERT_EQ(0, ::unlink(path.c_str()));
+         ASSERT_EQ(0, ::mkfifo(path.c_str(), 0600));
+       },
+       "not a regular file", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.needsRoot && ::geteuid() != 0) continue;
+    ScopedSettingsRoot root;
+    KXPlatformInfo settings;
+    ASSERT_EQ(0, settings.setNumber("S", "v", 7));
+    c.plant(root.path());
+    unsigned long n = 5;
+    EXPECT_EQ(0, settings.getNumber("S", "v", &n));
+    EXPECT_EQ(5ul, n);
+    SettingsSection section;
+    CWqError read = SettingsStorage::Read(root.path(), "S", &section);
+    ASSERT_TRUE(read.IsError());
+    EXPECT_NE(std::string::npos, read.AsString().find(c.complaint)) << read.AsString();
+    EXPECT_NE(std::string::npos, read.AsString().find(root.path())) << read.AsString();
+    EXPECT_EQ(-1, settings.setNumber("S", "v", 8));
+  }
+
+  // A lock file that is a link is refused too, and nothing is written.
+  ScopedSettingsRoot root;
+  const std::string victim = root.path() + "/victim";
+  { std::ofstream(victim) << "mine"; }
+  ASSERT_EQ(0, ::symlink(victim.c_str(), (root.path() + "/.lock").c_str()));
+  EXPECT_EQ(-1, KXPlatformInfo().setNumber("S", "v", 1));
+  EXPECT_NE(0, ::access(SettingsStorage::SectionPath(root.path(), "S").c_str(), F_OK));
+}
+
+// A link named like a temporary of the old fixed name is never written
+// through: temporaries are new files of unique names.
+TEST_F(SettingsTest, WritesNeverFollowALinkToAnotherFile) {
+  const std::string victim = root_.path() + "/../" + "victim-of-settings-" + std::to_string(::getpid());
+  { std::ofstream(victim) << "mine"; }
+  const std::string path = SettingsStorage::SectionPath(root_.path(), "S");
+  ASSERT_EQ(0, ::symlink(victim.c_str(), (path + ".tmp").c_str()));
+  ASSERT_EQ(0, settings_.setNumber("S", "v", 3));
+  unsigned long n = 0;
+  EXPECT_NE(0, settings_.getNumber("S", "v", &n));
+  EXPECT_EQ(3ul, n);
+  EXPECT_EQ("mine", ReadFile(victim));
+  ::unlink(victim.c_str());
+  ::unlink((path + ".tmp").c_str());
 }
 
 TEST_F(SettingsTest, CentralServerClientName) {
