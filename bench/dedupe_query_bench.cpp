@@ -188,19 +188,6 @@ double LookupRate(size_t stored, std::mt19937& random, bool shuffled) {
   return static_cast<double>(lookups) / seconds;
 }
 
-// The one line per case that scripts/bench.sh reads:
-//   result: <case> | ratio <median> | spread <min>..<max> | base cpu s/GiB <x> | subject cpu s/GiB <y>
-// (a CPU figure below 0 prints as "-").
-void Result(const std::string& label, const std::vector<double>& ratios, double baseCpu, double subjectCpu) {
-  const auto range = std::minmax_element(ratios.begin(), ratios.end());
-  char base[32] = "-", subject[32] = "-";
-  if (baseCpu >= 0) std::snprintf(base, sizeof base, "%.3f", baseCpu);
-  if (subjectCpu >= 0) std::snprintf(subject, sizeof subject, "%.3f", subjectCpu);
-  std::printf("result: %s | ratio %.3f | spread %.3f..%.3f | base cpu s/GiB %s | subject cpu s/GiB %s\n", label.c_str(),
-              bench::Median(ratios), *range.first, *range.second, base, subject);
-  std::fflush(stdout);
-}
-
 // "min-max" of the rounds.
 std::string Spread(const std::vector<double>& values) {
   char text[64];
@@ -254,7 +241,7 @@ int main(int argc, char** argv) {
                 bench::Median(listenerRate), bench::Median(moduleRate), bench::Median(ratio),
                 bench::Median(systemRatio), Spread(systemRatio).c_str(), bench::Median(echoCpu),
                 bench::Median(listenerCpu));
-    Result("listener's own share vs echo, " + std::to_string(batchSize) + " queries per batch", systemRatio,
+    bench::PrintResult("listener's own share vs echo, " + std::to_string(batchSize) + " queries per batch", systemRatio,
            bench::Median(echoCpu), bench::Median(listenerCpu));
   }
 
@@ -277,7 +264,7 @@ int main(int argc, char** argv) {
       std::printf("%-10zu %-8s %14.0f %18s %10.2f\n", stored, shuffled ? "random" : "arrival", bench::Median(rates),
                   Spread(rates).c_str(), bench::Median(rates) / bench::Median(baseRates));
     }
-    Result(std::string("lookups among 10^6 vs 10^3 stored answers, ") + (shuffled ? "random" : "arrival") + " order",
+    bench::PrintResult(std::string("lookups among 10^6 vs 10^3 stored answers, ") + (shuffled ? "random" : "arrival") + " order",
            vsBase, -1, -1);
   }
   return 0;

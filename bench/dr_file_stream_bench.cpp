@@ -244,5 +244,6 @@ int main(int argc, char** argv) {
               bench::Median(streamRates), bench::Median(ratios));
   std::printf("CPU s/GiB: raw %.2f, stream %.2f; allocations per item %.2f\n", bench::Median(rawCpu),
               bench::Median(streamCpu), bench::Median(allocations));
+  bench::PrintResult(std::to_string(items) + " items", ratios, bench::Median(rawCpu), bench::Median(streamCpu));
   return 0;
 }

@@ -61,12 +61,6 @@ long CurrentKiB() {
   return 0;
 }
 
-std::string Fixed(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f", value);
-  return text;
-}
-
 struct Result {
   double seconds = -1;
   long peakGrowthKiB = 0;
@@ -147,7 +141,7 @@ int main(int argc, char** argv) {
 
   std::printf("%-9s %10s %12s %12s %12s %12s %12s %12s %12s %12s\n", "entries", "reply MiB", "blob ns/e",
               "resp ns/e", "stream ns/e", "blob B/e", "resp B/e", "stream B/e", "resp/reply", "stream/reply");
-  std::vector<std::string> results;
+  std::vector<std::pair<std::string, std::vector<double>>> results;
   for (size_t entries : {10000u, 100000u, 1000000u}) {
     daemon.SetGeneratedListing(entries);
     std::vector<ClClientBrowseRepMsg::ClientBrowseEntry_t> listing(entries);
@@ -176,11 +170,7 @@ int main(int argc, char** argv) {
     for (const auto& mode : {std::make_pair("response", &resp), std::make_pair("stream", &stream)}) {
       std::vector<double> ratios;
       for (size_t i = 0; i < blob.size(); ++i) ratios.push_back(blob[i] / (*mode.second)[i]);
-      results.push_back("result: browse " + std::to_string(entries) + " entries, " + mode.first + " | ratio " +
-                        Fixed(bench::Median(ratios)) + " | spread " +
-                        Fixed(*std::min_element(ratios.begin(), ratios.end())) + ".." +
-                        Fixed(*std::max_element(ratios.begin(), ratios.end())) +
-                        " | base cpu s/GiB - | subject cpu s/GiB -");
+      results.push_back({"browse " + std::to_string(entries) + " entries, " + mode.first, ratios});
     }
     const double reply = static_cast<double>(bytes.size());
     std::printf("%-9zu %10.1f %12.1f %12.1f %12.1f %12.1f %12.1f %12.1f %12.2f %12.2f\n", entries, reply / 1048576.0,
@@ -188,7 +178,7 @@ int main(int argc, char** argv) {
                 blobPeak * 1024.0 / entries, respPeak * 1024.0 / entries, streamPeak * 1024.0 / entries,
                 respPeak * 1024.0 / reply, streamPeak * 1024.0 / reply);
   }
-  for (const std::string& line : results) std::printf("%s\n", line.c_str());
+  for (const auto& result : results) bench::PrintResult(result.first, result.second, -1, -1);
   handle.reset();
   ProxyServicesCache::Reset();
   ClClientManager::SetHooks(nullptr);

@@ -214,8 +214,7 @@ int main(int argc, char** argv) {
   for (const auto& line : {std::make_pair("key 0", &cached), std::make_pair("key 7 (shared)", &shared)}) {
     const double ratio =
         Percentile(direct, 0.5) / (Percentile(line.second->lookup, 0.5) + Percentile(line.second->operation, 0.5));
-    std::printf("result: lookup and query, %s | ratio %.2f | spread %.2f..%.2f | base cpu s/GiB - | subject cpu s/GiB -\n",
-                line.first, ratio, ratio, ratio);
+    bench::PrintResult(std::string("lookup and query, ") + line.first, {ratio}, -1, -1);
   }
   if (failedLookups.load() || failedOperations.load())
     std::printf("failed: %d lookups, %d operations\n", failedLookups.load(), failedOperations.load());
