@@ -218,11 +218,9 @@ CWqError ClClientManager::runAndCheck(const std::string& commandLine,
 }
 
 unsigned long ClClientManager::commandLimitSeconds() {
-  unsigned long limitSeconds = 0;
-  if (!KXPlatformInfo().getNumber("FileSystemAgent", kCommandLimitSetting, &limitSeconds) || limitSeconds == 0)
-    limitSeconds = 1800;
-  if (limitSeconds > 24UL * 3600 * 365) limitSeconds = 24UL * 3600 * 365;
-  return limitSeconds;
+  // The process runner reads the same setting with the same default and
+  // ceiling; one reading keeps the two from drifting apart.
+  return static_cast<unsigned long>(KxProcess::ConfiguredLimitMs() / 1000);
 }
 
 std::string ClClientManager::hopFailure(int status, unsigned long limitSeconds, const std::string& error) {
