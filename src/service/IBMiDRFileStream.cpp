@@ -117,6 +117,8 @@ void IBMiDRClientConnectionInterface::FillHostHeader(const ClProxyFileHeader& de
     char text[96];
     std::snprintf(text, sizeof(text), "symbolic link target of %u bytes is longer than %d", m_uiSymlinkTooLong,
                   PATH_MAX);
+    // The refused target was this header's alone.
+    m_uiSymlinkTooLong = 0;
     FailItem(decoded.name, ENAMETOOLONG, text, status, name, header);
     return;
   }

@@ -323,6 +323,28 @@ TEST_F(DRFileStreamTest, HostileNamesAndTargets) {
   EXPECT_EQ(0u, LogCount("/QSYS.LIB/A.LIB "));
 }
 
+// A refused link target belongs to the one header after it: the next item's
+// header, even without a GOOD_EOF between them, is not failed for it.
+TEST_F(DRFileStreamTest, RefusedTargetFailsOneHeaderOnly) {
+  daemon.ScriptNext(PROCESS_OUTFILE_MSG,
+                    SimScript()
+                        .Reply(Data(std::string(PATH_MAX + 1, 't')))
+                        .Reply(Header(File("/QSYS.LIB/L.LIB/LINK", 0), "VOL002"))
+                        .Reply(Header(File("/QSYS.LIB/M.LIB/FILE", 0), "VOL002"))
+                        .Reply(std::make_shared<ClBackupStatsMsg>(2, 2, 0)));
+  auto c = Configured();
+  ASSERT_FALSE(c->startOutfileProcessing().IsError());
+  const int expected[] = {8, 0, 7};
+  for (int want : expected) {
+    int status = 99;
+    std::string name;
+    CXFileHeader header;
+    CWqError result = c->recvNextFileFromDR(status, name, header);
+    ASSERT_FALSE(result.IsError()) << result.AsString();
+    EXPECT_EQ(want, status) << name;
+  }
+}
+
 // A client that keeps the link open and says nothing: the quit flag, and
 // the job's maximum duration + 15 minutes of silence, end the wait.
 TEST_F(DRFileStreamTest, SilentStreamEnds) {
