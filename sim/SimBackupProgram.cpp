@@ -115,8 +115,10 @@ std::vector<std::string> ListedPaths(const std::string& dirChange) {
 }
 
 // One item: header, data, end marker; or FAILED_FILE_MSG.
-CWqError SendItem(SimPeer& peer, const std::string& root, const std::string& clientPath, bool vtl, Tally& tally,
-                  std::vector<uint8_t>& buffer) {
+CWqError SendItem(SimPeer& peer, const std::string& root, const std::string& clientPath, bool vtl,
+                  const Options& options, Tally& tally, std::vector<uint8_t>& buffer) {
+  const bool failing = !options.readFailsAt.empty() && options.readFailsAt == clientPath;
+  uint64_t offset = 0;
   const std::string local = root + clientPath;
   struct stat st;
   int fd = -1;
@@ -141,7 +143,11 @@ CWqError SendItem(SimPeer& peer, const std::string& root, const std::string& cli
     }
   }
   while (fd >= 0 && !result.IsError()) {
-    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+    size_t want = buffer.size();
+    if (failing) want = static_cast<size_t>(std::min<uint64_t>(want, options.readFailsAfter - offset));
+    ssize_t got = -1;
+    if (failing && want == 0) errno = EIO;
+    else got = ::read(fd, buffer.data(), want);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       const int errNo = errno;
@@ -153,6 +159,7 @@ CWqError SendItem(SimPeer& peer, const std::string& root, const std::string& cli
     ClBlobMsg block(FILE_DATA_MSG, ClBlobMsg::Borrow, buffer.data(), static_cast<uint32_t>(got));
     result = peer.Send(block);
     tally.bytes += static_cast<uint64_t>(got);
+    offset += static_cast<uint64_t>(got);
   }
   if (fd >= 0) ::close(fd);
   if (result.IsError()) return result;
@@ -233,7 +240,7 @@ SimScript Unscripted(const std::string& root, const Options& options) {
       }
       Tally tally;
       for (const std::string& item : items) {
-        CWqError sent = SendItem(peer, root, item, vtl, tally, buffer);
+        CWqError sent = SendItem(peer, root, item, vtl, options, tally, buffer);
         if (sent.IsError()) return sent;
       }
       return peer.Send(*Stats(tally.files, tally.failed, tally.bytes));

@@ -21,7 +21,8 @@
 //                      file lists (docs/scan-files.md). Per item a header
 //                      with the real mode, size and times, the data in
 //                      blocks of kBlockBytes, GOOD_EOF_MSG; an item that
-//                      cannot be read becomes FAILED_FILE_MSG; the
+//                      cannot be opened becomes FAILED_FILE_MSG, one whose
+//                      read fails ends with BAD_EOF_MSG; the
 //                      statistics close the collect file. Tape answers that
 //                      arrive meanwhile are recorded.
 //   Bulk(n, size)      for the benchmark: each collect file is one file of
@@ -65,6 +66,10 @@ struct Options {
   std::shared_ptr<std::vector<uint8_t>> controlPortBlob;  // raw port payload in place of controlPort
   bool sendControlPort = true;                            // false: neither events nor port
   bool sendVolumeList = true;                             // unscripted only
+  // Unscripted only: the item at this client path reads readFailsAfter
+  // bytes, then its read fails with EIO, as a disk error part-way would.
+  std::string readFailsAt;
+  uint64_t readFailsAfter = 0;
 };
 
 SimScript Scripted(const SimScript& stream, const Options& options = Options());
