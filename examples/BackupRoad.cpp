@@ -1,3 +1,4 @@
+#include "ExampleConsole.h"
 #include "BackupRoad.h"
 
 #include <sys/stat.h>
@@ -273,10 +274,11 @@ CWqError RunBackupRoad(SimClientDaemon& daemon, const std::string& dirChangePath
   outcome.seconds = static_cast<double>(FXGetClock().MonotonicMs() - startMs) / 1000.0;
   result = phase->getStats(outcome.statsFiles, outcome.statsFailed, outcome.statsBytes);
   if (result.IsError()) return StepFailed(result, kPhase, "getStats");
-  std::printf("recvNextFile/recvData: %zu folders, %zu files, %zu failed; client statistics: %u files, %u failed, "
-              "%lu bytes\n",
-              outcome.folders.size(), outcome.files.size(), outcome.failed.size(), outcome.statsFiles,
-              outcome.statsFailed, outcome.statsBytes);
+  std::printf("recvNextFile/recvData: %s, %s, %zu failed; client statistics: %s, %u failed, %s\n",
+              Counted(outcome.folders.size(), "folder", "folders").c_str(),
+              Counted(outcome.files.size(), "file", "files").c_str(), outcome.failed.size(),
+              Counted(outcome.statsFiles, "file", "files").c_str(), outcome.statsFailed,
+              Counted(outcome.statsBytes, "byte", "bytes").c_str());
   result = archive.Close();
   if (!result.IsError()) result = WriteList(outputDir, outcome);
   if (result.IsError()) return StepFailed(result, kPhase, "write the archive's files");
@@ -334,12 +336,13 @@ CWqError VerifyBackup(const std::string& contentDir, const std::string& outputDi
     return Mismatch("PST.EXE did not receive the list written", outputDir + "/" + kListName);
 
   const double mb = static_cast<double>(outcome.bytes) / (1024.0 * 1024.0);
-  std::printf("verified: %zu files and %zu folders match the content byte for byte (%llu bytes), %zu failed (%s), "
+  std::printf("verified: %s and %s match the content byte for byte (%s), %zu failed (%s), "
               "nothing dropped; "
-              "PST.EXE received the list of %zu items; %.2f MB in %.3f s (%.1f MB/s)\n",
-              outcome.files.size(), outcome.folders.size(), static_cast<unsigned long long>(compared),
+              "PST.EXE received the list of %s; %.2f MB in %.3f s (%.1f MB/s)\n",
+              Counted(outcome.files.size(), "file", "files").c_str(),
+              Counted(outcome.folders.size(), "folder", "folders").c_str(), Counted(compared, "byte", "bytes").c_str(),
               outcome.failed.size(), outcome.failed.empty() ? "none" : SimScanEscape(outcome.failed.front()).c_str(),
-              outcome.files.size() + outcome.folders.size(), mb, outcome.seconds,
+              Counted(outcome.files.size() + outcome.folders.size(), "item", "items").c_str(), mb, outcome.seconds,
               outcome.seconds > 0 ? mb / outcome.seconds : 0.0);
   return CWqError::Success();
 }

@@ -114,7 +114,8 @@ CWqError RunDBBackupRoad(const std::string& contentDir, const std::string& outpu
   }
   if (!server.WaitForEnd(static_cast<int>(ExampleJob::kTimeoutSeconds)))
     return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME, "The simulated database file-backup server saw no end of the job");
-  std::printf("getStats: %u files, %u failed, %lu bytes\n", statsFiles, statsFailed, statsBytes);
+  std::printf("getStats: %s, %u failed, %s\n", Counted(statsFiles, "file", "files").c_str(), statsFailed,
+              Counted(statsBytes, "byte", "bytes").c_str());
   std::printf("the server recorded:\n");
   size_t statuses = 0;
   for (const SimDBFileBackupServer::Message& message : server.Received()) {

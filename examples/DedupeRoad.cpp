@@ -1,3 +1,4 @@
+#include "ExampleConsole.h"
 #include "DedupeRoad.h"
 
 #include <dirent.h>
@@ -197,8 +198,8 @@ CWqError VerifyDedupeArchive(const std::string& contentDir, const DedupeOutcome&
   if (std::set<std::string>(stored.begin(), stored.end()) != distinct)
     return FXErrorUtil::ErrorInt(FX_HERE, 1, "The archive holds %zu blocks, the content %zu distinct ones",
                                    stored.size(), distinct.size());
-  std::printf("verified: %zu records, every tag header parses, each of the %zu distinct blocks stored once with its "
-              "signature tag\n",
-              records.size(), distinct.size());
+  std::printf("verified: %s, every tag header parses, each of the %s stored once with its signature tag\n",
+              Counted(records.size(), "record", "records").c_str(),
+              Counted(distinct.size(), "distinct block", "distinct blocks").c_str());
   return CWqError::Success();
 }

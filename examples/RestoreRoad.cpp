@@ -198,8 +198,8 @@ CWqError RunPhase(ProxyRestore& phase, SimClientDaemon& daemon, std::vector<Arch
   std::printf("sendJobStart: restore options sent\n");
   result = phase.sendSourceFilters();
   if (result.IsError()) return StepFailed(result, "sendSourceFilters");
-  std::printf("sendSourceFilters: the sample job's %zu filters, then GOOD_EOF_MSG\n",
-              ExampleJob::RestoreFilters().size());
+  std::printf("sendSourceFilters: the sample job's %s, then GOOD_EOF_MSG\n",
+              Counted(ExampleJob::RestoreFilters().size(), "filter", "filters").c_str());
 
   std::vector<char> buffer(kBlockSize);
   const int64_t startMs = FXGetClock().MonotonicMs();
@@ -261,7 +261,8 @@ CWqError RunRestoreRoad(SimClientDaemon& daemon, const std::string& outputDir, R
   std::vector<ArchivedItem> items;
   CWqError result = ReadArchive(outputDir, items);
   if (result.IsError()) return StepFailed(result, "read archive/headers.txt");
-  std::printf("archive: %zu items in %s/archive/headers.txt\n", items.size(), outputDir.c_str());
+  std::printf("archive: %s in %s/archive/headers.txt\n", Counted(items.size(), "item", "items").c_str(),
+              outputDir.c_str());
 
   std::unique_ptr<ProxyRestore> phase(new ProxyRestore);
   std::printf("ProxyRestore: restore phase made\n");
@@ -283,12 +284,13 @@ CWqError RunRestoreRoad(SimClientDaemon& daemon, const std::string& outputDir, R
     return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "RST.EXE received %zu source filters, not the task's %zu",
                                    filters.size(), ExampleJob::RestoreFilters().size());
   const double mb = static_cast<double>(outcome.bytes) / (1024.0 * 1024.0);
-  std::printf("restore: %zu items, %" PRIu64 " bytes in %" PRIu64 " blocks of up to %zu bytes; results: %" PRIu64
-              " restored, %" PRIu64 " other; discarded %" PRIu64 " bytes; %.3f MB in %.3f s (%.1f MB/s); RST.EXE "
-              "received the %zu filters\n",
-              outcome.items.size(), outcome.bytes, outcome.blocks, kBlockSize, outcome.restoredResults,
-              outcome.otherResults, outcome.discardedBytes, mb, outcome.seconds,
-              outcome.seconds > 0 ? mb / outcome.seconds : 0.0, filters.size());
+  std::printf("restore: %s, %s in %s of up to %zu bytes; results: %" PRIu64
+              " restored, %" PRIu64 " other; discarded %s; %.3f MB in %.3f s (%.1f MB/s); RST.EXE "
+              "received the %s\n",
+              Counted(outcome.items.size(), "item", "items").c_str(), Counted(outcome.bytes, "byte", "bytes").c_str(),
+              Counted(outcome.blocks, "block", "blocks").c_str(), kBlockSize, outcome.restoredResults,
+              outcome.otherResults, Counted(outcome.discardedBytes, "byte", "bytes").c_str(), mb, outcome.seconds,
+              outcome.seconds > 0 ? mb / outcome.seconds : 0.0, Counted(filters.size(), "filter", "filters").c_str());
   return CWqError::Success();
 }
 
@@ -345,10 +347,12 @@ CWqError VerifyRestore(const std::string& contentDir, const std::string& restore
       ++files;
     }
   }
-  std::printf("verified: the restored folder matches the content byte for byte: %" PRIu64 " files (%" PRIu64
-              " bytes, with their modes and times), %" PRIu64 " links, %" PRIu64 " folders%s; nothing missing, "
-              "nothing extra\n",
-              files, bytes, links, folders,
-              others ? (", " + std::to_string(others) + " FIFOs, sockets or devices as empty files").c_str() : "");
+  std::printf("verified: the restored folder matches the content byte for byte: %s (%s, with their modes and "
+              "times), %s, %s%s; nothing missing, nothing extra\n",
+              Counted(files, "file", "files").c_str(), Counted(bytes, "byte", "bytes").c_str(),
+              Counted(links, "link", "links").c_str(), Counted(folders, "folder", "folders").c_str(),
+              others ? (", " + Counted(others, "FIFO, socket or device", "FIFOs, sockets or devices") +
+                        " as empty files").c_str()
+                     : "");
   return CWqError::Success();
 }
