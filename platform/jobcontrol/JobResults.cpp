@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,8 +12,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <vector>
 
+#include "FXErrorUtil.h"
 #include "FXLogWriter.h"
 #include "KXPlatformInfo.h"
 
@@ -28,56 +31,66 @@ int MakeFolders(const std::string& path) {
   return 0;
 }
 
-int WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (n == 0) return ENOSPC;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return 0;
-}
-
-int SyncFolder(const std::string& folder) {
-  int fd;
+int Flock(int fd, int operation) {
+  int rc;
   do {
-    fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return errno;
-  int rc = ::fsync(fd) == 0 ? 0 : errno;
-  ::close(fd);
-  return rc;
+    rc = ::flock(fd, operation);
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0 ? 0 : errno;
 }
 
-// Removes what saves of `path` that never reached their rename (a killed
-// process) left beside it: "<name>.XXXXXX", six characters of mkostemp.
-void RemoveStaleTemporaries(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const std::string folder = path.substr(0, slash);
-  const std::string prefix = path.substr(slash + 1) + ".";
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return;
+// The files whose temporaries this process has swept: a sweep runs once per
+// file and process.
+struct SweptFiles {
+  std::mutex mutex;
+  std::set<std::string> paths;
+};
+
+SweptFiles& Swept() {
+  static SweptFiles swept;
+  return swept;
+}
+
+// Removes what saves of `name` (in `folder`, open as `folderFd`) that never
+// reached their rename left beside it: "<name>.XXXXXX", six letters or
+// digits. Only when no save in that folder is in progress, by any thread or
+// process (each holds a shared lock on the folder from before its temporary
+// is made until it is gone): what is left then belongs to a killed save.
+void RemoveStaleTemporaries(int folderFd, const std::string& folder, const std::string& name) {
+  const std::string path = folder + "/" + name;
+  {
+    std::lock_guard<std::mutex> lock(Swept().mutex);
+    if (Swept().paths.count(path)) return;
+  }
+  if (Flock(folderFd, LOCK_EX | LOCK_NB) != 0) return;  // a save is in progress: the next first open sweeps
+  const int listFd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = listFd < 0 ? nullptr : ::fdopendir(listFd);
+  if (!dir) {
+    if (listFd >= 0) ::close(listFd);
+    Flock(folderFd, LOCK_UN);
+    return;
+  }
+  const std::string prefix = name + ".";
   std::vector<std::string> stale;
   while (struct dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string found = entry->d_name;
+    if (found.size() != prefix.size() + 6 || found.compare(0, prefix.size(), prefix) != 0) continue;
     bool plain = true;
-    for (size_t i = prefix.size(); i < name.size(); ++i)
-      plain = plain && (std::isalnum(static_cast<unsigned char>(name[i])) != 0);
-    if (plain) stale.push_back(name);
+    for (size_t i = prefix.size(); i < found.size(); ++i)
+      plain = plain && (std::isalnum(static_cast<unsigned char>(found[i])) != 0);
+    if (plain) stale.push_back(found);
   }
   ::closedir(dir);
-  for (const std::string& name : stale) {
-    const std::string full = folder + "/" + name;
+  for (const std::string& found : stale) {
     struct stat info;
     // A regular file only, never followed through a link.
-    if (::lstat(full.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::unlink(full.c_str()) == 0)
-      FX_LOG(1, "Removed a results file left by an unfinished save [%s]", full.c_str());
+    if (::fstatat(folderFd, found.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+        ::unlinkat(folderFd, found.c_str(), 0) == 0)
+      FX_LOG(1, "Removed a results file left by an unfinished save [%s/%s]", folder.c_str(), found.c_str());
   }
+  Flock(folderFd, LOCK_UN);
+  std::lock_guard<std::mutex> lock(Swept().mutex);
+  Swept().paths.insert(path);
 }
 
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
@@ -99,78 +112,77 @@ std::string JobResultsPath(int velliconId, KXJobID jobId, int kind) {
 }
 
 StoreResults::StoreResults(int velliconId, KXJobID jobId, bool, void*)
-    : m_iVelliconId(velliconId), m_llJobId(jobId), m_iFd(-1) {}
+    : m_iVelliconId(velliconId), m_llJobId(jobId), m_iFolder(-1) {}
 
 StoreResults::~StoreResults() { Abandon(); }
 
 void StoreResults::Abandon() {
-  if (m_iFd < 0) return;
-  ::close(m_iFd);
-  ::unlink(m_sTempPath.c_str());
-  m_iFd = -1;
+  m_file.Abandon();
+  if (m_iFolder >= 0) ::close(m_iFolder);  // and with it the folder's lock
+  m_iFolder = -1;
+}
+
+int StoreResults::Failed(const CWqError& error) {
+  FX_LOG(-1, "%s", error.AsString(ERROR_OUTPUT_ONE_LINE).c_str());
+  Abandon();
+  const int rc = FXErrorUtil::GetErrNo(error);
+  return rc ? rc : EIO;
 }
 
 int StoreResults::openFile(int kind, bool, bool) {
-  if (m_iFd >= 0) return EBUSY;
+  if (m_file.InProgress()) return EBUSY;
   if (int fail = JobResultsSwitches::Instance().OpenFailure()) return fail;
   m_sPath = JobResultsPath(m_iVelliconId, m_llJobId, kind);
-  size_t slash = m_sPath.rfind('/');
-  if (int rc = MakeFolders(m_sPath.substr(0, slash))) {
+  const size_t slash = m_sPath.rfind('/');
+  const std::string folder = m_sPath.substr(0, slash);
+  const std::string name = m_sPath.substr(slash + 1);
+  if (int rc = MakeFolders(folder)) {
     FX_LOG(-1, "Cannot make the results folder of [%s]: %s", m_sPath.c_str(), std::strerror(rc));
     return rc;
   }
-  std::string pattern = m_sPath + ".XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) {
-    int rc = errno;
-    FX_LOG(-1, "Cannot create a results file beside [%s]: %s", m_sPath.c_str(), std::strerror(rc));
+  do {
+    m_iFolder = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  } while (m_iFolder < 0 && errno == EINTR);
+  if (m_iFolder < 0) {
+    const int rc = errno;
+    FX_LOG(-1, "Cannot open the results folder of [%s]: %s", m_sPath.c_str(), std::strerror(rc));
     return rc;
   }
-  m_iFd = fd;
-  m_sTempPath = name.data();
-  return 0;
+  RemoveStaleTemporaries(m_iFolder, folder, name);
+  // Held until this save's temporary is renamed or removed, so that no sweep
+  // takes it for one of a killed save. A sweep holds the folder only for a
+  // few removals.
+  if (int rc = Flock(m_iFolder, LOCK_SH)) {
+    FX_LOG(-1, "Cannot lock the results folder of [%s]: %s", m_sPath.c_str(), std::strerror(rc));
+    Abandon();
+    return rc;
+  }
+  CWqError result = m_file.Begin(m_iFolder, name, m_sPath, name + ".", 6, 0600);
+  return result.IsError() ? Failed(result) : 0;
 }
 
 int StoreResults::putLine(const std::string& line, bool newline) {
-  if (m_iFd < 0) return EBADF;
-  int rc = JobResultsSwitches::Instance().PutFailure();
-  if (!rc) rc = WriteAll(m_iFd, line.data(), line.size());
-  if (!rc && newline) rc = WriteAll(m_iFd, "\n", 1);
-  if (rc) {
+  if (!m_file.InProgress()) return EBADF;
+  if (int rc = JobResultsSwitches::Instance().PutFailure()) {
     FX_LOG(-1, "Cannot write the results file [%s]: %s", m_sPath.c_str(), std::strerror(rc));
     Abandon();
+    return rc;
   }
-  return rc;
+  CWqError result = m_file.Write(newline ? line + "\n" : line);
+  return result.IsError() ? Failed(result) : 0;
 }
 
 int StoreResults::closeFile() {
-  if (m_iFd < 0) return EBADF;
-  int rc = JobResultsSwitches::Instance().CloseFailure();
-  if (!rc && ::fsync(m_iFd) != 0) rc = errno;
-  if (rc) {
+  if (!m_file.InProgress()) return EBADF;
+  if (int rc = JobResultsSwitches::Instance().CloseFailure()) {
     FX_LOG(-1, "Cannot complete the results file [%s]: %s", m_sPath.c_str(), std::strerror(rc));
     Abandon();
     return rc;
   }
-  int fd = m_iFd;
-  m_iFd = -1;
-  if (::close(fd) != 0) rc = errno;
-  if (!rc && ::rename(m_sTempPath.c_str(), m_sPath.c_str()) != 0) rc = errno;
-  if (rc) {
-    FX_LOG(-1, "Cannot replace the results file [%s]: %s", m_sPath.c_str(), std::strerror(rc));
-    ::unlink(m_sTempPath.c_str());
-    return rc;
-  }
-  // The rename lives in the folder: without its sync a power loss could
-  // bring back the file as it was before.
-  rc = SyncFolder(m_sPath.substr(0, m_sPath.rfind('/')));
-  if (rc) {
-    FX_LOG(-1, "Cannot sync the folder of the results file [%s]: %s", m_sPath.c_str(), std::strerror(rc));
-    return rc;
-  }
-  RemoveStaleTemporaries(m_sPath);
+  JobResultsSwitches::Instance().BeforeRename();
+  CWqError result = m_file.Commit();
+  if (result.IsError()) return Failed(result);
+  Abandon();  // closes the folder
   JobResultsSwitches::Instance().SaveCompleted();
   return 0;
 }
@@ -188,6 +200,9 @@ void JobResultsSwitches::Reset() {
   m_iFailOpen = m_iFailPut = m_iFailClose = 0;
   m_iSaves = 0;
   m_hook = nullptr;
+  m_renameHook = nullptr;
+  std::lock_guard<std::mutex> swept(Swept().mutex);
+  Swept().paths.clear();
 }
 
 void JobResultsSwitches::FailOpen(int errNo) {
@@ -209,6 +224,11 @@ void JobResultsSwitches::SetSaveHook(std::function<void(int)> hook) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_hook = std::move(hook);
   m_iSaves = 0;
+}
+
+void JobResultsSwitches::SetRenameHook(std::function<void()> hook) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_renameHook = std::move(hook);
 }
 
 int JobResultsSwitches::OpenFailure() const {
@@ -235,6 +255,15 @@ void JobResultsSwitches::SaveCompleted() {
     hook = m_hook;
   }
   if (hook) hook(saves);
+}
+
+void JobResultsSwitches::BeforeRename() {
+  std::function<void()> hook;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    hook = m_renameHook;
+  }
+  if (hook) hook();
 }
 
 ScopedResultsRoot::ScopedResultsRoot() : m_bHadPrevious(false) {

@@ -7,16 +7,14 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <cstdio>
 #include <cstring>
 
+#include "FXAtomicFile.h"
 #include "FXErrorUtil.h"
 
 namespace {
 
 const size_t kMaxEscapedName = 200;  // leaves room for the suffixes in 255 bytes
-const int kTemporaryAttempts = 100;
 
 // A descriptor closed at scope end.
 class FileDescriptor {
@@ -166,19 +164,6 @@ CWqError ReadSection(int folder, const std::string& root, const std::string& nam
   return CWqError::Success();
 }
 
-int WriteWhole(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return 0;
-}
-
 CWqError SyncFolder(int folder, const std::string& root) {
   if (::fsync(folder) == 0) return CWqError::Success();
   const int error = errno;
@@ -186,43 +171,13 @@ CWqError SyncFolder(int folder, const std::string& root) {
                                  std::strerror(error));
 }
 
-// A temporary file of a name nobody else holds, made next to `name` and
-// never through a link (O_EXCL).
-CWqError CreateTemporary(int folder, const std::string& root, const std::string& name, FileDescriptor& file,
-                         std::string& temporary) {
-  static std::atomic<uint64_t> counter(0);
-  for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-    const uint64_t salt = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                          (counter.fetch_add(1) * 0x9e3779b97f4a7c15ULL) ^ static_cast<uint64_t>(::getpid());
-    char suffix[24];
-    std::snprintf(suffix, sizeof suffix, ".tmp-%012llx", static_cast<unsigned long long>(salt & 0xffffffffffffULL));
-    temporary = name + suffix;
-    file.reset(::openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (file.get() >= 0) return CWqError::Success();
-    if (errno != EEXIST) break;
-  }
-  const int error = errno;
-  return FXErrorUtil::ErrorErrNo(FX_HERE, error, "Cannot create a temporary file for [%s/%s]: %s", root.c_str(),
-                                 name.c_str(), std::strerror(error));
-}
-
-// Writes `content` as `name` through a synced temporary file and a rename.
+// Writes `content` as `name` through a synced temporary file of a name
+// nobody else holds ("<name>.tmp-" and twelve letters or digits) and a
+// rename.
 CWqError ReplaceFile(int folder, const std::string& root, const std::string& name, const std::string& content) {
-  FileDescriptor file;
-  std::string temporary;
-  CWqError result = CreateTemporary(folder, root, name, file, temporary);
-  if (result.IsError()) return result.Push(FX_HERE);
-  int rc = WriteWhole(file.get(), content);
-  if (rc == 0 && ::fsync(file.get()) != 0) rc = errno;
-  if (file.Close() != 0 && rc == 0) rc = errno;
-  if (rc == 0 && ::renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) rc = errno;
-  if (rc != 0) {
-    ::unlinkat(folder, temporary.c_str(), 0);
-    return FXErrorUtil::ErrorErrNo(FX_HERE, rc, "Cannot write the settings file [%s/%s]: %s", root.c_str(),
-                                   name.c_str(), std::strerror(rc));
-  }
-  result = SyncFolder(folder, root);
-  return result.IsError() ? result.Push(FX_HERE) : result;
+  CWqError result = FXAtomicFile::Replace(folder, name, root + "/" + name, name + ".tmp-", 12, 0600, content);
+  return result.IsError() ? result.Push(FX_HERE, "Cannot write the settings file [%s/%s]", root.c_str(), name.c_str())
+                          : result;
 }
 
 CWqError RemoveFile(int folder, const std::string& root, const std::string& name) {

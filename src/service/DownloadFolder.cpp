@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
-#include <random>
 
 #include "FXErrorUtil.h"
 #include "FXLogWriter.h"
@@ -84,23 +83,6 @@ CWqError OpenInside(const std::string& destination, const std::string& name, Pro
                                    std::strerror(errNo));
   }
   return CWqError::Success();
-}
-
-CWqError CreateTemporary(int folder, std::string& name, ProxyFileUtil::ScopedDescriptor& file) {
-  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  thread_local std::minstd_rand random(std::random_device{}());
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    name = ".receiving-";
-    for (int i = 0; i < 6; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
-    file.Reset(Retried([&] {
-      return ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    }));
-    if (file.IsOpen()) return CWqError::Success();
-    if (errno != EEXIST) break;
-  }
-  const int errNo = errno;
-  name.clear();
-  return FXErrorUtil::ErrorErrNo(FX_HERE, errNo, "Cannot create a temporary file: %s", std::strerror(errNo));
 }
 
 }  // namespace DownloadFolder

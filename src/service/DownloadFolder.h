@@ -27,9 +27,4 @@ CWqError OpenCallers(const std::string& path, ProxyFileUtil::ScopedDescriptor& f
 CWqError OpenInside(const std::string& destination, const std::string& name, ProxyFileUtil::ScopedDescriptor& folder,
                     std::string& last);
 
-// A new file of a short hidden name of its own in `folder`, made
-// exclusively: no name the client sends can be taken for it, and it fits
-// wherever the target's name fits.
-CWqError CreateTemporary(int folder, std::string& name, ProxyFileUtil::ScopedDescriptor& file);
-
 }  // namespace DownloadFolder

@@ -3,17 +3,14 @@
 // completion ends the download).
 //
 // A file appears under its name only once complete: it is written to a
-// hidden temporary file beside its target and renamed over the target when it ends
-// (the next header, or the job completion). A cut transfer removes the
-// temporary and leaves an older file of that name as it was, so a caller
-// never reads a cut file as a whole one. A log file's name is walked from
+// hidden temporary file beside its target (".receiving-" and six letters or
+// digits), synced and renamed over the target when it ends (the next header,
+// or the job completion), then the folder is synced (FXAtomicFile). A cut
+// transfer removes the temporary and leaves an older file of that name as it
+// was, so a caller never reads a cut file as a whole one. A log file's name is walked from
 // the destination folder without following links (DownloadFolder.h).
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,6 +20,7 @@
 #include "ClProxyClientConnection.h"
 #include "ClProxyTimeouts.h"
 #include "ClServiceMsgs.h"
+#include "FXAtomicFile.h"
 #include "FXErrorUtil.h"
 #include "FXLogWriter.h"
 #include "FXPath.h"
@@ -73,7 +71,9 @@ class Receiver {
       FXPath::SplitParentPath(path, parent, m_sName);
       result = DownloadFolder::OpenCallers(parent.empty() ? std::string(".") : parent, m_folder);
     }
-    if (!result.IsError()) result = DownloadFolder::CreateTemporary(m_folder.Get(), m_sTemporary, m_file);
+    // A short hidden name of its own: no name the client sends can be taken
+    // for it, and it fits wherever the target's name fits.
+    if (!result.IsError()) result = m_file.Begin(m_folder.Get(), m_sName, path, ".receiving-", 6, 0644);
     if (result.IsError()) return fail(result);
     FX_LOG(3, m_bLogFiles ? "Create client's log file [%s]" : "Downloading client's DCTmp file [%s]", path.c_str());
     ++m_iStarted;
@@ -82,24 +82,12 @@ class Receiver {
   // False when the transfer must be cut: data before any header, or a
   // failed write.
   bool write(const ClBlobMsg& block) {
-    if (!m_file.IsOpen()) {
+    if (!m_file.InProgress()) {
       if (m_bDropping) return true;  // the rest of a file the client reported failed
       return fail(FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "The client sent data before any file header"));
     }
-    const uint8_t* data = block.getBlob();
-    size_t left = block.getBlobSize();
-    while (left > 0) {
-      const ssize_t n = ::write(m_file.Get(), data, left);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        const int errNo = n < 0 ? errno : EIO;
-        return fail(
-            FXErrorUtil::ErrorErrNo(FX_HERE, errNo, "Cannot write [%s]: %s", m_sPath.c_str(), std::strerror(errNo)));
-      }
-      data += n;
-      left -= static_cast<size_t>(n);
-    }
-    return true;
+    CWqError result = m_file.Write(block.getBlob(), block.getBlobSize());
+    return result.IsError() ? fail(result) : true;
   }
   // The client reported the current file failed: its data are dropped, the
   // download goes on, and the call fails at its end.
@@ -114,30 +102,12 @@ class Receiver {
   // Renames the finished file over its target. False when that fails.
   bool finish() {
     m_bDropping = false;
-    if (!m_file.IsOpen()) return true;
-    const int closed = ::close(m_file.Get());
-    const int closeErrNo = errno;
-    m_file.Reset(-1);  // closed above, whatever close said
-    if (closed != 0 && closeErrNo != EINTR) {
-      discard();
-      return fail(FXErrorUtil::ErrorErrNo(FX_HERE, closeErrNo, "Cannot write [%s]: %s", m_sPath.c_str(),
-                                          std::strerror(closeErrNo)));
-    }
-    if (::renameat(m_folder.Get(), m_sTemporary.c_str(), m_folder.Get(), m_sName.c_str()) != 0) {
-      const int errNo = errno;
-      discard();
-      return fail(
-          FXErrorUtil::ErrorErrNo(FX_HERE, errNo, "Cannot write [%s]: %s", m_sPath.c_str(), std::strerror(errNo)));
-    }
-    m_sTemporary.clear();
-    return true;
+    if (!m_file.InProgress()) return true;
+    CWqError result = m_file.Commit();
+    return result.IsError() ? fail(result) : true;
   }
   // Removes an unfinished file.
-  void discard() {
-    m_file.Close();
-    if (!m_sTemporary.empty() && m_folder.IsOpen()) ::unlinkat(m_folder.Get(), m_sTemporary.c_str(), 0);
-    m_sTemporary.clear();
-  }
+  void discard() { m_file.Abandon(); }
   bool fail(CWqError error) {
     FX_LOG(-1, "%s", error.AsString().c_str());
     discard();
@@ -156,8 +126,7 @@ class Receiver {
   std::string m_sPath;                       // for the log lines
   ProxyFileUtil::ScopedDescriptor m_folder{-1};  // holds the current file
   std::string m_sName;                       // the current file's name in m_folder
-  std::string m_sTemporary;                  // its temporary's name there
-  ProxyFileUtil::ScopedDescriptor m_file{-1};
+  FXAtomicFile m_file;                       // its new content, in m_folder
   bool m_bDropping = false;
   int m_iStarted = 0;
   CWqError m_cut;      // ended the transfer

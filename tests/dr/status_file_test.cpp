@@ -292,7 +292,7 @@ TEST_F(StatusFileTest, OnlyARegularFileIsRead) {
 }
 
 // A save killed before its rename leaves a temporary beside the file; the
-// next save of the same job removes it, and only the job's own.
+// first save of the job in the next process removes it, and only the job's own.
 TEST_F(StatusFileTest, SaveRemovesStaleTemporaries) {
   IBMiDRStateInterface state(kVellicon, kApp, kJob);
   ASSERT_FALSE(state.saveStatus().IsError());
@@ -302,6 +302,7 @@ TEST_F(StatusFileTest, SaveRemovesStaleTemporaries) {
   const std::vector<std::string> kept = {path + ".note", folder + "/results.27.a1B2c3", path + ".a1B2c3.d"};
   for (const std::string& name : stale) WriteAll(name, "partial");
   for (const std::string& name : kept) WriteAll(name, "other");
+  JobResultsSwitches::Instance().Reset();  // as a new process
   state.setState(DR_STATE_INITIATED);
   ASSERT_FALSE(state.saveStatus().IsError());
   for (const std::string& name : stale) EXPECT_NE(0, access(name.c_str(), F_OK)) << name;

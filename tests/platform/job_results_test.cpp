@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <fstream>
@@ -97,6 +98,50 @@ TEST_F(JobResultsTest, SaveHookSeesEachCompletedSave) {
   JobResultsSwitches::Instance().FailPut(0);
   ASSERT_EQ(0, Save(2, 7, "c"));
   EXPECT_EQ((std::vector<int>{1, 2}), seen);
+}
+
+// Two writers of one file, the second saving whole while the first stands
+// between its write and its rename: both saves succeed and the last rename
+// wins. The second writer may be of this process, or of a process that opens
+// the store for the first time then (Reset forgets what was swept).
+TEST_F(JobResultsTest, AWriterBetweenWriteAndRenameKeepsItsTemporary) {
+  std::string path = RetrieveResults(2, 7, 26, nullptr, 0).getPath();
+  for (bool newProcess : {false, true}) {
+    SCOPED_TRACE(newProcess ? "a new process" : "the same process");
+    JobResultsSwitches::Instance().Reset();
+    ASSERT_EQ(0, Save(2, 7, "old"));
+    int second = -1;
+    JobResultsSwitches::Instance().SetRenameHook([&] {
+      if (second != -1) return;
+      second = EINPROGRESS;
+      if (newProcess) JobResultsSwitches::Instance().Reset();
+      second = Save(2, 7, "second");
+    });
+    EXPECT_EQ(0, Save(2, 7, "first"));
+    EXPECT_EQ(0, second);
+    EXPECT_EQ("first\n", ReadFile(path));
+    EXPECT_EQ(1u, FolderEntries(path));
+  }
+}
+
+// What a killed save left beside the file goes the first time a process
+// opens the file's store, never during a later save; other names stay.
+TEST_F(JobResultsTest, TemporariesOfKilledSavesGoAtTheFirstOpenOfAProcess) {
+  std::string path = RetrieveResults(2, 7, 26, nullptr, 0).getPath();
+  const std::string folder = path.substr(0, path.rfind('/'));
+  ASSERT_EQ(0, Save(2, 7, "old"));
+  const std::vector<std::string> stale = {path + ".a1B2c3", path + ".XXXXXX"};
+  const std::vector<std::string> kept = {path + ".note", path + ".a1B2c3.d", path + ".a1-2c3",
+                                         folder + "/results.27.a1B2c3"};
+  for (const std::string& name : stale) std::ofstream(name) << "partial";
+  for (const std::string& name : kept) std::ofstream(name) << "other";
+  ASSERT_EQ(0, Save(2, 7, "later"));
+  for (const std::string& name : stale) EXPECT_EQ("partial", ReadFile(name)) << name;
+  JobResultsSwitches::Instance().Reset();  // as a new process
+  ASSERT_EQ(0, Save(2, 7, "new"));
+  for (const std::string& name : stale) EXPECT_NE(0, ::access(name.c_str(), F_OK)) << name;
+  for (const std::string& name : kept) EXPECT_EQ("other", ReadFile(name)) << name;
+  EXPECT_EQ("new\n", ReadFile(path));
 }
 
 TEST(VirtualClockActions, RunInTimeOrderWhenASleepPassesThem) {
