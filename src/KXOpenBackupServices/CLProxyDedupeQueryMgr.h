@@ -68,8 +68,9 @@ class CLProxyDedupeQueryMgr {
   // Batches up to this many queries leave their buffers for the next one.
   static const uint32_t kKeptBatchQueries = 1024;
   // The most answers of new blocks one job may keep waiting for their
-  // signature records (about 256 MiB). Not tied to the batch size: a client
-  // may query well ahead of the blocks it sends, so the limit is generous.
+  // signature records (248 bytes each, some 300 MiB with the store's
+  // index). Not tied to the batch size: a client may query well ahead of
+  // the blocks it sends, so the limit is generous.
   static const size_t kDefaultStoredAnswerLimit = size_t(1) << 20;
 
   // Test seams: the accept wait (seconds, default 30) and the receive wait
