@@ -24,6 +24,19 @@ class QueryMgrTest : public DedupeTest {
     ASSERT_NE(0u, port);
   }
 
+  // Starts the manager and a client that sends `sent`; returns when the
+  // client has received `replies` messages.
+  void Converse(CLProxyDedupeQueryMgr& mgr, SimQueryClient& client,
+                const std::vector<std::shared_ptr<ClProxyMsg>>& sent, size_t replies) {
+    unsigned int port = 0;
+    Start(mgr, port);
+    if (HasFatalFailure()) return;
+    SimScript script;
+    for (const std::shared_ptr<ClProxyMsg>& message : sent) script.Reply(message);
+    ASSERT_FALSE(client.Start(static_cast<uint16_t>(port), script).IsError());
+    ASSERT_TRUE(client.WaitReceived(replies, 10));
+  }
+
   // Starts the manager with a module that holds its answers until
   // ReleaseHeld, and a client whose result request leaves the listener inside
   // the module's wait for all, holding the message.
@@ -105,13 +118,9 @@ TEST_F(QueryMgrTest, EdgeCases) {
     CLProxyDedupeQueryMgr::SetReceiveWaitSeconds(row.receiveWait);
     log.Clear();
     CLProxyDedupeQueryMgr mgr;
-    unsigned int port = 0;
-    Start(mgr, port);
-    SimScript script;
-    for (const std::shared_ptr<ClProxyMsg>& message : row.sent) script.Reply(message);
     SimQueryClient client;
-    ASSERT_FALSE(client.Start(static_cast<uint16_t>(port), script).IsError());
-    ASSERT_TRUE(client.WaitReceived(row.replies.size(), 10));
+    Converse(mgr, client, row.sent, row.replies.size());
+    if (HasFatalFailure()) return;
     if (row.listenerEnds) {
       EXPECT_TRUE(WaitUntil([&] { return !mgr.ListenerRunning(); }));
     } else {
@@ -348,13 +357,9 @@ TEST_F(QueryMgrTest, KeptAnswersStopAtTheLimit) {
     CLProxyDedupeQueryMgr mgr;
     mgr.SetSignaturesPerBatch(4);
     mgr.SetStoredAnswerLimit(limit);
-    unsigned int port = 0;
-    Start(mgr, port);
-    SimScript script;
-    for (const std::shared_ptr<ClProxyMsg>& message : row.sent) script.Reply(message);
     SimQueryClient client;
-    ASSERT_FALSE(client.Start(static_cast<uint16_t>(port), script).IsError());
-    ASSERT_TRUE(client.WaitReceived(row.replies.size(), 10));
+    Converse(mgr, client, row.sent, row.replies.size());
+    if (HasFatalFailure()) return;
     if (row.refused) {
       // The proxy ends the link: the client's wait for answers ends too.
       EXPECT_TRUE(client.WaitFinished(10));
