@@ -2,15 +2,17 @@
 // against a small model.
 //
 // The first byte scripts the signature-query module (answers held back
-// until a wait for all, answers lost on that wait, a first answer repeated);
-// then each step, chosen by one byte, is one of: a query batch (count, ids,
-// signature seeds), a result request, a message of another type or of the
-// wrong class, each handed to the query manager's message handling on this
+// until a wait for all, answers lost on that wait, a first answer repeated)
+// and the limit of kept answers (small, or the default); then each step,
+// chosen by one byte, is one of: a query batch (count, ids, signature
+// seeds), a result request, a message of another type or of the wrong
+// class, each handed to the query manager's message handling on this
 // thread (its listener only waits for a connection that never comes); a
 // pre-pipeline data block (header fields, size, own or supplied buffer and
 // its room); a signature record (unique id); a switch of the archive's write
 // failure. Checked: the pending count and the stored answers move together
 // and never below zero, each reply's results are answers then stored, a
+// batch that could pass the limit of kept answers is refused whole, a
 // signature record finds exactly the answers the model holds, every archive
 // record's tag header byte for byte and its data, and which buffers stay
 // outstanding. Writes past a buffer are the sanitizers' to catch.
@@ -72,6 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   script.dropOnWait = (mode >> 2) & 1;
   script.repeatFirst = (mode >> 3) & 1;
   SignatureQueryScript::Set(script);
+  // A small limit of kept answers, or the default one.
+  const size_t limit = ((mode >> 4) & 3) * 4;
 
   KXArchive archive;
   _PrePipelineDedupe_Config config;
@@ -85,6 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CWqError started = mgr->GetPrePipelineDedupeConfig(config, enabled);
   FUZZ_CHECK(!started.IsError(), "the query server did not start: %s", started.AsString().c_str());
   CLProxyDedupeQueryMgr& query = mgr->QueryManager();
+  query.SetStoredAnswerLimit(limit);
 
   std::map<uint32_t, int> stored;  // answers the model knows of, by id
   bool unknownStored = false;      // answers stored without a reply naming them
@@ -117,6 +122,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::unique_ptr<ClProxyMsg> owned(reply);
       const size_t gained = query.StoredAnswerCount() - storedBefore;
       FUZZ_CHECK(query.StoredAnswerCount() >= storedBefore, "stored answers went down while handling a message");
+      if (op == 0 && added && limit && storedBefore + pendingBefore + added > limit) {
+        FUZZ_CHECK(result.IsError() && !reply, "a batch past the limit of %zu kept answers was taken", limit);
+        FUZZ_CHECK(query.PendingCount() == pendingBefore && gained == 0, "a refused batch changed the answers");
+      }
+      // A module that repeats an answer gives more than was owed.
+      FUZZ_CHECK(!limit || script.repeatFirst || query.StoredAnswerCount() + query.PendingCount() <= limit,
+                 "%zu answers kept and %u owed, past the limit of %zu", query.StoredAnswerCount(),
+                 query.PendingCount(), limit);
       const uint64_t owed = static_cast<uint64_t>(pendingBefore) + added;
       // Every answer that came is counted off what is owed; only a new
       // block's answer is stored (a found block gets no signature record).

@@ -404,11 +404,11 @@ void TapeReply(const std::string& dir) {
   Write(dir, "seed_empty", frame(""));
 }
 
-// fuzz_prepipeline: a mode byte (module script), then steps: 0 query batch
-// (count, then id and seed per query), 1 result request, 2 another type
-// (u16), 3 the wrong class, 4 a data block (flags, size, second size,
-// compression, encryption, choice, [size], [room]), 5 a signature record
-// (id), 6 the archive's write failure (on/off).
+// fuzz_prepipeline: a mode byte (module script, limit of kept answers),
+// then steps: 0 query batch (count, then id and seed per query), 1 result
+// request, 2 another type (u16), 3 the wrong class, 4 a data block (flags,
+// size, second size, compression, encryption, choice, [size], [room]), 5 a
+// signature record (id), 6 the archive's write failure (on/off).
 void Prepipeline(const std::string& dir) {
   Write(dir, "seed_query_block_signature",
         Bytes{0x00, 0, 2, 1, 1, 2, 2, 4, 0x05, 10, 0x20, 7, 1, 0x01, 5, 1});
@@ -417,6 +417,8 @@ void Prepipeline(const std::string& dir) {
   Write(dir, "seed_lost_on_wait", Bytes{0x06, 0, 3, 4, 0, 5, 1, 6, 2, 1, 5, 4, 5, 5});
   Write(dir, "seed_repeat_and_refusals",
         Bytes{0x08, 0, 1, 9, 3, 5, 9, 5, 9, 3, 2, 0x80, 0x0B, 0, 0});
+  // Limit 4: three kept, a batch of two refused, one taken out, one more taken.
+  Write(dir, "seed_kept_answer_limit", Bytes{0x10, 0, 3, 1, 0, 2, 1, 3, 2, 0, 2, 4, 3, 5, 3, 5, 1, 0, 1, 6, 3});
   Write(dir, "seed_write_failure_and_buffers",
         Bytes{0x00, 0, 1, 7, 1, 6, 1, 5, 7, 4, 1, 8, 0, 7, 1, 0x03, 40, 6, 0, 4, 0, 8, 0, 3, 0, 0x02, 8, 8});
 }

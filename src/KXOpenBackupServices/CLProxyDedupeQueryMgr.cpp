@@ -62,6 +62,8 @@ CLProxyDedupeQueryMgr::CLProxyDedupeQueryMgr()
       m_uArchiveFileId(0),
       m_uSignatureScheme(0),
       m_uSignaturesPerBatch(0),
+      m_uStoredAnswerLimit(0),
+      m_bAnswerLimitPassed(false),
       m_iListenDescriptor(-1),
       m_iAcceptedDescriptor(-1),
       m_bHandling(false) {}
@@ -232,6 +234,13 @@ void* CLProxyDedupeQueryMgr::listenerLoop() {
       }
       if (reply) (void)m_pServer->sendMessage(reply);
       SetHandling(false);
+      if (m_bAnswerLimitPassed.exchange(false)) {
+        // Refusing batch after batch would leave the client free to try
+        // forever: the link ends here. What is kept stays for its blocks.
+        QLOG(-1, "BKPAPI:stream will be stopped: the client program passed the limit of kept answers");
+        (void)m_pServer->getConnectionSocket().Shutdown(SHUT_RDWR);
+        break;
+      }
       if (EndsStream(type)) {
         QLOG(2, "BKPAPI:stream will be stopped due to message %X", static_cast<unsigned>(type));
         break;
@@ -308,6 +317,21 @@ CWqError CLProxyDedupeQueryMgr::onPrepipelineDedupeQuery(ClProxyMsg* msg, ClProx
     QLOG(-1, "[ERROR] Query batch of %u signatures, above the %u per batch", count, limit);
     return FXErrorUtil::ErrorWin32(FX_HERE, kErrorProxyOperation, "Query batch of %u signatures, above the %u per batch",
                                    count, limit);
+  }
+  // Every answer still owed may be a new block's and so counts as kept: a
+  // client that queries new blocks and never sends them cannot make the job
+  // keep more than the limit.
+  const size_t setLimit = m_uStoredAnswerLimit.load();
+  const size_t keepLimit = setLimit ? setLimit : kDefaultStoredAnswerLimit;
+  const size_t kept = m_answers.Size();
+  if (kept + m_uPending + count > keepLimit) {
+    m_bAnswerLimitPassed = true;
+    QLOG(-1, "[ERROR] Query batch of %u signatures refused: the answers of new blocks would pass the limit of %zu "
+         "answers [kept - %zu] [awaited - %u]", count, keepLimit, kept, m_uPending);
+    return FXErrorUtil::ErrorWin32(FX_HERE, kErrorProxyOperation,
+                                   "Query batch of %u signatures refused: the answers of new blocks would pass the "
+                                   "limit of %zu answers [kept - %zu] [awaited - %u]",
+                                   count, keepLimit, kept, m_uPending);
   }
   std::vector<SIDBQueryAndInsertSignaturesRequestParam>& requests = m_requests;
   requests.assign(count, SIDBQueryAndInsertSignaturesRequestParam());

@@ -10,9 +10,13 @@
 // record) are kept until GetQueryRespParam takes them out; a result request
 // waits for every outstanding answer. A batch above the configured
 // signatures per batch (kDefaultSignaturesPerBatch when none is configured)
-// is refused. A message whose handling fails is answered with
-// DISCONNECT_MSG; STREAM_STOP_MSG, JOB_COMPLETE_MSG and DISCONNECT_MSG end
-// the listener, as do ten receive time-outs or a broken link.
+// is refused. So is a batch after which the answers kept and still owed
+// could pass kDefaultStoredAnswerLimit (every owed answer may be a new
+// block's); that refusal also ends the link, so that a client that queries
+// new blocks and never sends them holds a bounded part of the proxy's
+// memory. A message whose handling fails is answered with DISCONNECT_MSG;
+// STREAM_STOP_MSG, JOB_COMPLETE_MSG and DISCONNECT_MSG end the listener, as
+// do ten receive time-outs or a broken link.
 //
 // Threads: the host thread calls Initialize, GetQueryRespParam,
 // GetCLDedupTagData, SetAFileID, UpdatePerfCounters and Uninitialize; the
@@ -63,6 +67,11 @@ class CLProxyDedupeQueryMgr {
   static const uint32_t kDefaultSignaturesPerBatch = 4096;
   // Batches up to this many queries leave their buffers for the next one.
   static const uint32_t kKeptBatchQueries = 1024;
+  // The most answers of new blocks one job may keep waiting for their
+  // signature records (248 bytes each, some 300 MiB with the store's
+  // index). Not tied to the batch size: a client may query well ahead of
+  // the blocks it sends, so the limit is generous.
+  static const size_t kDefaultStoredAnswerLimit = size_t(1) << 20;
 
   // Test seams: the accept wait (seconds, default 30) and the receive wait
   // (seconds as ClProxyConnection takes them; default 0, no limit).
@@ -97,6 +106,9 @@ class CLProxyDedupeQueryMgr {
   // The configured signatures per batch (0: not configured); a query
   // message with more is refused. Set before Initialize.
   void SetSignaturesPerBatch(uint32_t perBatch) { m_uSignaturesPerBatch = perBatch; }
+  // Test seam: a lower limit of kept answers (0: kDefaultStoredAnswerLimit).
+  // Set before Initialize.
+  void SetStoredAnswerLimit(size_t limit) { m_uStoredAnswerLimit = limit; }
   void UpdatePerfCounters(_JobPerfCounterCollection* collection, unsigned int group);
   void Uninitialize();
 
@@ -130,6 +142,10 @@ class CLProxyDedupeQueryMgr {
   std::atomic<uint32_t> m_uArchiveFileId;
   uint32_t m_uSignatureScheme;
   std::atomic<uint32_t> m_uSignaturesPerBatch;
+  std::atomic<size_t> m_uStoredAnswerLimit;
+  // Set when a batch is refused for the limit of kept answers; the listener
+  // then ends the link.
+  std::atomic<bool> m_bAnswerLimitPassed;
   DedupeAnswerStore m_answers;
   FXMutex m_lock;
   // Reused from batch to batch (under the lock), so that a large batch does

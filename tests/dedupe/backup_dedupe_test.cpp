@@ -203,5 +203,34 @@ TEST_F(BackupDedupeTest, AWholeBackupStoresEachDistinctBlockOnceWithItsSignature
   EXPECT_EQ(distinct, stored);
 }
 
+TEST_F(BackupDedupeTest, AProgramPastTheLimitOfKeptAnswersFailsInsteadOfWaiting) {
+  // A limit below BKP.EXE's first batch (three blocks): it is refused.
+  File("/one.bin", std::string(1024, 'a') + std::string(1024, 'b') + std::string(1024, 'c'));
+  archive->SetConfig(config);
+  std::unique_ptr<TestBackup> phase = Started(SimBackupProgram::Prepipeline(root, {}, nullptr));
+  ASSERT_TRUE(phase);
+  CProxyPrepipelineMgr mgr;
+  ASSERT_FALSE(mgr.Initialize(archive.get(), kJob, kArchiveFileId).IsError());
+  mgr.QueryManager().SetStoredAnswerLimit(2);
+  _PrePipelineDedupe_Config sent;
+  ASSERT_FALSE(Exchange(*phase, mgr, sent).IsError());
+  ASSERT_FALSE(phase->getClientVolumeList().IsError());
+  ASSERT_FALSE(phase->sendCollectFile(1, 0).IsError());
+  // The program's wait for its answers ends with the refusal, and so does
+  // its backup link: the host's receive fails rather than waiting.
+  const std::string line = backuptest::Drive(*phase);
+  EXPECT_EQ(0u, line.find("H:/one.bin")) << line;
+  EXPECT_NE(std::string::npos, line.find(" X")) << line;
+  ASSERT_TRUE(daemon.WaitForProgram(0, 20));
+  EXPECT_NE(std::string::npos,
+            coretest::Texts(daemon.GetProgramRecord(0).failure).find("the proxy refused a query batch"));
+  EXPECT_TRUE(log.Has("would pass the limit of 2 answers"));
+  EXPECT_TRUE(WaitUntil([&] { return !mgr.QueryManager().ListenerRunning(); }));
+  phase.reset();
+  mgr.Uninitialize();
+  EXPECT_EQ(0, SignatureQueryScript::LiveModules());
+  EXPECT_EQ(0u, archive->OutstandingBuffers());
+}
+
 }  // namespace
 }  // namespace dedupetest

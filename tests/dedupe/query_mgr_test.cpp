@@ -24,6 +24,19 @@ class QueryMgrTest : public DedupeTest {
     ASSERT_NE(0u, port);
   }
 
+  // Starts the manager and a client that sends `sent`; returns when the
+  // client has received `replies` messages.
+  void Converse(CLProxyDedupeQueryMgr& mgr, SimQueryClient& client,
+                const std::vector<std::shared_ptr<ClProxyMsg>>& sent, size_t replies) {
+    unsigned int port = 0;
+    Start(mgr, port);
+    if (HasFatalFailure()) return;
+    SimScript script;
+    for (const std::shared_ptr<ClProxyMsg>& message : sent) script.Reply(message);
+    ASSERT_FALSE(client.Start(static_cast<uint16_t>(port), script).IsError());
+    ASSERT_TRUE(client.WaitReceived(replies, 10));
+  }
+
   // Starts the manager with a module that holds its answers until
   // ReleaseHeld, and a client whose result request leaves the listener inside
   // the module's wait for all, holding the message.
@@ -105,13 +118,9 @@ TEST_F(QueryMgrTest, EdgeCases) {
     CLProxyDedupeQueryMgr::SetReceiveWaitSeconds(row.receiveWait);
     log.Clear();
     CLProxyDedupeQueryMgr mgr;
-    unsigned int port = 0;
-    Start(mgr, port);
-    SimScript script;
-    for (const std::shared_ptr<ClProxyMsg>& message : row.sent) script.Reply(message);
     SimQueryClient client;
-    ASSERT_FALSE(client.Start(static_cast<uint16_t>(port), script).IsError());
-    ASSERT_TRUE(client.WaitReceived(row.replies.size(), 10));
+    Converse(mgr, client, row.sent, row.replies.size());
+    if (HasFatalFailure()) return;
     if (row.listenerEnds) {
       EXPECT_TRUE(WaitUntil([&] { return !mgr.ListenerRunning(); }));
     } else {
@@ -304,6 +313,104 @@ TEST_F(QueryMgrTest, BatchesAboveTheConfiguredSizeAreRefused) {
     EXPECT_TRUE(mgr.ListenerRunning());
     mgr.Uninitialize();
   }
+}
+
+// A batch of `count` queries with unique ids from `first` on; their
+// signatures from `seed` on (0: the ids themselves).
+std::shared_ptr<ClProxyMsg> Batch(uint32_t first, uint32_t count, uint32_t seed = 0) {
+  std::vector<uint32_t> ids(count), seeds(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    ids[i] = first + i;
+    seeds[i] = (seed ? seed : first) + i;
+  }
+  return SimQueryClient::Query(ids, seeds);
+}
+
+struct LimitRow {
+  const char* name;
+  uint32_t held;  // answers of each batch the module holds back
+  std::vector<std::shared_ptr<ClProxyMsg>> sent;
+  std::vector<int> replies;  // see Replies()
+  size_t stored;
+  uint32_t pending;
+  bool refused;
+};
+
+TEST_F(QueryMgrTest, KeptAnswersStopAtTheLimit) {
+  // Batches of up to 4, at most 8 answers kept; a client that queries new
+  // blocks and never sends them.
+  const size_t limit = 8;
+  const std::vector<LimitRow> rows = {
+      {"at the limit: every batch answered", 0, {Batch(1, 4), Batch(5, 4)}, {4, 4}, 8, 0, false},
+      {"one over the limit: refused, the link ended", 0, {Batch(1, 4), Batch(5, 4), Batch(9, 1)}, {4, 4, -1}, 8, 0,
+       true},
+      {"a batch that only partly fits is refused whole", 0, {Batch(1, 4), Batch(5, 3), Batch(8, 2)}, {4, 3, -1}, 7,
+       0, true},
+      {"found blocks keep no answer", 0, {Batch(1, 4), Batch(5, 4, 1), Batch(9, 4)}, {4, 4, 4}, 8, 0, false},
+      {"answers still owed count as new", 4, {Batch(1, 4), Batch(5, 4), Batch(9, 1)}, {-1}, 0, 8, true},
+  };
+  for (const LimitRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    SignatureQueryScript::Reset();
+    SignatureQueryScript::Set(Held(row.held));
+    log.Clear();
+    CLProxyDedupeQueryMgr mgr;
+    mgr.SetSignaturesPerBatch(4);
+    mgr.SetStoredAnswerLimit(limit);
+    SimQueryClient client;
+    Converse(mgr, client, row.sent, row.replies.size());
+    if (HasFatalFailure()) return;
+    if (row.refused) {
+      // The proxy ends the link: the client's wait for answers ends too.
+      EXPECT_TRUE(client.WaitFinished(10));
+      EXPECT_TRUE(WaitUntil([&] { return !mgr.ListenerRunning(); }));
+    } else {
+      EXPECT_TRUE(WaitUntil([&] { return mgr.PendingCount() == row.pending; }));
+      EXPECT_TRUE(mgr.ListenerRunning());
+    }
+    EXPECT_EQ(row.replies, Replies(client.Record()));
+    EXPECT_EQ(row.stored, mgr.StoredAnswerCount());
+    EXPECT_EQ(row.pending, mgr.PendingCount());
+    EXPECT_EQ(row.refused, log.Has("would pass the limit of 8 answers"));
+    if (row.stored) {
+      // What was kept stays for the blocks the host may still receive.
+      SIDBQueryAndInsertSignaturesResponseParam answer;
+      EXPECT_TRUE(mgr.GetQueryRespParam(1, answer));
+    }
+    mgr.Uninitialize();
+    EXPECT_EQ(0, SignatureQueryScript::LiveModules());
+    EXPECT_TRUE(client.WaitFinished(10));
+  }
+}
+
+TEST_F(QueryMgrTest, AnswersTakenOutMakeRoomAgain) {
+  CLProxyDedupeQueryMgr mgr;
+  mgr.SetSignaturesPerBatch(4);
+  mgr.SetStoredAnswerLimit(8);
+  unsigned int port = 0;
+  Start(mgr, port);
+  std::promise<void> taken;
+  std::shared_future<void> takenOut = taken.get_future().share();
+  SimScript script;
+  script.Reply(Batch(1, 4)).Reply(Batch(5, 4)).Call([takenOut](SimPeer&) {
+    // The host has written the tags of the first batch's blocks.
+    if (takenOut.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
+      return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME, "the answers were not taken out");
+    return CWqError::Success();
+  });
+  script.Reply(Batch(9, 4));
+  SimQueryClient client;
+  ASSERT_FALSE(client.Start(static_cast<uint16_t>(port), script).IsError());
+  // The client reads its replies only after the pause.
+  ASSERT_TRUE(WaitUntil([&] { return mgr.StoredAnswerCount() == 8; }));
+  SIDBQueryAndInsertSignaturesResponseParam answer;
+  for (uint32_t id = 1; id <= 4; ++id) EXPECT_TRUE(mgr.GetQueryRespParam(id, answer)) << id;
+  taken.set_value();
+  ASSERT_TRUE(client.WaitReceived(3, 10));
+  EXPECT_EQ((std::vector<int>{4, 4, 4}), Replies(client.Record()));
+  EXPECT_EQ(8u, mgr.StoredAnswerCount());
+  EXPECT_TRUE(mgr.ListenerRunning());
+  mgr.Uninitialize();
 }
 
 TEST_F(QueryMgrTest, ALargeBatchDoesNotKeepItsBuffers) {
