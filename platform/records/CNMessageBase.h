@@ -16,12 +16,12 @@
 //
 // "field" may be left out (it is then the position). A position stands at
 // most once in a message (each message of a list has its own): a text that
-// gives one twice is malformed, as it says two things of one field. "ns", "id", "position"
-// and "field" are 32-bit signed numbers: a value beyond is malformed. Text escapes "&amp;",
-// "&lt;", "&gt;", "&quot;", "&apos;" and "&#N;" / "&#xH;" (one byte,
-// N <= 255); serialize writes every byte below 0x20 and 0x7f as "&#N;", so
-// strings of any bytes come back unchanged. Whitespace between elements is
-// allowed; a string's text is taken exactly.
+// gives one twice is malformed, as it says two things of one field. "ns",
+// "id", "position" and "field" are 32-bit signed numbers: a value beyond is
+// malformed. Text escapes "&amp;", "&lt;", "&gt;", "&quot;", "&apos;" and
+// "&#N;" / "&#xH;" (one byte, N <= 255); serialize writes every byte below
+// 0x20 and 0x7f as "&#N;", so strings of any bytes come back unchanged.
+// Whitespace between elements is allowed; a string's text is taken exactly.
 #pragma once
 
 #include <cstdint>
