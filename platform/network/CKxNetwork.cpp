@@ -212,8 +212,10 @@ CWqError CKxNetwork::ReceiveXMLMessage(void* unused, CNMessageBase*& reply, void
                                    m_sPeer.c_str(), type);
   if (body.empty()) return CWqError::Success();  // an answer without a message
   std::unique_ptr<CNMessageBase> received(new CNMessageBase(0, 0));
-  if (received->unserialize(std::string(body.begin(), body.end())) != CN_PARSE_OK)
-    return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "%s sent an XML message that does not parse", m_sPeer.c_str());
+  std::string problem;
+  if (received->unserialize(std::string(body.begin(), body.end()), &problem) != CN_PARSE_OK)
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "%s sent an XML message that does not parse: %s",
+                                   m_sPeer.c_str(), problem.c_str());
   reply = received.release();
   return CWqError::Success();
 }

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <string>
+#include <utility>
 
 #include "FXLogWriter.h"
 
@@ -189,7 +191,7 @@ class CNMessageParser {
  private:
   typedef std::map<std::string, std::string> Attributes;
 
-  bool Fail(const char* what) {
+  bool Fail(const std::string& what) {
     if (m_error.empty()) m_error = what;
     return false;
   }
@@ -385,7 +387,9 @@ class CNMessageParser {
     } else {
       return Fail("unknown field type");
     }
-    message->m_pFields->byPosition[position] = field;
+    if (!message->m_pFields->byPosition.emplace(position, std::move(field)).second)
+      return Fail("field position " + std::to_string(position) + " given twice in message " +
+                  std::to_string(message->m_iNamespace) + ":" + std::to_string(message->m_iMessageId));
     return true;
   }
 
@@ -427,6 +431,13 @@ int64_t CNMessageBase::getint64(int position, int, uint32_t, uint32_t) const {
   auto it = m_pFields->byPosition.find(position);
   if (it == m_pFields->byPosition.end() || it->second.type != CNMessageField::kInt64) return 0;
   return it->second.number;
+}
+
+bool CNMessageBase::findint64(int position, int, uint32_t, uint32_t, int64_t& value) const {
+  auto it = m_pFields->byPosition.find(position);
+  if (it == m_pFields->byPosition.end() || it->second.type != CNMessageField::kInt64) return false;
+  value = it->second.number;
+  return true;
 }
 
 bool CNMessageBase::isSet(int position) const {
@@ -531,18 +542,22 @@ int CNMessageBase::serialize(std::string& text, bool withDeclaration) const {
   return 0;
 }
 
-int CNMessageBase::unserialize(const std::string& text) {
+int CNMessageBase::unserialize(const std::string& text, std::string* problem) {
   CNMessageBase parsed;
   CNMessageParser parser(text);
   if (!parser.ParseDocument(&parsed)) {
     FX_LOG(2, "Malformed XML message at offset %zu: %s", parser.position(),
            parser.error().c_str());
+    if (problem) *problem = parser.error() + " (at offset " + std::to_string(parser.position()) + ")";
     return CN_PARSE_MALFORMED;
   }
   bool anyKind = m_iNamespace == 0 && m_iMessageId == 0;
   if (!anyKind && (parsed.m_iNamespace != m_iNamespace || parsed.m_iMessageId != m_iMessageId)) {
-    FX_LOG(2, "XML message %d:%d where %d:%d was expected", parsed.m_iNamespace,
-           parsed.m_iMessageId, m_iNamespace, m_iMessageId);
+    const std::string what = "message " + std::to_string(parsed.m_iNamespace) + ":" +
+                             std::to_string(parsed.m_iMessageId) + " where " + std::to_string(m_iNamespace) + ":" +
+                             std::to_string(m_iMessageId) + " was expected";
+    FX_LOG(2, "XML %s", what.c_str());
+    if (problem) *problem = what;
     return CN_PARSE_OTHER_MESSAGE;
   }
   m_iNamespace = parsed.m_iNamespace;

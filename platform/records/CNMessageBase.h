@@ -14,12 +14,14 @@
 //     <Field position="3" field="6" type="objects"><CNMessage ..>..</CNMessage></Field>
 //   </CNMessage>
 //
-// "field" may be left out (it is then the position). "ns", "id", "position"
-// and "field" are 32-bit signed numbers: a value beyond is malformed. Text escapes "&amp;",
-// "&lt;", "&gt;", "&quot;", "&apos;" and "&#N;" / "&#xH;" (one byte,
-// N <= 255); serialize writes every byte below 0x20 and 0x7f as "&#N;", so
-// strings of any bytes come back unchanged. Whitespace between elements is
-// allowed; a string's text is taken exactly.
+// "field" may be left out (it is then the position). A position stands at
+// most once in a message (each message of a list has its own): a text that
+// gives one twice is malformed, as it says two things of one field. "ns",
+// "id", "position" and "field" are 32-bit signed numbers: a value beyond is
+// malformed. Text escapes "&amp;", "&lt;", "&gt;", "&quot;", "&apos;" and
+// "&#N;" / "&#xH;" (one byte, N <= 255); serialize writes every byte below
+// 0x20 and 0x7f as "&#N;", so strings of any bytes come back unchanged.
+// Whitespace between elements is allowed; a string's text is taken exactly.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +55,10 @@ class CNMessageBase {
   int setint64(int position, int field, int64_t value, uint32_t tagId = 0, uint32_t nameHash = 0);
   // The integer at `position`; 0 when it holds none.
   int64_t getint64(int position, int field = 0, uint32_t tagId = 0, uint32_t nameHash = 0) const;
+  // Whether `position` holds an integer; `value` gets it then and is left
+  // alone otherwise. Tells a 0 from a field missing or of another type,
+  // which getint64 reads as 0 alike.
+  bool findint64(int position, int field, uint32_t tagId, uint32_t nameHash, int64_t& value) const;
   bool isSet(int position) const;
 
   // A text field: kept as a list of one string at `position` (replacing what
@@ -116,8 +122,9 @@ class CNMessageBase {
   // Returns 0.
   int serialize(std::string& text, bool withDeclaration) const;
   // Replaces the fields with those of `text` (a CNParseResult); on failure
-  // the message is unchanged.
-  int unserialize(const std::string& text);
+  // the message is unchanged and `problem`, when given, says what was wrong
+  // and where.
+  int unserialize(const std::string& text, std::string* problem = nullptr);
 
  private:
   friend class CNMessageParser;

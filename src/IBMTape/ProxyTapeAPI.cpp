@@ -126,16 +126,6 @@ bool Is(const std::unique_ptr<CNMessageBase>& reply, int id) {
   return reply && reply->getNamespace() == 10 && reply->getMessageId() == id;
 }
 
-// The integer at `position`; false when the field is missing or of another
-// type (it would read as 0).
-bool IntegerField(CNMessageBase& reply, int position, int field, uint32_t tag, uint32_t key, int64_t& value) {
-  if (!reply.isSet(position) || reply.getliststring(position, field, tag, key, false) ||
-      reply.getlistobject(position, field, tag, key, false))
-    return false;
-  value = reply.getint64(position, field, tag, key);
-  return true;
-}
-
 CWqError Malformed(const FXCodeLocation& where, const char* mediaAgent, const CNMessageBase& reply,
                    const char* what) {
   return FXErrorUtil::ErrorErrNo(where, EPROTO, "The %s from media agent [%s] holds no integer %s",
@@ -145,7 +135,7 @@ CWqError Malformed(const FXCodeLocation& where, const char* mediaAgent, const CN
 // The media manager's error reply: `code` gets its code, and the result is
 // the plain-integer error of that code, or EPROTO without an integer code.
 CWqError ErrorReply(const FXCodeLocation& where, const char* mediaAgent, CNMessageBase& reply, int64_t& code) {
-  if (!IntegerField(reply, 1, 1, MediaManager::Tag_QErrorMsg, kErrorCodeKey, code))
+  if (!reply.findint64(1, 1, MediaManager::Tag_QErrorMsg, kErrorCodeKey, code))
     return Malformed(where, mediaAgent, reply, "error code");
   const std::string& text = reply.getstringByRef(2, 2, MediaManager::Tag_QErrorMsg, kErrorTextKey);
   return FXErrorUtil::ErrorInt(where, static_cast<int32_t>(code), "Got error message %lu %s",
@@ -273,7 +263,7 @@ CWqError ProxyTapeAPI::getTapeSize(uint64_t id, const char* mediaAgent, const ch
   if (Is(reply, MediaManager::kQErrorMsgId)) return ErrorReply(FX_HERE, mediaAgent, *reply);
   if (Is(reply, MediaManager::kGetChunkSizeOnMediaRespId)) {
     int64_t found = 0;
-    if (!IntegerField(*reply, 6, 6, MediaManager::Tag_GetChunkSizeOnMediaResp, kChunkSizeKey, found))
+    if (!reply->findint64(6, 6, MediaManager::Tag_GetChunkSizeOnMediaResp, kChunkSizeKey, found))
       return Malformed(FX_HERE, mediaAgent, *reply, "chunk size");
     chunkSize = found;
     return CWqError::Success();
@@ -322,7 +312,7 @@ CWqError ProxyTapeAPI::GetDefaultTapeSize(const char* mediaAgent, unsigned int& 
   if (Is(reply, MediaManager::kQErrorMsgId)) return ErrorReply(FX_HERE, mediaAgent, *reply);
   if (Is(reply, MediaManager::kGetTapeSizeRespId)) {
     int64_t found = 0;
-    if (!IntegerField(*reply, 1, 1, MediaManager::Tag_GetTapeSizeResp, kTapeSizeKey, found))
+    if (!reply->findint64(1, 1, MediaManager::Tag_GetTapeSizeResp, kTapeSizeKey, found))
       return Malformed(FX_HERE, mediaAgent, *reply, "tape size");
     size = static_cast<unsigned int>(found);
     return CWqError::Success();

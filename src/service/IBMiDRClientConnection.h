@@ -91,7 +91,8 @@ class IBMiDRClientConnectionInterface {
   // 0 a file with its barcode (and any symlink target), 8 a failed file, 7
   // the end, 1 the client's failure (success) or a lost link (error). A
   // name the host header cannot hold is a failed file (ENAMETOOLONG, or
-  // EINVAL for a NUL inside, the name then given with "\x00" shown), and so
+  // EINVAL for a NUL inside, the name then given as PrintableClientName
+  // shows it: "\0" for the NUL, a backslash doubled), and so
   // is a file whose symlink target is longer than PATH_MAX (ENAMETOOLONG).
   // The quit flag is looked at on every pass. TIMEOUT_NEXT_FILE is read
   // once per stream, by startOutfileProcessing.

@@ -41,23 +41,6 @@ const std::vector<ClProxyMsgType>& AcceptedTypes() {
   return types;
 }
 
-// A name as it may be logged: control bytes (a NUL above all) shown as
-// "\xHH" instead of cutting or garbling the line.
-std::string Printable(const std::string& name) {
-  std::string shown;
-  shown.reserve(name.size());
-  for (unsigned char c : name) {
-    if (c >= 0x20 && c != 0x7f) {
-      shown += static_cast<char>(c);
-      continue;
-    }
-    char escape[8];
-    std::snprintf(escape, sizeof(escape), "\\x%02x", c);
-    shown += escape;
-  }
-  return shown;
-}
-
 }  // namespace
 
 int IBMiDRClientConnectionInterface::DecodeFileItem(const uint8_t* blob, uint32_t size,
@@ -87,10 +70,10 @@ CWqError IBMiDRClientConnectionInterface::startOutfileProcessing() {
 void IBMiDRClientConnectionInterface::FailItem(const std::string& fileName, int error, const std::string& text,
                                                int& status, std::string& name, CXFileHeader& header) {
   // A NUL would cut the name to another file's: the host gets it printed.
-  m_sFileName = fileName.find('\0') == std::string::npos ? fileName : Printable(fileName);
+  const std::string shown = PrintableClientName(fileName);
+  m_sFileName = fileName.find('\0') == std::string::npos ? fileName : shown;
   m_iFileError = error;
   m_sFileErrorText = text;
-  const std::string shown = Printable(m_sFileName);
   FX_LOG(-1, "Failed file, fileName=%s, OS errno=%d (%s)", shown.c_str(), m_iFileError, m_sFileErrorText.c_str());
   ClProxyFileHeader bare;
   // The host header carries the name only when it fits.
@@ -98,14 +81,14 @@ void IBMiDRClientConnectionInterface::FailItem(const std::string& fileName, int 
   ConvertClientHeader(bare, kIBMiClientType, 0, header);
   name = m_sFileName;
   status = kStatusFailedFile;
-  LogItem(bare, m_sFileName, header);
+  LogItem(bare, fileName, header);
 }
 
 void IBMiDRClientConnectionInterface::LogItem(const ClProxyFileHeader& decoded, const std::string& name,
                                               const CXFileHeader& header) const {
   // The printable copy is made only when the line is written.
   FX_LOG(4, "Backup %s %s with platform flags %llX size:%llu time:%llu offset:%llu Tape:[%s]",
-         (decoded.mode & 0xF000) == 0x4000 ? "folder" : "file", Printable(name).c_str(),
+         (decoded.mode & 0xF000) == 0x4000 ? "folder" : "file", PrintableClientName(name).c_str(),
          static_cast<unsigned long long>(header.platformFlags), static_cast<unsigned long long>(header.size),
          static_cast<unsigned long long>(header.mtime), static_cast<unsigned long long>(header.offset),
          m_sFileTapeBarCode.c_str());
@@ -194,7 +177,7 @@ CWqError IBMiDRClientConnectionInterface::recvNextFileFromDR(int& status, std::s
         }
         m_uiSymlinkTooLong = 0;
         m_sSymlink.assign(reinterpret_cast<const char*>(blob.getBlob()), blob.getBlobSize());
-        FX_LOG(3, "Symlink [%s]", Printable(m_sSymlink).c_str());
+        FX_LOG(3, "Symlink [%s]", PrintableClientName(m_sSymlink).c_str());
         continue;
       }
       case BAD_EOF_MSG: {

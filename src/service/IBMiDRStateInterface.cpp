@@ -35,14 +35,6 @@ const uint32_t kIdNameTag = 0x1637e266;
 const uint32_t kSizeKey = 0x00000d1b;
 const uint32_t kTapesKey = 0x00337a8b;
 
-// The fields a record's text form holds, its nested records' included ("<"
-// cannot stand inside a text of that form).
-size_t FieldCount(const std::string& text) {
-  size_t count = 0;
-  for (size_t at = text.find("<Field"); at != std::string::npos; at = text.find("<Field", at + 1)) ++count;
-  return count;
-}
-
 }  // namespace
 
 const char* DRStateText(DRBackupState state) {
@@ -170,22 +162,21 @@ CWqError IBMiDRStateInterface::restoreStatus() {
 
   // Parsed into a record of its own, so a file that is no status leaves the
   // object as it was instead of resetting the job to its first step.
+  // The parser refuses a field given twice, nested records' included.
   Ixa::IBMIDRJobStatus record;
-  if (record.unserialize(text) != CN_PARSE_OK || !record.isSet(1))
+  std::string problem;
+  if (record.unserialize(text, &problem) != CN_PARSE_OK)
+    return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "status file '%s' holds no DR job status: %s", path.c_str(),
+                                   problem.c_str());
+  if (!record.isSet(1))
     return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "status file '%s' holds no DR job status", path.c_str());
   // A state of another type would read as 0 and start the whole save again.
-  if (record.getliststring(1, 1, kStatusTag, kStateKey, false) ||
-      record.getlistobject(1, 1, kStatusTag, kStateKey, false))
+  int64_t state = 0;
+  if (!record.findint64(1, 1, kStatusTag, kStateKey, state))
     return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "status file '%s' holds a state that is not an integer",
                                    path.c_str());
-  // The parser keeps the last of a repeated field; a file written by
-  // saveStatus never repeats one, so each field must come back once.
-  std::string rewritten;
-  record.serialize(rewritten, true);
-  if (FieldCount(text) != FieldCount(rewritten))
-    return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "status file '%s' repeats a field", path.c_str());
 
-  m_eState = static_cast<DRBackupState>(static_cast<int32_t>(record.getint64(1, 1, kStatusTag, kStateKey)));
+  m_eState = static_cast<DRBackupState>(static_cast<int32_t>(state));
   m_sBackupJobNumber = record.getstring(2, 2, kStatusTag, kJobNumberKey);
   std::vector<CNMessageBase>* entries = record.getlistobject(3, 6, kStatusTag, kEntriesKey, false);
   if (entries && !entries->empty()) {

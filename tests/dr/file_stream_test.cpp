@@ -266,10 +266,11 @@ TEST_F(DRFileStreamTest, QuitFlagWhileMessagesFlow) {
 // Names and targets the host could not keep as they came: a name with a NUL
 // inside (it would be cut to another file's name) and a symbolic-link
 // target longer than PATH_MAX make that file a failed one, its name printed
-// with the NUL shown; the stream goes on.
+// with the NUL shown (and a backslash doubled, so the printed form is not
+// taken for another name); the stream goes on.
 TEST_F(DRFileStreamTest, HostileNamesAndTargets) {
-  const std::string nulName("/QSYS.LIB/A.LIB\0/../../etc/shadow", 33);  // nameLength 34
-  const std::string shown = "/QSYS.LIB/A.LIB\\x00/../../etc/shadow";
+  const std::string nulName("/QSYS.LIB/A.LIB\0/..\\/etc/shadow", 31);
+  const std::string shown = "/QSYS.LIB/A.LIB\\0/..\\\\/etc/shadow";
   daemon.ScriptNext(PROCESS_OUTFILE_MSG,
                     SimScript()
                         .Reply(Header(File(nulName, 0), "VOL001"))

@@ -181,34 +181,36 @@ TEST_F(StatusFileTest, FailedSaveKeepsOldFile) {
   EXPECT_EQ("OLD", restored.getBackupJobNumber());
 }
 
-// Files that are not a status: each fails and leaves the object and the file as they were.
+// Files that are not a status: each fails and leaves the object and the file
+// as they were; a repeated field is named in the error.
 TEST_F(StatusFileTest, RefusedFiles) {
   struct Case {
     const char* what;
     std::string content;
     int errNo;
+    const char* named;
   } cases[] = {
-      {"empty", "", ENOENT},
-      {"not a record", "hello", EINVAL},
+      {"empty", "", ENOENT, nullptr},
+      {"not a record", "hello", EINVAL, nullptr},
       {"another record", "<CNMessage ns=\"22\" id=\"423\"><Field position=\"1\" type=\"int64\">1</Field></CNMessage>",
-       EINVAL},
-      {"no state", "<CNMessage ns=\"22\" id=\"538\"></CNMessage>", EINVAL},
-      {"an empty record", "<CNMessage ns=\"22\" id=\"538\"/>", EINVAL},
-      {"a state of text", Record("<Field position=\"1\" type=\"strings\"><String>3</String></Field>"), EINVAL},
-      {"a state of records", Record("<Field position=\"1\" type=\"objects\"></Field>"), EINVAL},
+       EINVAL, nullptr},
+      {"no state", "<CNMessage ns=\"22\" id=\"538\"></CNMessage>", EINVAL, nullptr},
+      {"an empty record", "<CNMessage ns=\"22\" id=\"538\"/>", EINVAL, nullptr},
+      {"a state of text", Record("<Field position=\"1\" type=\"strings\"><String>3</String></Field>"), EINVAL, nullptr},
+      {"a state of records", Record("<Field position=\"1\" type=\"objects\"></Field>"), EINVAL, nullptr},
       {"a state given twice",
        Record("<Field position=\"1\" type=\"int64\">4</Field><Field position=\"1\" type=\"int64\">0</Field>"),
-       EINVAL},
+       EINVAL, "position 1 given twice in message 22:538"},
       {"a job number given twice",
        Record("<Field position=\"1\" type=\"int64\">4</Field><Field position=\"2\" type=\"strings\"><String>A</String>"
               "</Field><Field position=\"2\" type=\"strings\"><String>B</String></Field>"),
-       EINVAL},
+       EINVAL, "position 2 given twice in message 22:538"},
       {"tapes given twice",
        Record("<Field position=\"1\" type=\"int64\">4</Field><Field position=\"3\" type=\"objects\">"
               "<CNMessage ns=\"22\" id=\"423\"><Field position=\"2\" type=\"strings\"><String>T1</String></Field>"
               "<Field position=\"2\" type=\"strings\"><String>T2</String></Field></CNMessage></Field>"),
-       EINVAL},
-      {"over 1 MiB", std::string(IBMiDRStateInterface::kMaxStatusFileSize + 1, ' '), EINVAL},
+       EINVAL, "position 2 given twice in message 22:423"},
+      {"over 1 MiB", std::string(IBMiDRStateInterface::kMaxStatusFileSize + 1, ' '), EINVAL, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -220,7 +222,10 @@ TEST_F(StatusFileTest, RefusedFiles) {
     ASSERT_FALSE(state.saveStatus().IsError());
     WriteAll(state.statusFilePath(), c.content);
     CWqError result = state.restoreStatus();
-    EXPECT_TRUE(FXErrorUtil::IsErrNo(result, c.errNo));
+    EXPECT_TRUE(FXErrorUtil::IsErrNo(result, c.errNo)) << result.AsString();
+    if (c.named) {
+      EXPECT_NE(std::string::npos, result.AsString().find(c.named)) << result.AsString();
+    }
     EXPECT_EQ(DR_STATE_SERVICES_BACK, state.getState());
     EXPECT_EQ("KEEP", state.getBackupJobNumber());
     EXPECT_EQ(9u, state.getSystemBackupSize());

@@ -391,11 +391,32 @@ TEST(CNMessageBaseTest, RejectsOtherMessagesAndMalformedTextUnchanged) {
       "<CNMessage ns=\"10\" id=\"125\"><Field position=\"-2147483649\" type=\"int64\">1</Field></CNMessage>",
       "<CNMessage ns=\"10\" id=\"125\"><Field position=\"9\" field=\"4294967305\" type=\"int64\">1</Field>"
       "</CNMessage>",
+      // A position given twice says two things of one field: neither is taken.
+      "<CNMessage ns=\"10\" id=\"125\"><Field position=\"1\" type=\"int64\">1</Field>"
+      "<Field position=\"1\" type=\"int64\">2</Field></CNMessage>",
+      "<CNMessage ns=\"10\" id=\"125\"><Field position=\"1\" type=\"int64\">1</Field>"
+      "<Field position=\"1\" field=\"2\" type=\"strings\"><String>a</String></Field></CNMessage>",
+      "<CNMessage ns=\"10\" id=\"125\"><Field position=\"1\" type=\"objects\"><CNMessage ns=\"10\" id=\"127\">"
+      "<Field position=\"4\" type=\"int64\">1</Field><Field position=\"4\" type=\"int64\">1</Field>"
+      "</CNMessage></Field></CNMessage>",
   };
   for (const char* text : malformed) {
     EXPECT_EQ(CN_PARSE_MALFORMED, reply.unserialize(text)) << text;
     EXPECT_EQ(99, reply.getint64(9)) << text;
   }
+  // The refusal names the repeated field and the message holding it.
+  std::string problem;
+  EXPECT_EQ(CN_PARSE_MALFORMED, reply.unserialize(malformed[sizeof(malformed) / sizeof(*malformed) - 1], &problem));
+  EXPECT_NE(std::string::npos, problem.find("position 4 given twice in message 10:127")) << problem;
+  // Each message of a list has positions of its own.
+  CNMessageBase list;
+  ASSERT_EQ(CN_PARSE_OK, list.unserialize("<CNMessage ns=\"10\" id=\"125\"><Field position=\"1\" type=\"objects\">"
+                                          "<CNMessage ns=\"10\" id=\"127\"><Field position=\"1\" type=\"int64\">1</Field>"
+                                          "</CNMessage><CNMessage ns=\"10\" id=\"127\"><Field position=\"1\" "
+                                          "type=\"int64\">2</Field></CNMessage></Field></CNMessage>",
+                                          &problem));
+  ASSERT_EQ(2u, list.getlistobject(1, 1, 0, 0, false)->size());
+  EXPECT_EQ(2, list.getlistobject(1, 1, 0, 0, false)->back().getint64(1));
   // Lists nested deeper than any real message are refused, not recursed.
   std::string deep;
   for (int i = 0; i < 100; ++i)
@@ -415,6 +436,29 @@ TEST(CNMessageBaseTest, RejectsOtherMessagesAndMalformedTextUnchanged) {
   EXPECT_EQ(2147483647, extremes.getNamespace());
   EXPECT_EQ(-2147483647 - 1, extremes.getMessageId());
   EXPECT_EQ(9223372036854775807LL, extremes.getint64(2147483647));
+}
+
+// findint64 tells an integer 0 from a field that is missing or holds
+// something else, which getint64 reads as 0 alike.
+TEST(CNMessageBaseTest, FindsOnlyIntegers) {
+  CNMessageBase message(30, 372);
+  message.setint64(1, 1, 0);
+  message.setint64(2, 2, INT64_MIN);
+  message.setstring(3, 3, "7");
+  message.getlistobject(4, 4, 0, 0, true)->push_back(CNMessageBase(30, 373));
+  message.getliststring(5, 5, 0, 0, true);
+  const struct {
+    int position;
+    bool found;
+    int64_t value;
+  } cases[] = {{1, true, 0}, {2, true, INT64_MIN}, {3, false, 42}, {4, false, 42}, {5, false, 42}, {6, false, 42}};
+  const CNMessageBase& reader = message;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.position);
+    int64_t value = 42;
+    EXPECT_EQ(c.found, reader.findint64(c.position, c.position, 0, 0, value));
+    EXPECT_EQ(c.value, value);
+  }
 }
 
 TEST(CNMessageBaseTest, ListAccessorsCreateOnlyWhenAsked) {

@@ -284,8 +284,8 @@ TEST_F(TapeAPITest, RemoteCallsAreBounded) {
 }
 
 // Replies that are not what they look like: an error reply without an
-// integer code, a size reply without its size, and a message of another
-// id whose packed tag would equal an expected one.
+// integer code or with two, a size reply without its size, and a message of
+// another id whose packed tag would equal an expected one.
 TEST_F(TapeAPITest, MalformedReplies) {
   ASSERT_FALSE(agent.Start().IsError());
   using Answer = SimMediaAgent::Answer;
@@ -301,6 +301,10 @@ TEST_F(TapeAPITest, MalformedReplies) {
     bool unexpected;  // EV_TAPE_REPLY_UNEXPECTED, else EPROTO
   } cases[] = {
       {"error reply without a code", message(2, "<Field position=\"2\" type=\"strings\"><String>x</String></Field>"),
+       [] { return ProxyTapeAPI::initializeIBMTape(1, kRemote, "t", "V"); }, false},
+      // Two codes, the later a success: the reply does not parse, so neither is taken.
+      {"error reply giving its code twice",
+       message(2, "<Field position=\"1\" type=\"int64\">5</Field><Field position=\"1\" type=\"int64\">0</Field>"),
        [] { return ProxyTapeAPI::initializeIBMTape(1, kRemote, "t", "V"); }, false},
       {"error reply with a text code",
        message(2, "<Field position=\"1\" type=\"strings\"><String>0</String></Field>"),
