@@ -248,7 +248,10 @@ void* CLProxyDedupeQueryMgr::listenerLoop() {
       continue;
     }
     if (FXErrorUtil::IsErrNo(result, ETIME)) {
-      if (--budget <= 0) {
+      --budget;
+      if (m_receiveTimeoutSeam)
+        m_receiveTimeoutSeam(kTimeoutBudget - budget, m_pServer->getConnectionSocket().GetSocketDescriptor());
+      if (budget <= 0) {
         QLOG(-1, "BKPAPI:timeout while waiting for client message:%s", result.AsString().c_str());
         break;
       }

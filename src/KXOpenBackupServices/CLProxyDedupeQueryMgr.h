@@ -43,6 +43,7 @@
 #include <memory>
 #include <mutex>
 #include <condition_variable>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,13 @@ class CLProxyDedupeQueryMgr {
   // Test seam: a lower limit of kept answers (0: kDefaultStoredAnswerLimit).
   // Set before Initialize.
   void SetStoredAnswerLimit(size_t limit) { m_uStoredAnswerLimit = limit; }
+  // Test seam: called on the listener thread after each receive time-out
+  // with the time-outs counted against the budget so far (the call that
+  // reaches kTimeoutBudget comes just before the listener ends) and the
+  // accepted connection's descriptor, on which nothing else reads
+  // meanwhile. Set before Initialize; an empty one (the default) is none.
+  using ReceiveTimeoutSeam = std::function<void(int timeouts, int descriptor)>;
+  void SetReceiveTimeoutSeam(ReceiveTimeoutSeam seam) { m_receiveTimeoutSeam = std::move(seam); }
   void UpdatePerfCounters(_JobPerfCounterCollection* collection, unsigned int group);
   void Uninitialize();
 
@@ -152,6 +160,7 @@ class CLProxyDedupeQueryMgr {
   // not map and unmap fresh memory each time.
   std::vector<SIDBQueryAndInsertSignaturesRequestParam> m_requests;
   std::vector<_SignatureRespParam> m_received;
+  ReceiveTimeoutSeam m_receiveTimeoutSeam;
 
   // What Uninitialize needs to end every wait of the listener.
   std::mutex m_socketMutex;

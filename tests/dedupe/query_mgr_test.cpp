@@ -10,6 +10,8 @@
 #include <thread>
 
 #include "DedupeTestUtil.h"
+#include "SimFrames.h"
+#include "SimPeer.h"
 
 namespace dedupetest {
 namespace {
@@ -65,7 +67,6 @@ struct Row {
   size_t stored;
   bool listenerEnds;
   const char* logLine;  // a line that must be logged, or null
-  int receiveWait;      // the receive wait's seconds (0: no limit)
 };
 
 SignatureQueryScript Held(uint32_t held, uint32_t drop = 0) {
@@ -85,37 +86,33 @@ TEST_F(QueryMgrTest, EdgeCases) {
   using Q = SimQueryClient;
   const std::vector<Row> rows = {
       {"answers in part: two now, the third on the result request", Held(1),
-       {Q::Query({1, 2, 3}, {}), Q::ResultRequest()}, {2, 1}, 0, 3, false, nullptr, 0},
+       {Q::Query({1, 2, 3}, {}), Q::ResultRequest()}, {2, 1}, 0, 3, false, nullptr},
       {"a result request with nothing pending gets no reply", Held(0),
-       {Q::ResultRequest(), Q::Query({4}, {})}, {1}, 0, 1, false, nullptr, 0},
+       {Q::ResultRequest(), Q::Query({4}, {})}, {1}, 0, 1, false, nullptr},
       {"nothing ready: no reply to the batch, all of it on request", Held(2),
-       {Q::Query({1, 2}, {}), Q::ResultRequest()}, {2}, 0, 2, false, nullptr, 0},
+       {Q::Query({1, 2}, {}), Q::ResultRequest()}, {2}, 0, 2, false, nullptr},
       {"an empty list is refused with DISCONNECT_MSG and the listener goes on", Held(0),
        {Q::Query(std::vector<uint32_t>{}, {}), Q::Query({5}, {})}, {-1, 1}, 0, 1, false,
-       "BKPAPI:error while processing message type 4D", 0},
+       "BKPAPI:error while processing message type 4D"},
       {"STREAM_STOP_MSG ends the stream without a reply", Held(0),
        {Q::Query({1}, {}), Q::Empty(STREAM_STOP_MSG)}, {1}, 0, 1, true,
-       "BKPAPI:stream will be stopped due to message 26", 0},
+       "BKPAPI:stream will be stopped due to message 26"},
       {"JOB_COMPLETE_MSG ends the stream without a reply", Held(0),
-       {Q::Empty(JOB_COMPLETE_MSG)}, {}, 0, 0, true, "BKPAPI:stream will be stopped due to message 8006", 0},
+       {Q::Empty(JOB_COMPLETE_MSG)}, {}, 0, 0, true, "BKPAPI:stream will be stopped due to message 8006"},
       {"DISCONNECT_MSG ends the stream without a reply", Held(0),
-       {Q::Empty(DISCONNECT_MSG)}, {}, 0, 0, true, "BKPAPI:stream will be stopped due to message 8007", 0},
+       {Q::Empty(DISCONNECT_MSG)}, {}, 0, 0, true, "BKPAPI:stream will be stopped due to message 8007"},
       {"another type is not answered and the listener goes on", Held(0),
-       {Q::Empty(GOOD_EOF_MSG), Q::Empty(COLLECT_FILE_REQUEST_MSG), Q::Query({6}, {})}, {1}, 0, 1, false, nullptr,
-       0},
+       {Q::Empty(GOOD_EOF_MSG), Q::Empty(COLLECT_FILE_REQUEST_MSG), Q::Query({6}, {})}, {1}, 0, 1, false, nullptr},
       {"a wait for all short of answers: what came is kept and counted, DISCONNECT_MSG", Held(2, 1),
        {Q::Query({1, 2, 3}, {}), Q::ResultRequest()}, {1, -1}, 1, 2, false,
-       "[ERROR] [Expected  2] [recieved - 1] signatures", 0},
+       "[ERROR] [Expected  2] [recieved - 1] signatures"},
       {"a refused batch keeps its queries pending", FailQuery(),
-       {Q::Query({1, 2}, {})}, {-1}, 2, 0, false, "[ERROR] QuerySignaturesAsync Failed [7]", 0},
-      {"ten receive time-outs end the listener", Held(0), {}, {}, 0, 0, true,
-       "BKPAPI:timeout while waiting for client message", -1},
+       {Q::Query({1, 2}, {})}, {-1}, 2, 0, false, "[ERROR] QuerySignaturesAsync Failed [7]"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     SignatureQueryScript::Reset();
     SignatureQueryScript::Set(row.module);
-    CLProxyDedupeQueryMgr::SetReceiveWaitSeconds(row.receiveWait);
     log.Clear();
     CLProxyDedupeQueryMgr mgr;
     SimQueryClient client;
@@ -136,6 +133,108 @@ TEST_F(QueryMgrTest, EdgeCases) {
     EXPECT_EQ(0, SignatureQueryScript::LiveModules());
     EXPECT_EQ(0, SignatureQueryScript::UsesAfterShutdown());
     EXPECT_TRUE(client.WaitFinished(10));
+  }
+}
+
+// True when a whole frame waits on `descriptor` within `seconds`; looks
+// without taking it.
+bool WholeFrameQueued(int descriptor, int seconds) {
+  return WaitUntil(
+      [descriptor] {
+        uint8_t bytes[ClProxyWire::kHeaderSize + 1024];
+        const ssize_t got = ::recv(descriptor, bytes, sizeof bytes, MSG_PEEK | MSG_DONTWAIT);
+        ClProxyWire::FrameHeader header;
+        if (got < static_cast<ssize_t>(ClProxyWire::kHeaderSize) || !ClProxyWire::DecodeHeader(bytes, header))
+          return false;
+        return static_cast<size_t>(got) >= ClProxyWire::kHeaderSize + header.length;
+      },
+      seconds);
+}
+
+// What the client sends once the listener has timed out `afterTimeout`
+// times (counted over the whole connection): a message, or else raw bytes.
+struct Interjection {
+  int afterTimeout;
+  std::shared_ptr<ClProxyMsg> message;
+  std::vector<uint8_t> raw;
+};
+
+struct TimeoutRow {
+  const char* name;
+  std::vector<Interjection> sent;  // at most one after each time-out
+  std::vector<int> counts;         // the budget's count at each time-out
+  std::vector<size_t> stored;      // answers kept, seen at each time-out
+  std::vector<int> replies;        // see Replies()
+  size_t receiveErrors;
+};
+
+TEST_F(QueryMgrTest, ReceiveTimeOutsCountInAll) {
+  using Q = SimQueryClient;
+  std::vector<uint8_t> undecodable = {0, 0, 0, 2};  // two queries announced, 50 bytes given
+  undecodable.resize(54, 0xAB);
+  const std::vector<uint8_t> badQuery = SimFrames::Frame(PREPIPELINE_DEDUPE_QUERY_MSG, undecodable);
+  const std::vector<int> tenInARow = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  const std::vector<TimeoutRow> rows = {
+      {"ten time-outs with nothing between end the listener", {}, tenInARow, std::vector<size_t>(10, 0), {}, 0},
+      {"handled messages between them give none of the ten back",
+       {{1, Q::Query({1}, {}), {}}, {5, Q::Query({2, 3}, {}), {}}, {9, Q::Query({4}, {}), {}}}, tenInARow,
+       {0, 1, 1, 1, 1, 3, 3, 3, 3, 4}, {1, 2, 1}, 0},
+      {"a receive error in between gives all ten back",
+       {{4, nullptr, badQuery}, {7, Q::Query({1}, {}), {}}}, {1, 2, 3, 4, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
+       {0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1}, {1}, 1},
+  };
+  // Each receive takes only what has arrived: a time-out costs no time.
+  CLProxyDedupeQueryMgr::SetReceiveWaitSeconds(-1);
+  for (const TimeoutRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    SignatureQueryScript::Reset();
+    log.Clear();
+    // The client sends each interjection when the listener's seam lets it.
+    std::vector<std::promise<void>> release(row.sent.size());
+    SimScript script;
+    for (size_t i = 0; i < row.sent.size(); ++i) {
+      std::shared_future<void> released = release[i].get_future().share();
+      script.Call([released](SimPeer& peer) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (released.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+          if (peer.IsStopping() || std::chrono::steady_clock::now() > end)
+            return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME, "the listener never timed out there");
+        return CWqError::Success();
+      });
+      if (row.sent[i].message) script.Reply(row.sent[i].message);
+      else script.SendRaw(row.sent[i].raw);
+    }
+    // Written on the listener thread, read after the join.
+    std::vector<int> counts;
+    std::vector<size_t> stored;
+    size_t next = 0;
+    bool allQueued = true;
+    CLProxyDedupeQueryMgr mgr;
+    mgr.SetReceiveTimeoutSeam([&](int timeouts, int descriptor) {
+      counts.push_back(timeouts);
+      stored.push_back(mgr.StoredAnswerCount());
+      if (next < row.sent.size() && row.sent[next].afterTimeout == static_cast<int>(counts.size())) {
+        release[next++].set_value();
+        // Whole on the socket before the listener's next, instant, receive.
+        allQueued = WholeFrameQueued(descriptor, 10) && allQueued;
+      }
+    });
+    unsigned int port = 0;
+    Start(mgr, port);
+    if (HasFatalFailure()) return;
+    SimQueryClient client;
+    ASSERT_FALSE(client.Start(static_cast<uint16_t>(port), script).IsError());
+    EXPECT_TRUE(WaitUntil([&] { return !mgr.ListenerRunning(); }));
+    mgr.Uninitialize();
+    EXPECT_TRUE(allQueued);
+    EXPECT_EQ(row.sent.size(), next);
+    EXPECT_EQ(row.counts, counts);
+    EXPECT_EQ(row.stored, stored);
+    EXPECT_TRUE(client.WaitFinished(10));
+    EXPECT_EQ(row.replies, Replies(client.Record()));
+    EXPECT_EQ(1u, log.Count("BKPAPI:timeout while waiting for client message"));
+    EXPECT_EQ(row.receiveErrors, log.Count("BKPAPI:error detected while receiving message from client"));
+    EXPECT_EQ(0u, log.Count("BKPAPI:failure while waiting for client message"));
   }
 }
 
