@@ -136,8 +136,8 @@ TEST_F(QueryMgrTest, EdgeCases) {
   }
 }
 
-// True when a whole frame waits on `descriptor` within `seconds`; looks
-// without taking it.
+// True when a whole frame (of up to 1 KiB) waits on `descriptor` within
+// `seconds`; looks without taking it.
 bool WholeFrameQueued(int descriptor, int seconds) {
   return WaitUntil(
       [descriptor] {
