@@ -16,7 +16,9 @@
 
 #include "FXClock.h"
 #include "FXErrorUtil.h"
+#include "FXLogWriter.h"
 #include "KXPlatformInfo.h"
+#include "SettingsStorage.h"
 
 extern char** environ;
 
@@ -32,19 +34,44 @@ const int kReapStepMs = 10;
 
 }  // namespace
 
-int64_t KxProcess::ConfiguredLimitMs() {
-  unsigned long seconds = 0;
-  if (!KXPlatformInfo().getNumber(kSettingsSection, kLimitSetting, &seconds) || seconds == 0)
-    seconds = kDefaultLimitSeconds;
-  return static_cast<int64_t>(std::min(seconds, kLongestLimitSeconds)) * 1000;
+namespace {
+
+// The bounds of a run, from one reading of the settings section: a command
+// reads the store once, and a changed setting holds from the next command.
+struct Bounds {
+  int64_t limitMs;
+  size_t outputCap;
+};
+
+// A number as KXPlatformInfo::getNumber reads it (a boolean is 1 or 0); 0
+// when absent or of another type.
+unsigned long NumberIn(const SettingsSection& values, const char* name) {
+  const SettingsValue* value = values.Find(name);
+  if (!value) return 0;
+  if (value->type == SettingsValue::kNumber) return value->number;
+  return value->type == SettingsValue::kBoolean && value->boolean ? 1 : 0;
 }
 
-size_t KxProcess::ConfiguredOutputCap() {
-  unsigned long bytes = 0;
-  if (!KXPlatformInfo().getNumber(kSettingsSection, kOutputCapSetting, &bytes) || bytes == 0)
-    bytes = kDefaultOutputCap;
-  return static_cast<size_t>(std::min(bytes, kLargestOutputCap));
+Bounds ConfiguredBounds() {
+  SettingsSection values;
+  const CWqError read = SettingsStorage::Read(KXPlatformInfo::RootDirectory(), KxProcess::kSettingsSection, &values);
+  // An unreadable section gives the defaults, as an absent one does.
+  if (read.IsError())
+    FX_LOG(-1, "Cannot read settings section [%s]: %s", KxProcess::kSettingsSection,
+           read.AsString(ERROR_OUTPUT_TEXT).c_str());
+  unsigned long seconds = NumberIn(values, KxProcess::kLimitSetting);
+  if (seconds == 0) seconds = kDefaultLimitSeconds;
+  unsigned long bytes = NumberIn(values, KxProcess::kOutputCapSetting);
+  if (bytes == 0) bytes = kDefaultOutputCap;
+  return Bounds{static_cast<int64_t>(std::min(seconds, kLongestLimitSeconds)) * 1000,
+                static_cast<size_t>(std::min(bytes, kLargestOutputCap))};
 }
+
+}  // namespace
+
+int64_t KxProcess::ConfiguredLimitMs() { return ConfiguredBounds().limitMs; }
+
+size_t KxProcess::ConfiguredOutputCap() { return ConfiguredBounds().outputCap; }
 
 CWqError KxProcess::SplitWords(const std::string& line, std::vector<std::string>& words) {
   words.clear();
@@ -207,6 +234,11 @@ struct Stream {
 // clock's sleep would neither wait nor leave the test's record unchanged.
 void PauseMs(int64_t milliseconds) { ::poll(nullptr, 0, static_cast<int>(milliseconds)); }
 
+// The limit is kept on the real clock too, whatever clock is installed: the
+// child runs in real time, and a virtual clock that nothing moves would
+// never reach its deadline.
+int64_t RealNowMs() { return FXRealClock().MonotonicMs(); }
+
 // Ends the child's whole group (its own children hold the pipes too) and
 // reaps the child within a short bound.
 void KillAndReap(pid_t pid) {
@@ -260,10 +292,10 @@ int KxProcess::run(const std::vector<std::string>& words, const Options& options
     return kCouldNotRun;
   }
 
-  const int64_t limitMs = options.limitMs > 0 ? options.limitMs : ConfiguredLimitMs();
-  const size_t cap = ConfiguredOutputCap();
+  const Bounds configured = ConfiguredBounds();
+  const int64_t limitMs = options.limitMs > 0 ? options.limitMs : configured.limitMs;
   Stream out, err;
-  out.cap = err.cap = cap;
+  out.cap = err.cap = configured.outputCap;
   Fd outWrite, errWrite;
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) {
@@ -331,11 +363,11 @@ int KxProcess::run(const std::vector<std::string>& words, const Options& options
   // ever) and the child reaped within a short bound.
   ::fcntl(out.pipe.fd, F_SETFL, O_NONBLOCK);
   ::fcntl(err.pipe.fd, F_SETFL, O_NONBLOCK);
-  const int64_t deadline = FXGetClock().MonotonicMs() + limitMs;
+  const int64_t deadline = RealNowMs() + limitMs;
   bool timedOut = false;
   std::string failure;
   while (out.pipe.fd >= 0 || err.pipe.fd >= 0) {
-    const int64_t left = deadline - FXGetClock().MonotonicMs();
+    const int64_t left = deadline - RealNowMs();
     if (left <= 0) {
       timedOut = true;
       break;
@@ -374,7 +406,7 @@ int KxProcess::run(const std::vector<std::string>& words, const Options& options
       failure = "'" + words[0] + "' ran, but cannot tell how it ended: " + std::strerror(errno);
       break;
     }
-    const int64_t left = deadline - FXGetClock().MonotonicMs();
+    const int64_t left = deadline - RealNowMs();
     if (left <= 0) {
       timedOut = true;
       break;

@@ -16,10 +16,11 @@
 // read and discarded, the kept text then ending in a line
 // "[output cut: <n> more bytes were discarded]".
 //
-// Every run has a time limit on the platform clock: `Options::limitMs`, or
-// when that is 0 (and always for the four-argument `system`) the configured
-// one, the number "nRemoteCommandLimitSeconds" of the section
-// "FileSystemAgent" (1800 s when absent or 0, at most a year). The limit
+// Every run has a time limit: `Options::limitMs`, or when that is 0 (and
+// always for the four-argument `system`) the configured one, the number
+// "nRemoteCommandLimitSeconds" of the section "FileSystemAgent" (1800 s when
+// absent or 0, at most a year). The child runs in real time, so the limit is
+// kept on the system's monotonic clock whatever FXClock a test installs. It
 // covers reading and the child's exit alike: at it the whole group is
 // killed, the pipes are closed (a descendant that left the group may hold
 // them) and the child is reaped within a short bound.
@@ -69,7 +70,8 @@ class KxProcess {
   // `value` quoted as one word that SplitWords (and sh) read back unchanged.
   static std::string QuoteWord(const std::string& value);
 
-  // The limit and the output cap in force, read from the settings store.
+  // The limit and the output cap in force, read from the settings store (a
+  // run reads the section once for both, so a change holds from the next).
   static int64_t ConfiguredLimitMs();
   static size_t ConfiguredOutputCap();
 };

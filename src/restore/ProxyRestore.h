@@ -22,11 +22,12 @@
 // link; every send goes through the link's locked send, so frames of the
 // two threads never interleave. sendJobComplete stops the thread, sends
 // JOB_COMPLETE_MSG and reads the remaining reports itself, probing with
-// SERVICE_CHECK_MSG after each TIMEOUT_RESTORE_COMPLETE without an overall
-// limit, until the client ends or stopReceiverThread is called from another
-// thread (ECANCELED); it returns ENOSPC when the client ever reported a full
-// disk, the receiver's error when it failed, and otherwise the outcome of
-// the exchange. The destructor stops the thread before anything else goes.
+// SERVICE_CHECK_MSG after each TIMEOUT_RESTORE_COMPLETE of real time
+// (whatever clock a test installs) without an overall limit, until the
+// client ends or stopReceiverThread is called from another thread
+// (ECANCELED); it returns ENOSPC when the client ever reported a full disk,
+// the receiver's error when it failed, and otherwise the outcome of the
+// exchange. The destructor stops the thread before anything else goes.
 //
 // A header whose name equals an earlier file's that ended well waits until
 // the client's answer on that file (an item status or a failed file) has

@@ -320,9 +320,11 @@ CWqError ProxyRestore::completeJob() {
   }
   ClProxyConnection& link = *m_pSrvConnection;
   // A probe after each TIMEOUT_RESTORE_COMPLETE without a message (0: no
-  // probes); no overall limit, but the host's stop ends the wait.
+  // probes); no overall limit, but the host's stop ends the wait. The wait
+  // is a real poll on the client's link, so the interval is kept on the real
+  // clock too: a virtual clock that nothing moves would never send a probe.
   const int seconds = getTimeOutValue(TIMEOUT_RESTORE_COMPLETE);
-  FXClock& clock = FXGetClock();
+  FXRealClock clock;
   int64_t probeAtMs = clock.MonotonicMs() + static_cast<int64_t>(seconds) * 1000;
   for (bool finished = false; !finished;) {
     ClProxyMsg* raw = nullptr;

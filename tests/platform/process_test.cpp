@@ -10,9 +10,12 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <future>
 #include <string>
 #include <vector>
 
+#include "FXClock.h"
 #include "KXPlatformInfo.h"
 #include "KxProcess.h"
 #include "ScopedSettingsRoot.h"
@@ -50,6 +53,38 @@ TEST(ProcessLimitTest, EveryPathEndsAtTheLimit) {
     EXPECT_GE(elapsed, 900) << c.name;
     EXPECT_LT(elapsed, 5000) << c.name;
   }
+}
+
+// A child runs in real time: its limit holds whatever clock a test has
+// installed, one that never moves included, for both forms of the limit.
+TEST(ProcessLimitTest, LimitIsRealTimeUnderAVirtualClock) {
+  ScopedSettingsRoot root;  // also a fresh folder for the child's pid
+  ASSERT_FALSE(root.path().empty());
+  ASSERT_EQ(0, KXPlatformInfo().setNumber(KxProcess::kSettingsSection, KxProcess::kLimitSetting, 1));
+  FXScopedVirtualClock clock;
+  const std::string pidFile = root.path() + "/child.pid";
+  for (const int64_t limitMs : {int64_t(1000), int64_t(0)}) {
+    SCOPED_TRACE(limitMs ? "the caller's limit" : "the configured limit");
+    std::remove(pidFile.c_str());
+    KxProcess::Options options;
+    options.limitMs = limitMs;
+    std::string out, err;
+    const auto start = std::chrono::steady_clock::now();
+    std::future<int> status = std::async(std::launch::async, [&] {
+      return KxProcess::run({"/bin/sh", "-c", "echo $$ > \"$1\"; exec sleep 1000", "sh", pidFile}, options, &out,
+                            &err);
+    });
+    if (status.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+      // The limit did not hold: end the child, so that the call returns.
+      ADD_FAILURE() << "the child outlived its limit";
+      int pid = 0;
+      std::ifstream(pidFile) >> pid;
+      if (pid > 0) ::kill(pid, SIGKILL);
+    }
+    EXPECT_EQ(status.get(), KxProcess::kTimedOut);
+    EXPECT_GE(ElapsedMs(start), 900);
+  }
+  EXPECT_TRUE(clock.clock().Sleeps().empty());
 }
 
 TEST(ProcessLimitTest, OutputBeforeTheLimitIsKept) {
@@ -172,6 +207,26 @@ TEST(ProcessOutputTest, WhatIsKeptIsCapped) {
   EXPECT_EQ(KxProcess::system("/usr/bin/yes", options, &out, &err), KxProcess::kTimedOut);
   EXPECT_LT(out.size(), 100100u);
   EXPECT_NE(out.find("[output cut: "), std::string::npos);
+}
+
+// Both bounds come from the store as it stands at each run: a change holds
+// from the next command on.
+TEST(ProcessOutputTest, ChangedSettingsHoldFromTheNextRun) {
+  ScopedSettingsRoot root;
+  KXPlatformInfo settings;
+  ASSERT_EQ(0, settings.setNumber(KxProcess::kSettingsSection, KxProcess::kOutputCapSetting, 10));
+  ASSERT_EQ(0, settings.setNumber(KxProcess::kSettingsSection, KxProcess::kLimitSetting, 1));
+  std::string out, err;
+  EXPECT_EQ(KxProcess::system("/bin/sh -c 'printf 0123456789abcdef; exec sleep 8'", &out, &err, 0, true),
+            KxProcess::kTimedOut);
+  EXPECT_EQ(out, "0123456789\n[output cut: 6 more bytes were discarded]\n");
+
+  ASSERT_EQ(0, settings.setNumber(KxProcess::kSettingsSection, KxProcess::kOutputCapSetting, 100));
+  ASSERT_EQ(0, settings.setNumber(KxProcess::kSettingsSection, KxProcess::kLimitSetting, 30));
+  EXPECT_EQ(KxProcess::system("/bin/sh -c 'sleep 2; printf 0123456789abcdef'", &out, &err, 0, true), 0) << err;
+  EXPECT_EQ(out, "0123456789abcdef");
+  EXPECT_EQ(KxProcess::ConfiguredLimitMs(), 30000);
+  EXPECT_EQ(KxProcess::ConfiguredOutputCap(), 100u);
 }
 
 TEST(ProcessWordsTest, SplittingTable) {

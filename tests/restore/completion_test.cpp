@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "FXClock.h"
 #include "RestoreTestUtil.h"
 #include "SimFrames.h"
 #include "SimPeer.h"
@@ -85,19 +86,31 @@ TEST_F(RestoreTest, CompletionTable) {
   }
 }
 
+// The probes go out in real time, the peer being another process: also
+// under a virtual clock that nothing moves.
 TEST_F(RestoreTest, CompletionProbesAfterEachTimeout) {
   coretest::SetTimeout("TIMEOUT_RESTORE_COMPLETE", 1);
-  std::unique_ptr<TestRestore> phase = Started(SimRestoreProgram::Scripted(SimScript()
-                                                                               .Expect(JOB_COMPLETE_MSG)
-                                                                               .Expect(SERVICE_CHECK_MSG, 10)
-                                                                               .Expect(SERVICE_CHECK_MSG, 10)
-                                                                               .Reply(SimRestoreProgram::Empty(GOOD_EOF_MSG))));
-  ASSERT_TRUE(phase);
-  CWqError result = phase->sendJobComplete();
-  EXPECT_FALSE(result.IsError()) << result.AsString();
-  SimConnectionRecord record = Finish(phase);
-  EXPECT_TRUE(record.failure.GetCode() == 0) << record.failure.AsString();
-  EXPECT_EQ(2u, Count(record, SERVICE_CHECK_MSG));
+  for (const bool virtualClock : {false, true}) {
+    SCOPED_TRACE(virtualClock ? "virtual clock" : "real clock");
+    std::unique_ptr<FXScopedVirtualClock> clock(virtualClock ? new FXScopedVirtualClock : nullptr);
+    std::unique_ptr<TestRestore> phase =
+        Started(SimRestoreProgram::Scripted(SimScript()
+                                                .Expect(JOB_COMPLETE_MSG)
+                                                .Expect(SERVICE_CHECK_MSG, 10)
+                                                .Expect(SERVICE_CHECK_MSG, 10)
+                                                .Reply(SimRestoreProgram::Empty(GOOD_EOF_MSG))));
+    ASSERT_TRUE(phase);
+    std::future<CWqError> completion = std::async(std::launch::async, [&phase] { return phase->sendJobComplete(); });
+    if (completion.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+      ADD_FAILURE() << "the completion wait did not end";
+      EXPECT_FALSE(phase->stopReceiverThread().IsError());
+    }
+    CWqError result = completion.get();
+    EXPECT_FALSE(result.IsError()) << result.AsString();
+    SimConnectionRecord record = Finish(phase);
+    EXPECT_TRUE(record.failure.GetCode() == 0) << record.failure.AsString();
+    EXPECT_EQ(2u, Count(record, SERVICE_CHECK_MSG));
+  }
 }
 
 TEST_F(RestoreTest, CompletionEndsWhenTheHostStopsIt) {
