@@ -151,7 +151,8 @@ int main(int argc, char** argv) {
     }
     std::vector<uint8_t> scratch;
     ClProxyPayloadView view;
-    ClClientBrowseRepMsg(listing).encodePayload(scratch, view);
+    const ClClientBrowseRepMsg message(listing);  // the view points into it
+    message.encodePayload(scratch, view);
     const std::vector<uint8_t> bytes(view.data, view.data + view.size);
     std::vector<double> blob, resp, stream;
     long blobPeak = 0, respPeak = 0, streamPeak = 0;

@@ -17,6 +17,7 @@
 
 #include "AppMsgs.h"
 #include "CWqSocket.h"
+#include "ClMallocBlock.h"
 #include "ClProxyWire.h"
 #include "ClServiceMsgs.h"
 #include "FuzzSupport.h"
@@ -36,18 +37,26 @@ struct Expected {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool quiet = (FuzzQuietLogging(), true);
   (void)quiet;
-  std::unique_ptr<ClClientBrowseRepMsg> reply = ClClientBrowseRepMsg::decode(data, static_cast<uint32_t>(size));
+  if (size > 0xFFFFFFFFu) return 0;
+  ClMallocBlock payload = ClMallocBlockOf(static_cast<uint32_t>(size));
+  if (size) std::memcpy(payload.get(), data, size);
+  std::unique_ptr<ClClientBrowseRepMsg> reply = ClClientBrowseRepMsg::decode(std::move(payload), static_cast<uint32_t>(size));
   if (!reply) return 0;
   std::vector<Expected> expected;
-  for (const auto& entry : reply->browseData())
-    if (entry.name != "." && entry.name != "..")
-      expected.push_back({entry.type == 1 ? 1u : 0u, entry.name, entry.value, entry.size});
+  ClClientBrowseRepMsg::EntryView entry;
+  ClClientBrowseRepMsg::Cursor cursor(*reply);
+  size_t entries = 0;
+  for (; cursor.next(entry); ++entries) {
+    const std::string name(entry.name, entry.nameSize);
+    if (name != "." && name != "..") expected.push_back({entry.type == 1 ? 1u : 0u, name, entry.value, entry.size});
+  }
+  FUZZ_CHECK(entries == reply->entryCount(), "%zu entries read of %u", entries, reply->entryCount());
 
   // Response mode.
   {
     EvRestoreReturn unused(1, 1025, true, nullptr, nullptr);
     App::MachineBrowseResp response;
-    DeliverBrowseEntries(reply->browseData(), &response, unused);
+    DeliverBrowseEntries(*reply, &response, unused);
     std::string text;
     response.serialize(text, false);  // straight from the packed items
     static std::vector<CNMessageBase> none;
@@ -74,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   requester.AttachConnectedSocket(CWqSocketDescriptor(pair[0]));
   {
     EvRestoreReturn stream(1, 1025, true, &requester, nullptr);
-    DeliverBrowseEntries(reply->browseData(), nullptr, stream);
+    DeliverBrowseEntries(*reply, nullptr, stream);
     stream.end(0);
     FUZZ_CHECK(!stream.failure().IsError(), "stream write: %s", stream.failure().AsString().c_str());
   }

@@ -65,8 +65,9 @@ void SimServiceDaemon::SetLogFolder(const std::string& folder) {
   m_sLogFolder = folder;
 }
 
-void SimServiceDaemon::SetGeneratedListing(size_t entries) {
+size_t SimServiceDaemon::SetGeneratedListing(size_t entries) {
   std::shared_ptr<const std::vector<uint8_t>> frame;
+  size_t payload = 0;
   if (entries) {
     std::vector<ClClientBrowseRepMsg::ClientBrowseEntry_t> listing(entries);
     for (size_t i = 0; i < entries; ++i) {
@@ -84,10 +85,12 @@ void SimServiceDaemon::SetGeneratedListing(size_t entries) {
       ClProxyWire::EncodeHeader(BROWSE_REPLY_MSG, static_cast<uint32_t>(view.size), bytes.data());
       std::copy(view.data, view.data + view.size, bytes.begin() + ClProxyWire::kHeaderSize);
       frame = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
+      payload = view.size;
     }
   }
   std::lock_guard<std::mutex> lock(m_mutex);
   m_generatedFrame = std::move(frame);
+  return payload;
 }
 
 void SimServiceDaemon::SetDirChangeFile(const std::string& path) {

@@ -83,8 +83,9 @@ class SimServiceDaemon {
   void SetLogFolder(const std::string& folder);
   // Browse answers list `entries` generated names (16 to 24 bytes) instead
   // of a folder; 0 goes back to folders. The reply is made here, once, so
-  // that answering costs the daemon no memory.
-  void SetGeneratedListing(size_t entries);
+  // that answering costs the daemon no memory. Returns the reply's payload
+  // bytes.
+  size_t SetGeneratedListing(size_t entries);
   void SetDirChangeFile(const std::string& path);
   void SetAnswerDelayMs(int64_t milliseconds);
   void ScriptNext(ClProxyMsgType requestType, SimScript answer);

@@ -44,7 +44,6 @@ Decoder DecoderFor(uint16_t type) {
     case CREATE_INDEX_FLAG_MSG: return &Decode<ClCreateIndexFlagMsg>;
     case COMMIT_BACKUP_JOB_MSG: return &Decode<ClCommitBackupJobMsg>;
     case CLIENT_BROWSE_REQ_MSG: return &Decode<ClClientBrowseReqMsg>;
-    case BROWSE_REPLY_MSG: return &Decode<ClClientBrowseRepMsg>;
     case DOWNLOAD_LOG_FILE_MSG: return &Decode<ClDownloadLogFile>;
     case DOWNLOAD_DIR_CHANGE_FILE_MSG: return &Decode<ClDownloadDirChangeFile>;
     case IBM_DR_BACKUP_JOB_MSG: return &Decode<ClIBMDRBackupJobMsg>;
@@ -97,6 +96,9 @@ CWqError ClProxyMsgFactory::Create(uint16_t type, ClMallocBlock payload, uint32_
   if (type == PROXY_PREPIPELINE_DATA_MSG) {
     // Keeps the payload buffer for its data block.
     decoded = ClPipelineBlobMsg::decode(std::move(payload), length);
+  } else if (type == BROWSE_REPLY_MSG) {
+    // Keeps the payload and reads its entries in place.
+    decoded = ClClientBrowseRepMsg::decode(std::move(payload), length);
   } else {
     Decoder decoder = DecoderFor(type);
     if (!decoder)

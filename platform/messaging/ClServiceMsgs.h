@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "ClMallocBlock.h"
 #include "ClProxyMsg.h"
 
 // CREATE_INDEX_FLAG_MSG, both ways: a request on the create-index flag the
@@ -95,6 +96,11 @@ class ClClientBrowseReqMsg : public ClProxyMsg {
 };
 
 // The client's listing of one directory, entries in the client's order.
+//
+// The message keeps its entries as their payload bytes: a received listing
+// (up to what a frame carries, millions of entries) is checked once and then
+// read in place, never copied into an object per entry. Entries are read
+// through a Cursor.
 class ClClientBrowseRepMsg : public ClProxyMsg {
  public:
   struct ClientBrowseEntry_t {
@@ -103,17 +109,50 @@ class ClClientBrowseRepMsg : public ClProxyMsg {
     int64_t size = 0;
     uint32_t type = 0;   // 1: a directory
   };
+  // One entry as read: the name points into the message, which must outlive it.
+  struct EntryView {
+    const char* name = nullptr;
+    uint32_t nameSize = 0;
+    uint32_t value = 0;
+    int64_t size = 0;
+    uint32_t type = 0;
+  };
+  // Walks the entries in order.
+  class Cursor {
+   public:
+    explicit Cursor(const ClClientBrowseRepMsg& msg);
+    // The next entry; false after the last.
+    bool next(EntryView& entry);
 
-  explicit ClClientBrowseRepMsg(std::vector<ClientBrowseEntry_t> entries = {})
-      : ClProxyMsg(BROWSE_REPLY_MSG), m_entries(std::move(entries)) {}
-  std::vector<ClientBrowseEntry_t>& browseData() { return m_entries; }
-  static std::unique_ptr<ClClientBrowseRepMsg> decode(const uint8_t* payload, uint32_t length);
+   private:
+    const uint8_t* m_pData;
+    uint32_t m_uLength;
+    uint32_t m_uOffset;
+    uint32_t m_uLeft;
+  };
 
- protected:
-  CWqError encode(std::vector<uint8_t>& out) const override;
+  // A listing to send; encoding it may fail (EMSGSIZE) when it is larger
+  // than a payload can be, which encodePayload then reports.
+  explicit ClClientBrowseRepMsg(const std::vector<ClientBrowseEntry_t>& entries = {});
+  uint32_t entryCount() const { return m_uCount; }
+  // The bytes of all names together.
+  size_t nameBytes() const { return m_uNameBytes; }
+  // Takes the payload when it is a well-formed listing; null otherwise.
+  static std::unique_ptr<ClClientBrowseRepMsg> decode(ClMallocBlock payload, uint32_t length);
+
+  CWqError encodePayload(std::vector<uint8_t>& scratch, ClProxyPayloadView& view) const override;
 
  private:
-  std::vector<ClientBrowseEntry_t> m_entries;
+  // A received listing, checked.
+  ClClientBrowseRepMsg(ClMallocBlock payload, uint32_t length, uint32_t count, size_t nameBytes);
+
+  std::vector<uint8_t> m_built;  // the payload of a listing made here
+  ClMallocBlock m_received;      // the payload of a received one
+  const uint8_t* m_pData = nullptr;
+  uint32_t m_uLength = 0;
+  uint32_t m_uCount = 0;
+  size_t m_uNameBytes = 0;
+  CWqError m_encoded;
 };
 
 // Asks the client for its log files; answered by a file-transfer sequence.

@@ -24,6 +24,7 @@ struct CNMessageField {
   // kObjects only: messages appended packed (CNPacked below), after those
   // in `objects`; while any are packed, `objects` is empty.
   std::string packed;
+  size_t packedCount = 0;  // the messages in `packed`
 };
 
 struct CNMessageFields {
@@ -451,9 +452,7 @@ void Unpack(CNMessageField& list) {
   if (list.packed.empty()) return;
   std::vector<CNPacked::Field> fields;
   int nameSpace = 0, messageId = 0;
-  size_t count = 0;
-  for (size_t at = 0; at < list.packed.size(); ++count) CNPacked::Read(list.packed, &at, &nameSpace, &messageId, &fields);
-  list.objects.reserve(list.objects.size() + count);  // a message copies deeply: no copies as the list grows
+  list.objects.reserve(list.objects.size() + list.packedCount);  // a message copies deeply: no copies as the list grows
   size_t at = 0;
   while (at < list.packed.size()) {
     CNPacked::Read(list.packed, &at, &nameSpace, &messageId, &fields);
@@ -466,6 +465,7 @@ void Unpack(CNMessageField& list) {
     }
   }
   std::string().swap(list.packed);
+  list.packedCount = 0;
 }
 
 // The list field at `position` when it has `type` (its messages unpacked
@@ -505,6 +505,7 @@ int CNMessageBase::appendlistobject(int position, int field, uint32_t, uint32_t,
   CNMessageField* list = ListField(*m_pFields, position, field, CNMessageField::kObjects, true, true);
   if (list->objects.empty()) {
     CNPacked::Append(nameSpace, messageId, fields, count, &list->packed);
+    ++list->packedCount;
     return 0;
   }
   // Messages already made stay first: this one is made too.

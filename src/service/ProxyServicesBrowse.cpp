@@ -49,29 +49,33 @@ CWqError EndFailed(bool fillResponse, EvRestoreReturn& stream, App::MachineBrows
 
 }  // namespace
 
-void DeliverBrowseEntries(const std::vector<ClClientBrowseRepMsg::ClientBrowseEntry_t>& entries,
-                          App::MachineBrowseResp* response, EvRestoreReturn& stream) {
+void DeliverBrowseEntries(const ClClientBrowseRepMsg& listing, App::MachineBrowseResp* response,
+                          EvRestoreReturn& stream) {
   if (response) {
     // Room for the packed list at once: growing it by copies would hold it
     // twice, and room never written costs no memory.
-    size_t bytes = 0;
-    for (const ClClientBrowseRepMsg::ClientBrowseEntry_t& entry : entries) bytes += entry.name.size() + kPackedItemBytes;
-    response->reservelistobject(2, 5, kRespTag, 0x99d756, bytes);
+    response->reservelistobject(2, 5, kRespTag, 0x99d756,
+                                listing.nameBytes() + listing.entryCount() * kPackedItemBytes);
   }
-  for (const ClClientBrowseRepMsg::ClientBrowseEntry_t& entry : entries) {
-    if (entry.name == "." || entry.name == "..") continue;
+  // Entries are read in place from the reply; one name at a time is copied
+  // out, into a buffer that is reused.
+  std::string name;
+  ClClientBrowseRepMsg::EntryView entry;
+  ClClientBrowseRepMsg::Cursor cursor(listing);
+  while (cursor.next(entry)) {
+    name.assign(entry.name, entry.nameSize);
+    if (name == "." || name == "..") continue;
     const int64_t directory = entry.type == 1 ? 1 : 0;
     if (!response) {
       if (stream.failure().IsError()) return;  // the requester is gone: the rest has nowhere to go
-      stream.returnItem(static_cast<unsigned long>(directory), entry.name.c_str(), entry.value, entry.size, 0, 0, 0,
-                        0);
+      stream.returnItem(static_cast<unsigned long>(directory), name.c_str(), entry.value, entry.size, 0, 0, 0, 0);
       continue;
     }
     // Appended packed: a listing of millions of entries must not cost a
     // message object each.
     const CNMessageBase::PackedField fields[] = {
         {1, 1, directory, nullptr},
-        {5, 5, 0, &entry.name},
+        {5, 5, 0, &name},
         {2, 2, static_cast<int64_t>(entry.value), nullptr},
         {3, 3, entry.size, nullptr},
     };
@@ -130,7 +134,7 @@ CWqError ProxyServicesPrivate::machineBrowse(char* path, CWqSocket socket, long 
         return EndFailed(fillResponse, stream, machineBrowseResp, "Invalid message for browse request.",
                          FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO, "Invalid message for browse request."));
       }
-      DeliverBrowseEntries(listing->browseData(), fillResponse ? machineBrowseResp : nullptr, stream);
+      DeliverBrowseEntries(*listing, fillResponse ? machineBrowseResp : nullptr, stream);
       if (!fillResponse) {
         stream.end(0);
         if (stream.failure().IsError()) {

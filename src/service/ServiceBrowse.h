@@ -5,11 +5,9 @@
 // first failed write).
 #pragma once
 
-#include <vector>
-
 #include "AppMsgs.h"
 #include "ClServiceMsgs.h"
 #include "EvRestoreReturn.h"
 
-void DeliverBrowseEntries(const std::vector<ClClientBrowseRepMsg::ClientBrowseEntry_t>& entries,
-                          App::MachineBrowseResp* response, EvRestoreReturn& stream);
+void DeliverBrowseEntries(const ClClientBrowseRepMsg& listing, App::MachineBrowseResp* response,
+                          EvRestoreReturn& stream);

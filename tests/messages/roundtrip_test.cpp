@@ -187,9 +187,15 @@ std::vector<Case> AllCases() {
                    },
                    [](const ClProxyMsg& m) {
                      AS(ClClientBrowseRepMsg, m);
-                     auto& data = const_cast<ClClientBrowseRepMsg*>(t)->browseData();
+                     std::vector<ClClientBrowseRepMsg::EntryView> data;
+                     ClClientBrowseRepMsg::Cursor cursor(*t);
+                     for (ClClientBrowseRepMsg::EntryView entry; cursor.next(entry);) data.push_back(entry);
                      ASSERT_EQ(3u, data.size());
-                     EXPECT_EQ(".", data[0].name);
+                     ASSERT_EQ(3u, t->entryCount());
+                     EXPECT_EQ(5u, t->nameBytes());
+                     EXPECT_EQ(".", std::string(data[0].name, data[0].nameSize));
+                     EXPECT_EQ("file", std::string(data[1].name, data[1].nameSize));
+                     EXPECT_EQ(0u, data[2].nameSize);
                      EXPECT_EQ(1u, data[0].type);
                      EXPECT_EQ(0xFFFFFFFFu, data[1].value);
                      EXPECT_EQ(-5, data[1].size);
