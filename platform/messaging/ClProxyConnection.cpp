@@ -284,7 +284,7 @@ CWqError ClProxyConnection::fillFrame(int seconds, bool headerOnly) {
       if (leftMs <= 0) waitMs = 0;
       else waitMs = leftMs > INT_MAX ? INT_MAX : static_cast<int>(leftMs);
     }
-    int ready = waitMs == 0 ? 0 : WaitFor(descriptor, POLLIN, waitMs);
+    int ready = waitMs == 0 ? 0 : FXGetClock().WaitForDescriptor(descriptor, POLLIN, waitMs);
     if (ready > 0) continue;
     if (ready < 0) {
       errNo = errno;

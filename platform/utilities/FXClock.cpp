@@ -1,7 +1,28 @@
 #include "FXClock.h"
 
+#include <poll.h>
+
 #include <chrono>
 #include <thread>
+
+namespace {
+
+int PollOne(int descriptor, short events, int milliseconds) {
+  pollfd entry;
+  entry.fd = descriptor;
+  entry.events = events;
+  entry.revents = 0;
+  return poll(&entry, 1, milliseconds);
+}
+
+// How often a wait under a virtual clock looks whether a test moved it.
+const int kVirtualLookMs = 2;
+
+}  // namespace
+
+int FXClock::WaitForDescriptor(int descriptor, short events, int milliseconds) {
+  return PollOne(descriptor, events, milliseconds < 0 ? -1 : milliseconds);
+}
 
 int64_t FXRealClock::MonotonicMs() {
   using namespace std::chrono;
@@ -37,6 +58,23 @@ void FXVirtualClock::SleepMs(int64_t milliseconds) {
     target = m_iNowMs + (milliseconds > 0 ? milliseconds : 0);
   }
   MoveTo(target);
+}
+
+int FXVirtualClock::WaitForDescriptor(int descriptor, short events, int milliseconds) {
+  if (milliseconds < 0) return PollOne(descriptor, events, -1);
+  // A test moves this clock and tells nobody: look at it often. The span in
+  // real time still ends the wait, for tests that never move the clock.
+  const int64_t deadlineMs = MonotonicMs() + milliseconds;
+  const auto realEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  for (;;) {
+    const int64_t realLeftMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(realEnd - std::chrono::steady_clock::now()).count();
+    const int look = realLeftMs < kVirtualLookMs ? (realLeftMs > 0 ? static_cast<int>(realLeftMs) : 0) : kVirtualLookMs;
+    const int ready = PollOne(descriptor, events, look);
+    if (ready != 0 || look < kVirtualLookMs) return ready;
+    // What arrived before the clock passed the limit still counts.
+    if (MonotonicMs() >= deadlineMs) return PollOne(descriptor, events, 0);
+  }
 }
 
 void FXVirtualClock::Advance(int64_t milliseconds) {
