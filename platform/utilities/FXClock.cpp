@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -62,19 +63,46 @@ void FXVirtualClock::SleepMs(int64_t milliseconds) {
 
 int FXVirtualClock::WaitForDescriptor(int descriptor, short events, int milliseconds) {
   if (milliseconds < 0) return PollOne(descriptor, events, -1);
+  int64_t deadlineMs;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    deadlineMs = m_iNowMs + milliseconds;
+    ++m_iDescriptorWaits;
+    ++m_iDescriptorWaitsUnderWay;
+  }
   // A test moves this clock and tells nobody: look at it often. The span in
   // real time still ends the wait, for tests that never move the clock.
-  const int64_t deadlineMs = MonotonicMs() + milliseconds;
   const auto realEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  int ready;
   for (;;) {
     const int64_t realLeftMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(realEnd - std::chrono::steady_clock::now()).count();
     const int look = realLeftMs < kVirtualLookMs ? (realLeftMs > 0 ? static_cast<int>(realLeftMs) : 0) : kVirtualLookMs;
-    const int ready = PollOne(descriptor, events, look);
-    if (ready != 0 || look < kVirtualLookMs) return ready;
-    // What arrived before the clock passed the limit still counts.
-    if (MonotonicMs() >= deadlineMs) return PollOne(descriptor, events, 0);
+    ready = PollOne(descriptor, events, look);
+    if (ready != 0 || look < kVirtualLookMs) break;
+    if (MonotonicMs() >= deadlineMs) {
+      // What arrived before the clock passed the limit still counts.
+      ready = PollOne(descriptor, events, 0);
+      break;
+    }
   }
+  const int errNo = errno;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    --m_iDescriptorWaitsUnderWay;
+  }
+  errno = errNo;
+  return ready;
+}
+
+size_t FXVirtualClock::DescriptorWaits() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_iDescriptorWaits;
+}
+
+size_t FXVirtualClock::DescriptorWaitsUnderWay() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_iDescriptorWaitsUnderWay;
 }
 
 void FXVirtualClock::Advance(int64_t milliseconds) {

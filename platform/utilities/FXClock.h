@@ -7,6 +7,7 @@
 // its limit (or, as on the real clock, when its span of real time passes).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -44,6 +45,10 @@ class FXVirtualClock : public FXClock {
   void SleepMs(int64_t milliseconds) override;
   // Also ends when time is moved past the limit; the clock is not moved.
   int WaitForDescriptor(int descriptor, short events, int milliseconds) override;
+  // How many limited descriptor waits have begun, and how many are under
+  // way: a test moves time once the wait it means has begun.
+  size_t DescriptorWaits() const;
+  size_t DescriptorWaitsUnderWay() const;
 
   void Advance(int64_t milliseconds);
   // Runs `action` when a sleep or Advance passes `atMs` on MonotonicMs (at
@@ -59,6 +64,8 @@ class FXVirtualClock : public FXClock {
   int64_t m_iNowMs;
   int64_t m_iUnixStartMs;
   std::vector<int64_t> m_sleeps;
+  size_t m_iDescriptorWaits = 0;
+  size_t m_iDescriptorWaitsUnderWay = 0;
   std::multimap<int64_t, std::function<void()>> m_actions;
 
   // Moves time forward to `targetMs`, running the actions due on the way.

@@ -449,16 +449,18 @@ class RecordingAbortCheck : public CAbortOperationCheck {
 };
 
 // The quiet periods pass on a virtual clock, moved by the scan program once
-// the phase has logged the status before (so the phase's wait starts no
-// earlier than the quiet period the test means).
+// the phase has taken the status before and waits again, so that each quiet
+// period is measured from that status.
 TEST_F(ScanResultTest, AbortCheckIsAskedOnlyAfterTenQuietSeconds) {
   FXScopedVirtualClock scoped;
   FXVirtualClock& clock = scoped.clock();
   boost::shared_ptr<RecordingAbortCheck> check(new RecordingAbortCheck);
-  auto taken = [this](int status) {
+  // Status `status` is taken and the phase waits for what comes next.
+  auto taken = [this, &clock](int status) {
     const std::string line = "numCollect:" + std::to_string(status);
-    for (int i = 0; i < 10000 && !log.Has(line); ++i) usleep(1000);
-    return log.Has(line);
+    auto ready = [&] { return log.Has(line) && clock.DescriptorWaitsUnderWay() > 0; };
+    for (int i = 0; i < 10000 && !ready(); ++i) usleep(1000);
+    return ready();
   };
   auto quiet = [&](int status, int64_t milliseconds) {
     return [&, status, milliseconds](SimPeer&) {
@@ -474,11 +476,12 @@ TEST_F(ScanResultTest, AbortCheckIsAskedOnlyAfterTenQuietSeconds) {
     if (!taken(3)) return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME, "the last status was not taken");
     lastStatusMs = clock.MonotonicMs();
     clock.Advance(9500);  // no ask before: the waits between the statuses were longer
-    for (int step = 0; step < 50 && check->Asked().empty(); ++step) {
+    for (int step = 0; step < 10 && check->Asked().empty(); ++step) {
       clock.Advance(50);
       usleep(5000);
     }
-    if (check->Asked().empty()) return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME, "not asked after 12 quiet seconds");
+    for (int i = 0; i < 10000 && check->Asked().empty(); ++i) usleep(1000);
+    if (check->Asked().empty()) return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME, "not asked after 10 quiet seconds");
     return CWqError::Success();
   };
   CWqError result = Receive(SimScript()
