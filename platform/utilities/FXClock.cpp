@@ -75,8 +75,10 @@ int FXVirtualClock::WaitForDescriptor(int descriptor, short events, int millisec
   const auto realEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   int ready;
   for (;;) {
+    // Rounded up, so that the wait lasts no less than its span.
     const int64_t realLeftMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(realEnd - std::chrono::steady_clock::now()).count();
+        (std::chrono::duration_cast<std::chrono::microseconds>(realEnd - std::chrono::steady_clock::now()).count() +
+         999) / 1000;
     const int look = realLeftMs < kVirtualLookMs ? (realLeftMs > 0 ? static_cast<int>(realLeftMs) : 0) : kVirtualLookMs;
     ready = PollOne(descriptor, events, look);
     if (ready != 0 || look < kVirtualLookMs) break;
