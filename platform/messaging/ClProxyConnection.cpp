@@ -19,16 +19,6 @@ void initUseRecvWithTimeout() {}
 
 namespace {
 
-// Waits until `descriptor` has `events` or `waitMs` passes (-1: no limit).
-// Returns poll's result; errno is kept for the caller.
-int WaitFor(int descriptor, short events, int waitMs) {
-  pollfd entry;
-  entry.fd = descriptor;
-  entry.events = events;
-  entry.revents = 0;
-  return poll(&entry, 1, waitMs);
-}
-
 bool Accepts(const ClProxyMsgType* types, size_t count, uint16_t type) {
   if (!types) return true;
   for (size_t i = 0; i < count; ++i)
@@ -108,7 +98,7 @@ CWqError WriteFrame(int descriptor, uint16_t type, const uint8_t* payload, uint3
     if (errNo == EINTR) continue;
     if (errNo == EAGAIN || errNo == EWOULDBLOCK) {
       // A socket someone made non-blocking: wait until it takes more.
-      if (WaitFor(descriptor, POLLOUT, -1) >= 0 || errno == EINTR) continue;
+      if (FXGetClock().WaitForDescriptor(descriptor, POLLOUT, -1) >= 0 || errno == EINTR) continue;
       errNo = errno;
     }
     if (errNo == EPIPE || errNo == ECONNRESET)
@@ -284,7 +274,7 @@ CWqError ClProxyConnection::fillFrame(int seconds, bool headerOnly) {
       if (leftMs <= 0) waitMs = 0;
       else waitMs = leftMs > INT_MAX ? INT_MAX : static_cast<int>(leftMs);
     }
-    int ready = waitMs == 0 ? 0 : WaitFor(descriptor, POLLIN, waitMs);
+    int ready = waitMs == 0 ? 0 : FXGetClock().WaitForDescriptor(descriptor, POLLIN, waitMs);
     if (ready > 0) continue;
     if (ready < 0) {
       errNo = errno;

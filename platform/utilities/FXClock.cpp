@@ -1,7 +1,29 @@
 #include "FXClock.h"
 
+#include <poll.h>
+
+#include <cerrno>
 #include <chrono>
 #include <thread>
+
+namespace {
+
+int PollOne(int descriptor, short events, int milliseconds) {
+  pollfd entry;
+  entry.fd = descriptor;
+  entry.events = events;
+  entry.revents = 0;
+  return poll(&entry, 1, milliseconds);
+}
+
+// How often a wait under a virtual clock looks whether a test moved it.
+const int kVirtualLookMs = 2;
+
+}  // namespace
+
+int FXClock::WaitForDescriptor(int descriptor, short events, int milliseconds) {
+  return PollOne(descriptor, events, milliseconds < 0 ? -1 : milliseconds);
+}
 
 int64_t FXRealClock::MonotonicMs() {
   using namespace std::chrono;
@@ -37,6 +59,52 @@ void FXVirtualClock::SleepMs(int64_t milliseconds) {
     target = m_iNowMs + (milliseconds > 0 ? milliseconds : 0);
   }
   MoveTo(target);
+}
+
+int FXVirtualClock::WaitForDescriptor(int descriptor, short events, int milliseconds) {
+  if (milliseconds < 0) return PollOne(descriptor, events, -1);
+  int64_t deadlineMs;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    deadlineMs = m_iNowMs + milliseconds;
+    ++m_iDescriptorWaits;
+    ++m_iDescriptorWaitsUnderWay;
+  }
+  // A test moves this clock and tells nobody: look at it often. The span in
+  // real time still ends the wait, for tests that never move the clock.
+  const auto realEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  int ready;
+  for (;;) {
+    // Rounded up, so that the wait lasts no less than its span.
+    const int64_t realLeftMs =
+        (std::chrono::duration_cast<std::chrono::microseconds>(realEnd - std::chrono::steady_clock::now()).count() +
+         999) / 1000;
+    const int look = realLeftMs < kVirtualLookMs ? (realLeftMs > 0 ? static_cast<int>(realLeftMs) : 0) : kVirtualLookMs;
+    ready = PollOne(descriptor, events, look);
+    if (ready != 0 || look < kVirtualLookMs) break;
+    if (MonotonicMs() >= deadlineMs) {
+      // What arrived before the clock passed the limit still counts.
+      ready = PollOne(descriptor, events, 0);
+      break;
+    }
+  }
+  const int errNo = errno;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    --m_iDescriptorWaitsUnderWay;
+  }
+  errno = errNo;
+  return ready;
+}
+
+size_t FXVirtualClock::DescriptorWaits() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_iDescriptorWaits;
+}
+
+size_t FXVirtualClock::DescriptorWaitsUnderWay() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_iDescriptorWaitsUnderWay;
 }
 
 void FXVirtualClock::Advance(int64_t milliseconds) {

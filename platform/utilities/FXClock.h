@@ -2,9 +2,12 @@
 //
 // The real clock reads the system clocks and sleeps. A test installs an
 // FXVirtualClock, on which a sleep returns at once and moves time forward,
-// so that waits of minutes take microseconds and are recorded.
+// so that waits of minutes take microseconds and are recorded. A wait on a
+// descriptor under a virtual clock ends when the test moves the clock past
+// its limit (or, as on the real clock, when its span of real time passes).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -20,6 +23,9 @@ class FXClock {
   // Seconds since 1970-01-01 UTC, what time() gives.
   virtual int64_t UnixTime() = 0;
   virtual void SleepMs(int64_t milliseconds) = 0;
+  // Waits until `descriptor` has one of `events` or `milliseconds` pass on
+  // this clock (negative: no limit). poll's result; errno is kept.
+  virtual int WaitForDescriptor(int descriptor, short events, int milliseconds);
 };
 
 class FXRealClock : public FXClock {
@@ -37,6 +43,12 @@ class FXVirtualClock : public FXClock {
   int64_t UnixTime() override;
   // Returns at once; time moves forward by the pause, which is recorded.
   void SleepMs(int64_t milliseconds) override;
+  // Also ends when time is moved past the limit; the clock is not moved.
+  int WaitForDescriptor(int descriptor, short events, int milliseconds) override;
+  // How many limited descriptor waits have begun, and how many are under
+  // way: a test moves time once the wait it means has begun.
+  size_t DescriptorWaits() const;
+  size_t DescriptorWaitsUnderWay() const;
 
   void Advance(int64_t milliseconds);
   // Runs `action` when a sleep or Advance passes `atMs` on MonotonicMs (at
@@ -52,6 +64,8 @@ class FXVirtualClock : public FXClock {
   int64_t m_iNowMs;
   int64_t m_iUnixStartMs;
   std::vector<int64_t> m_sleeps;
+  size_t m_iDescriptorWaits = 0;
+  size_t m_iDescriptorWaitsUnderWay = 0;
   std::multimap<int64_t, std::function<void()>> m_actions;
 
   // Moves time forward to `targetMs`, running the actions due on the way.

@@ -4,8 +4,10 @@
 // each step fails.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -15,6 +17,7 @@
 #include "ClJobStartMsg.h"
 #include "ClLaunchMsgs.h"
 #include "CoreTestUtil.h"
+#include "FXClock.h"
 #include "ProxyEventIds.h"
 #include "ScopedSettingsRoot.h"
 #include "SimClientDaemon.h"
@@ -37,10 +40,6 @@ std::vector<ClProxyMsgType> Types(const SimConnectionRecord& record) {
   std::vector<ClProxyMsgType> types;
   for (const std::shared_ptr<ClProxyMsg>& message : record.received) types.push_back(message->getMsgType());
   return types;
-}
-
-int64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - since).count();
 }
 
 class ProxyTest : public ::testing::Test {
@@ -262,27 +261,47 @@ TEST_F(ProxyTest, AcceptTimesOutWhenTheProgramNeverCalls) {
   EXPECT_NE(std::string::npos, Texts(result).find("no connection request received from the client"));
 }
 
+// The receive limits pass on a virtual clock, each moved past by the daemon
+// once the phase waits again, so that the wait meets every limit it means.
 TEST_F(ProxyTest, ProcessStatusWaitOutlastsTimeOutsAndEndsOnAClosedLink) {
   SetTimeout("TIMEOUT_PROCESS_STATUS", 1);
-  daemon.AddStatusScript(SimScript().Silent(2300).Reply(std::make_shared<ClProcessStatusResponseMsg>(7)));
-  daemon.AddStatusScript(SimScript().Silent(1300).Close());
+  FXScopedVirtualClock scoped;
+  FXVirtualClock& clock = scoped.clock();
+  std::atomic<size_t> waitsBefore{0};  // the clock's count when the status call begins
+  auto limitsPass = [&clock, &waitsBefore](size_t limits) {
+    return [&clock, &waitsBefore, limits](SimPeer&) {
+      for (size_t k = 1; k <= limits + 1; ++k) {
+        for (int i = 0; i < 10000 && clock.DescriptorWaits() < waitsBefore + k; ++i) usleep(1000);
+        if (clock.DescriptorWaits() < waitsBefore + k)
+          return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME, "wait %zu of the phase did not begin", k);
+        if (k <= limits) clock.Advance(1000);
+      }
+      return CWqError::Success();  // the phase waits again after the last limit
+    };
+  };
+  daemon.AddStatusScript(SimScript().Call(limitsPass(2)).Reply(std::make_shared<ClProcessStatusResponseMsg>(7)));
+  daemon.AddStatusScript(SimScript().Call(limitsPass(1)).Close());
   TestPhase phase;
   ASSERT_FALSE(phase.Init(kClient).IsError());
   ASSERT_FALSE(phase.launchClientProcess().IsError());
 
   int status = -9;
-  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  waitsBefore = clock.DescriptorWaits();
+  int64_t start = clock.MonotonicMs();
   CWqError result = phase.getClientProcessStatus(status);
   ASSERT_FALSE(result.IsError()) << result.AsString();
   EXPECT_EQ(7, status);
-  EXPECT_GE(ElapsedMs(start), 2000);  // past two of its one-second receive limits
+  EXPECT_GE(clock.MonotonicMs() - start, 2000);  // past two of its one-second receive limits
+  EXPECT_GE(clock.DescriptorWaits() - waitsBefore, 3u);
   EXPECT_TRUE(log.Has("processStatus = 7"));
 
-  start = std::chrono::steady_clock::now();
+  waitsBefore = clock.DescriptorWaits();
+  start = clock.MonotonicMs();
   result = phase.getClientProcessStatus(status);
   EXPECT_TRUE(FXErrorUtil::IsErrNo(result, ENOTCONN)) << result.AsString();
   EXPECT_EQ(-1, status);
-  EXPECT_GE(ElapsedMs(start), 1000);
+  EXPECT_GE(clock.MonotonicMs() - start, 1000);
+  EXPECT_GE(clock.DescriptorWaits() - waitsBefore, 2u);
   EXPECT_EQ(7, phase.ProcessStatus());
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <functional>
@@ -156,8 +157,11 @@ TEST_F(DRVTLExchangeTest, SystemSizeWaitEnds) {
 }
 
 // A setting of 0 is no licence to wait without end: each wait still looks
-// at the quit flag every few seconds.
+// at the quit flag every few seconds. Those seconds pass on a virtual clock,
+// moved only once the flag is up, so that the flag is what ends the wait.
 TEST_F(DRVTLExchangeTest, ZeroSettingStillEndsTheWait) {
+  FXScopedVirtualClock clock;
+  std::atomic<int> raised{0};
   const struct {
     const char* setting;
     ClProxyMsgType request;
@@ -186,13 +190,17 @@ TEST_F(DRVTLExchangeTest, ZeroSettingStillEndsTheWait) {
     SCOPED_TRACE(c.setting);
     SetTimeout(c.setting, 0);
     KXJobControlScript::Instance().Reset();
-    daemon.ScriptNext(c.request, SimScript().Call([](SimPeer&) {
+    const int before = raised;
+    daemon.ScriptNext(c.request, SimScript().Call([&raised](SimPeer&) {
       KXJobControlScript::Instance().RaiseQuitFlag(kJob);
+      ++raised;
       return CWqError::Success();
     }).Silent(-1));
     auto connection = Configured(true);
     auto waited = std::async(std::launch::async, [&] { return c.wait(*connection); });
-    if (waited.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    for (int i = 0; i < 2000 && waited.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready; ++i)
+      if (raised > before) clock.clock().Advance(500);
+    if (waited.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
       ADD_FAILURE() << "still waiting with the quit flag raised";
       daemon.Stop();  // ends the wait through a closed link
       waited.wait();

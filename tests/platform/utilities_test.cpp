@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <future>
 #include <limits>
 
 #include "CTimeStamp.h"
@@ -55,6 +60,38 @@ TEST(FXClockTest, VirtualClockRecordsSleepsAndMovesTime) {
   EXPECT_EQ(before + 120000, FXGetClock().MonotonicMs());
   EXPECT_EQ(unixBefore + 120, FXTime());
   EXPECT_EQ((std::vector<int64_t>{120000, 0}), scoped.clock().Sleeps());
+}
+
+// A wait on a descriptor under a virtual clock: data ends it, moving the
+// clock past its limit ends it, and so does its span of real time for a
+// test that never moves the clock.
+TEST(FXClockTest, VirtualClockEndsDescriptorWaits) {
+  int pair[2];
+  ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM, 0, pair));
+  FXScopedVirtualClock scoped;
+  FXVirtualClock& clock = scoped.clock();
+
+  auto waited = std::async(std::launch::async, [&] { return FXGetClock().WaitForDescriptor(pair[0], POLLIN, 600000); });
+  for (int i = 0; i < 10000 && clock.DescriptorWaitsUnderWay() == 0; ++i) usleep(1000);
+  ASSERT_EQ(1u, clock.DescriptorWaitsUnderWay());
+  clock.Advance(599999);
+  EXPECT_EQ(std::future_status::timeout, waited.wait_for(std::chrono::milliseconds(20)));
+  clock.Advance(1);
+  ASSERT_EQ(std::future_status::ready, waited.wait_for(std::chrono::seconds(10)));
+  EXPECT_EQ(0, waited.get());
+  EXPECT_EQ(0u, clock.DescriptorWaitsUnderWay());
+
+  ASSERT_EQ(1, ::write(pair[1], "x", 1));
+  EXPECT_EQ(1, FXGetClock().WaitForDescriptor(pair[0], POLLIN, 600000));
+
+  char byte;
+  ASSERT_EQ(1, ::read(pair[0], &byte, 1));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(0, FXGetClock().WaitForDescriptor(pair[0], POLLIN, 50));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+  EXPECT_EQ(3u, clock.DescriptorWaits());
+  ::close(pair[0]);
+  ::close(pair[1]);
 }
 
 TEST(FXClockTest, RealClockIsBackAfterTheScope) {

@@ -6,12 +6,12 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <mutex>
 
 #include "CProxyFileSystemSendEvents.h"
 #include "ClFileStreamMsgs.h"
+#include "FXClock.h"
 #include "FXErrorUtil.h"
 #include "ScanTestUtil.h"
 #include "SimFrames.h"
@@ -430,36 +430,67 @@ TEST(ScanTextTest, CompanionFolder) {
   EXPECT_EQ("out/", ScanText::FolderOf("out/DC"));
 }
 
-// The host's abort check, recording when it is asked.
+// The host's abort check, recording the platform clock when it is asked.
 class RecordingAbortCheck : public CAbortOperationCheck {
  public:
   bool isAbortRequested() override {
     std::lock_guard<std::mutex> lock(m_mutex);
-    asked.push_back(std::chrono::steady_clock::now());
+    m_asked.push_back(FXGetClock().MonotonicMs());
     return true;
   }
-  std::vector<std::chrono::steady_clock::time_point> asked;
+  std::vector<int64_t> Asked() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_asked;
+  }
 
  private:
-  std::mutex m_mutex;
+  mutable std::mutex m_mutex;
+  std::vector<int64_t> m_asked;
 };
 
-// The one test that waits out the fixed 10 quiet seconds.
+// The quiet periods pass on a virtual clock, moved by the scan program once
+// the phase has taken the status before and waits again, so that each quiet
+// period is measured from that status.
 TEST_F(ScanResultTest, AbortCheckIsAskedOnlyAfterTenQuietSeconds) {
-  // Written on the simulated program's thread.
-  std::atomic<int64_t> lastStatusNs{0};
-  auto noteTime = [&lastStatusNs](SimPeer&) {
-    lastStatusNs = std::chrono::steady_clock::now().time_since_epoch().count();
+  FXScopedVirtualClock scoped;
+  FXVirtualClock& clock = scoped.clock();
+  boost::shared_ptr<RecordingAbortCheck> check(new RecordingAbortCheck);
+  // Status `status` is taken and the phase waits for what comes next.
+  auto taken = [this, &clock](int status) {
+    const std::string line = "numCollect:" + std::to_string(status);
+    auto ready = [&] { return log.Has(line) && clock.DescriptorWaitsUnderWay() > 0; };
+    for (int i = 0; i < 10000 && !ready(); ++i) usleep(1000);
+    return ready();
+  };
+  auto quiet = [&](int status, int64_t milliseconds) {
+    return [&, status, milliseconds](SimPeer&) {
+      if (!taken(status)) return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME, "status %d was not taken", status);
+      clock.Advance(milliseconds);
+      return CWqError::Success();
+    };
+  };
+  // After the last status, time moves in small steps with a pause each, so
+  // that an early ask would be seen at its time.
+  std::atomic<int64_t> lastStatusMs{-1};
+  auto untilAsked = [&](SimPeer&) {
+    if (!taken(3)) return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME, "the last status was not taken");
+    lastStatusMs = clock.MonotonicMs();
+    clock.Advance(9500);  // no ask before: the waits between the statuses were longer
+    for (int step = 0; step < 10 && check->Asked().empty(); ++step) {
+      clock.Advance(50);
+      usleep(5000);
+    }
+    for (int i = 0; i < 10000 && check->Asked().empty(); ++i) usleep(1000);
+    if (check->Asked().empty()) return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME, "not asked after 10 quiet seconds");
     return CWqError::Success();
   };
-  boost::shared_ptr<RecordingAbortCheck> check(new RecordingAbortCheck);
   CWqError result = Receive(SimScript()
                                 .Reply(Status(1, 10, {"/a"}, 1, 1))
-                                .Silent(1500)
+                                .Call(quiet(1, 9900))
                                 .Reply(Status(1, 20, {"/b"}, 2, 2))
-                                .Silent(1500)
-                                .Call(noteTime)
+                                .Call(quiet(2, 9900))
                                 .Reply(Status(1, 30, {"/c"}, 3, 3))
+                                .Call(untilAsked)
                                 .Expect(DISCONNECT_MSG),
                             check);
   EXPECT_TRUE(FXErrorUtil::IsEventMessage(result, EV_OPERATION_ABORTED)) << result.AsString();
@@ -467,12 +498,12 @@ TEST_F(ScanResultTest, AbortCheckIsAskedOnlyAfterTenQuietSeconds) {
   EXPECT_FALSE(completed);
   EXPECT_EQ(30, scanTime);
   EXPECT_EQ((std::list<std::string>{"/c"}), failures);
-  ASSERT_EQ(1u, check->asked.size()) << "asked once, after the quiet period only";
-  const std::chrono::steady_clock::time_point lastStatus{std::chrono::steady_clock::duration(lastStatusNs.load())};
-  EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(check->asked[0] - lastStatus).count(), 9900);
   EXPECT_TRUE(log.Has("Sent job suspend message"));
   SimConnectionRecord program = Program(phase);
   EXPECT_FALSE(program.failure.IsError()) << "the suspend reached the client: " << program.failure.AsString();
+  const std::vector<int64_t> asked = check->Asked();
+  ASSERT_EQ(1u, asked.size()) << "asked once, after the quiet period only";
+  EXPECT_GE(asked[0] - lastStatusMs.load(), 10000);
 }
 
 }  // namespace
