@@ -1,6 +1,5 @@
 #include "JobResults.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <stdio.h>
@@ -8,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -63,31 +61,13 @@ void RemoveStaleTemporaries(int folderFd, const std::string& folder, const std::
     if (Swept().paths.count(path)) return;
   }
   if (Flock(folderFd, LOCK_EX | LOCK_NB) != 0) return;  // a save is in progress: the next first open sweeps
-  const int listFd = ::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* dir = listFd < 0 ? nullptr : ::fdopendir(listFd);
-  if (!dir) {
-    if (listFd >= 0) ::close(listFd);
+  std::vector<std::string> removed;
+  if (FXAtomicFile::RemoveTemporaries(folderFd, name + ".", 6, removed) != 0) {
     Flock(folderFd, LOCK_UN);
     return;
   }
-  const std::string prefix = name + ".";
-  std::vector<std::string> stale;
-  while (struct dirent* entry = ::readdir(dir)) {
-    const std::string found = entry->d_name;
-    if (found.size() != prefix.size() + 6 || found.compare(0, prefix.size(), prefix) != 0) continue;
-    bool plain = true;
-    for (size_t i = prefix.size(); i < found.size(); ++i)
-      plain = plain && (std::isalnum(static_cast<unsigned char>(found[i])) != 0);
-    if (plain) stale.push_back(found);
-  }
-  ::closedir(dir);
-  for (const std::string& found : stale) {
-    struct stat info;
-    // A regular file only, never followed through a link.
-    if (::fstatat(folderFd, found.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
-        ::unlinkat(folderFd, found.c_str(), 0) == 0)
-      FX_LOG(1, "Removed a results file left by an unfinished save [%s/%s]", folder.c_str(), found.c_str());
-  }
+  for (const std::string& found : removed)
+    FX_LOG(1, "Removed a results file left by an unfinished save [%s/%s]", folder.c_str(), found.c_str());
   Flock(folderFd, LOCK_UN);
   std::lock_guard<std::mutex> lock(Swept().mutex);
   Swept().paths.insert(path);

@@ -171,11 +171,16 @@ CWqError SyncFolder(int folder, const std::string& root) {
                                  std::strerror(error));
 }
 
+const size_t kTemporaryLetters = 12;
+
+std::string TemporaryPrefix(const std::string& name) { return name + ".tmp-"; }
+
 // Writes `content` as `name` through a synced temporary file of a name
 // nobody else holds ("<name>.tmp-" and twelve letters or digits) and a
 // rename.
 CWqError ReplaceFile(int folder, const std::string& root, const std::string& name, const std::string& content) {
-  CWqError result = FXAtomicFile::Replace(folder, name, root + "/" + name, name + ".tmp-", 12, 0600, content);
+  CWqError result = FXAtomicFile::Replace(folder, name, root + "/" + name, TemporaryPrefix(name), kTemporaryLetters,
+                                          0600, content);
   return result.IsError() ? result.Push(FX_HERE, "Cannot write the settings file [%s/%s]", root.c_str(), name.c_str())
                           : result;
 }
@@ -242,6 +247,11 @@ CWqError Update(const std::string& root, const std::string& section,
   result = ReadSection(folder.get(), root, name, &current);
   if (result.IsError()) return result.Push(FX_HERE);
   if (!change(current)) return CWqError::Success();
+  // The lock keeps every other write of the store out, so a temporary of
+  // this file still there was left by a writer killed before its rename.
+  // Best effort: a leftover never fails the write.
+  std::vector<std::string> removed;
+  FXAtomicFile::RemoveTemporaries(folder.get(), TemporaryPrefix(name), kTemporaryLetters, removed);
   result = current.IsEmpty() ? RemoveFile(folder.get(), root, name)
                              : ReplaceFile(folder.get(), root, name, current.Serialize());
   NoteChange();  // after the file has changed, so a reader never keeps the old values

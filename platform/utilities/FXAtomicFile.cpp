@@ -1,8 +1,11 @@
 #include "FXAtomicFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -127,6 +130,35 @@ CWqError FXAtomicFile::Replace(int folder, const std::string& name, const std::s
   if (!result.IsError()) result = file.Write(content);
   if (!result.IsError()) result = file.Commit();
   return result.IsError() ? result.Push(FX_HERE) : result;
+}
+
+int FXAtomicFile::RemoveTemporaries(int folder, const std::string& prefix, size_t randomChars,
+                                    std::vector<std::string>& removed) {
+  const int listFd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = listFd < 0 ? nullptr : ::fdopendir(listFd);
+  if (!dir) {
+    const int errNo = errno;
+    if (listFd >= 0) ::close(listFd);
+    return errNo;
+  }
+  std::vector<std::string> found;
+  while (struct dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() != prefix.size() + randomChars || name.compare(0, prefix.size(), prefix) != 0) continue;
+    bool plain = true;
+    for (size_t i = prefix.size(); i < name.size(); ++i)
+      plain = plain && (std::isalnum(static_cast<unsigned char>(name[i])) != 0);
+    if (plain) found.push_back(name);
+  }
+  ::closedir(dir);
+  for (const std::string& name : found) {
+    struct stat info;
+    // A regular file only, never followed through a link.
+    if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+        ::unlinkat(folder, name.c_str(), 0) == 0)
+      removed.push_back(name);
+  }
+  return 0;
 }
 
 void FXAtomicFile::FailStepForTest(Step step, int errNo) {

@@ -24,6 +24,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "CWqError.h"
 
@@ -55,6 +56,15 @@ class FXAtomicFile {
   // Begin, Write(content), Commit in one.
   static CWqError Replace(int folder, const std::string& name, const std::string& shown, const std::string& prefix,
                           size_t randomChars, mode_t mode, const std::string& content);
+
+  // Removes the regular files of `folder` named `prefix` and exactly
+  // `randomChars` letters or digits: temporaries a killed writer left. Links
+  // (never followed), folders and other names stay. Only for a caller that
+  // knows no such temporary is in progress (it holds the writers' lock).
+  // `removed` gets the names removed. 0, or the errno when the folder
+  // cannot be listed.
+  static int RemoveTemporaries(int folder, const std::string& prefix, size_t randomChars,
+                               std::vector<std::string>& removed);
 
   // 0 clears the switch.
   static void FailStepForTest(Step step, int errNo);

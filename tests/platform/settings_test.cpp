@@ -314,6 +314,47 @@ TEST_F(SettingsTest, WritesNeverFollowALinkToAnotherFile) {
   ::unlink((path + ".tmp").c_str());
 }
 
+// A write killed before its rename leaves its temporary behind; the next
+// write of that section, holding the store's lock, removes it. Only regular
+// files of exactly the temporaries' names go: a link (never followed), a
+// folder and every other name stay.
+TEST_F(SettingsTest, WritesRemoveTemporariesOfKilledWrites) {
+  ASSERT_EQ(0, settings_.setNumber("S", "v", 1));
+  ASSERT_EQ(0, settings_.setNumber("T", "v", 1));
+  const std::string path = SettingsStorage::SectionPath(root_.path(), "S");
+  const std::string victim = root_.path() + "/victim";
+  { std::ofstream(victim) << "mine"; }
+  const auto file = [](const std::string& p) { std::ofstream out(p); };
+  const struct {
+    std::string name;
+    std::function<void(const std::string& path)> plant;
+    bool removed;
+  } cases[] = {
+      {path + ".tmp-abcdefABC123", [](const std::string& p) { std::ofstream(p.c_str()) << "v=half"; }, true},
+      {path + ".tmp-000000000000", file, true},
+      {path + ".tmp-Zyxwvu987654", [&](const std::string& p) { ASSERT_EQ(0, ::symlink(victim.c_str(), p.c_str())); },
+       false},
+      {path + ".tmp-folder12345X", [](const std::string& p) { ASSERT_EQ(0, ::mkdir(p.c_str(), 0700)); }, false},
+      {path + ".tmp-short", file, false},
+      {path + ".tmp-abcdefABC1234", file, false},
+      {path + ".tmp-abc.def_ghi-", file, false},
+      {path + ".tmpXabcdefABC123", file, false},
+      {path + ".tmp", file, false},
+      {SettingsStorage::SectionPath(root_.path(), "T") + ".tmp-abcdefABC123", file, false},
+  };
+  for (const auto& c : cases) c.plant(c.name);
+
+  ASSERT_EQ(0, settings_.setNumber("S", "v", 2));
+  for (const auto& c : cases) {
+    struct stat st;
+    EXPECT_EQ(c.removed, ::lstat(c.name.c_str(), &st) != 0) << c.name;
+  }
+  EXPECT_EQ("mine", ReadFile(victim));
+  unsigned long n = 0;
+  EXPECT_NE(0, settings_.getNumber("S", "v", &n));
+  EXPECT_EQ(2ul, n);
+}
+
 TEST_F(SettingsTest, CentralServerClientName) {
   char buffer[8] = "garbage";
   EXPECT_EQ(0, settings_.getZentraverClientName(buffer, sizeof buffer));
