@@ -33,22 +33,6 @@ void Get(ClProxyPayloadReader& in, _PrePipelineDedupe_Config& r) {
   in.get(r.ullCarried72);
 }
 
-void Put(ClProxyPayloadWriter& out, const _PrePipelineDedupe_Query& r) {
-  if (uint8_t* at = out.extend(kQuerySize)) Write(at, r);
-}
-
-void Get(ClProxyPayloadReader& in, _PrePipelineDedupe_Query& r) {
-  if (const uint8_t* at = in.take(kQuerySize)) Read(at, r);
-}
-
-void Put(ClProxyPayloadWriter& out, const _PrePipelineDedupe_Result_Resp& r) {
-  if (uint8_t* at = out.extend(kResultSize)) Write(at, r);
-}
-
-void Get(ClProxyPayloadReader& in, _PrePipelineDedupe_Result_Resp& r) {
-  if (const uint8_t* at = in.take(kResultSize)) Read(at, r);
-}
-
 void Write(uint8_t* at, const _PrePipelineDedupe_Query& r) {
   std::memcpy(at, r.signature, 64);
   std::memcpy(at + 64, r.carried64, 4);

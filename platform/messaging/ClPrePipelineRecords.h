@@ -112,15 +112,11 @@ void Write(uint8_t* at, const _PrePipelineDedupe_Result_Resp& record);
 void Read(const uint8_t* at, _PrePipelineDedupe_Result_Resp& record);
 
 void Put(ClProxyPayloadWriter& out, const _PrePipelineDedupe_Config& record);
-void Put(ClProxyPayloadWriter& out, const _PrePipelineDedupe_Query& record);
-void Put(ClProxyPayloadWriter& out, const _PrePipelineDedupe_Result_Resp& record);
 void Put(ClProxyPayloadWriter& out, const _PrePipelineDedupe_Signature& record);
 void Put(ClProxyPayloadWriter& out, const _PipelineDataHdr& record);
 void Put(ClProxyPayloadWriter& out, const COBClientConfig& record);
 
 void Get(ClProxyPayloadReader& in, _PrePipelineDedupe_Config& record);
-void Get(ClProxyPayloadReader& in, _PrePipelineDedupe_Query& record);
-void Get(ClProxyPayloadReader& in, _PrePipelineDedupe_Result_Resp& record);
 void Get(ClProxyPayloadReader& in, _PrePipelineDedupe_Signature& record);
 void Get(ClProxyPayloadReader& in, _PipelineDataHdr& record);
 void Get(ClProxyPayloadReader& in, COBClientConfig& record);
