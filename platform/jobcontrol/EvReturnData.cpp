@@ -1,17 +1,15 @@
 #include "EvReturnData.h"
 
-#include <poll.h>
 #include <sys/socket.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
 
 #include "CWqSocket.h"
 #include "ClProxyTimeouts.h"
 #include "ClProxyWire.h"
 #include "FXErrorUtil.h"
 #include "FXLogWriter.h"
+#include "KxNetFrame.h"
 
 EvReturnData::EvReturnData(unsigned long code, long long sequence, const CWqSocket* socket, bool flag,
                            CKxNetwork* network)
@@ -48,30 +46,17 @@ CWqError EvReturnData::writeAll(const uint8_t* data, size_t size) const {
     return FXErrorUtil::ErrorErrNo(FX_HERE, EBADF, "Result stream %lld has no requester socket", m_llSequence);
   // The whole buffer within the limit: a requester that stops reading must
   // not hold the caller (and what the caller has locked) for good.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_iWriteSeconds);
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::send(m_iDescriptor, data + done, size - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
-      return FXErrorUtil::ErrorErrNo(FX_HERE, n < 0 ? errno : EPIPE, "Result stream write failed");
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-    if (left <= 0)
-      return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME,
-                                     "The requester of result stream %lld took no data for %d seconds (%zu of %zu "
-                                     "bytes written)",
-                                     m_llSequence, m_iWriteSeconds, done, size);
-    pollfd entry{m_iDescriptor, POLLOUT, 0};
-    if (::poll(&entry, 1, static_cast<int>(std::min<long long>(left, 1000000))) < 0 && errno != EINTR)
-      return FXErrorUtil::ErrorErrNo(FX_HERE, errno, "Cannot wait for the requester of result stream %lld",
-                                     m_llSequence);
-  }
-  return CWqError::Success();
+  const KxNetSendResult sent = KxNetSendAll(m_iDescriptor, data, size, m_iWriteSeconds * 1000LL);
+  if (sent.error == 0) return CWqError::Success();
+  if (sent.error == ETIME)
+    return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME,
+                                   "The requester of result stream %lld took no data for %d seconds (%zu of %zu "
+                                   "bytes written)",
+                                   m_llSequence, m_iWriteSeconds, sent.sent, size);
+  if (sent.waiting)
+    return FXErrorUtil::ErrorErrNo(FX_HERE, sent.error, "Cannot wait for the requester of result stream %lld",
+                                   m_llSequence);
+  return FXErrorUtil::ErrorErrNo(FX_HERE, sent.error, "Result stream write failed");
 }
 
 void EvReturnData::write(uint32_t tag, const uint8_t* data, uint32_t size) {

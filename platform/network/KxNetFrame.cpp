@@ -23,32 +23,41 @@ int64_t NowMs() {
       .count();
 }
 
-// Sends without blocking and waits for room between sends, so that a peer
-// that stops reading holds the writer no longer than the limit.
 CWqError WriteAll(int descriptor, const uint8_t* data, size_t length, int64_t milliseconds) {
-  const int64_t deadline = NowMs() + milliseconds;
-  while (length > 0) {
-    const ssize_t n = ::send(descriptor, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n >= 0) {
-      data += n;
-      length -= static_cast<size_t>(n);
-      continue;
-    }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) {
-      const int error = errno;
-      return FXErrorUtil::ErrorErrNo(FX_HERE, error, "Cannot write to the network connection");
-    }
-    const int waited = KxNetWaitWritable(descriptor, deadline - NowMs());
-    if (waited == ETIMEDOUT)
-      return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME, "The peer took nothing for %lld ms; %zu bytes were not sent",
-                                     static_cast<long long>(milliseconds), length);
-    if (waited != 0) return FXErrorUtil::ErrorErrNo(FX_HERE, waited, "Cannot wait on the network connection");
-  }
-  return CWqError::Success();
+  const KxNetSendResult sent = KxNetSendAll(descriptor, data, length, milliseconds);
+  if (sent.error == 0) return CWqError::Success();
+  if (sent.error == ETIME)
+    return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME, "The peer took nothing for %lld ms; %zu bytes were not sent",
+                                   static_cast<long long>(milliseconds), length - sent.sent);
+  if (sent.waiting) return FXErrorUtil::ErrorErrNo(FX_HERE, sent.error, "Cannot wait on the network connection");
+  return FXErrorUtil::ErrorErrNo(FX_HERE, sent.error, "Cannot write to the network connection");
 }
 
 }  // namespace
+
+KxNetSendResult KxNetSendAll(int descriptor, const uint8_t* data, size_t length, int64_t milliseconds) {
+  const int64_t deadline = NowMs() + milliseconds;
+  KxNetSendResult result;
+  while (result.sent < length) {
+    const ssize_t n = ::send(descriptor, data + result.sent, length - result.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      result.sent += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+      result.error = n < 0 ? errno : EPIPE;
+      return result;
+    }
+    const int waited = KxNetWaitWritable(descriptor, deadline - NowMs());
+    if (waited != 0) {
+      result.error = waited == ETIMEDOUT ? ETIME : waited;
+      result.waiting = waited != ETIMEDOUT;
+      return result;
+    }
+  }
+  return result;
+}
 
 int KxNetWaitWritable(int descriptor, int64_t milliseconds) {
   const int64_t deadline = NowMs() + milliseconds;

@@ -50,6 +50,22 @@ constexpr int64_t kKxNetDefaultLimitMs = 300000;
 // non-blocking connect): 0, ETIMEDOUT, or the errno of the wait.
 int KxNetWaitWritable(int descriptor, int64_t milliseconds);
 
+// What KxNetSendAll did: `error` 0 when all went, ETIME when the limit
+// passed while the peer took nothing, else the errno of the send (EPIPE for
+// a send that took nothing) or, `waiting` set, of the wait for room.
+// `sent` bytes went out either way.
+struct KxNetSendResult {
+  int error = 0;
+  bool waiting = false;
+  size_t sent = 0;
+};
+
+// Sends `data` in full without blocking, waiting for room between sends so
+// that a peer that stops reading holds the writer no longer than
+// `milliseconds` (0 or less: only what the socket takes at once); never
+// raises SIGPIPE.
+KxNetSendResult KxNetSendAll(int descriptor, const uint8_t* data, size_t length, int64_t milliseconds);
+
 // Writes header and body in full, resuming short writes, within
 // `milliseconds` (0 or less: kKxNetDefaultLimitMs) however long the peer
 // leaves the data unread; never raises SIGPIPE. Errors (errno kind):
