@@ -11,6 +11,7 @@
 
 #include "FXAtomicFile.h"
 #include "FXErrorUtil.h"
+#include "FXOwnerCheck.h"
 
 namespace {
 
@@ -71,12 +72,12 @@ CWqError MakeDirectories(const std::string& path) {
 // What another user could have planted: a file or folder someone else owns
 // or may change. `what` names it in the error.
 CWqError CheckOwnership(const struct stat& st, const std::string& what, const std::string& path) {
-  const uid_t self = ::geteuid();
-  if (st.st_uid != self)
+  const FXOwnerFault fault = FXCheckOwner(st, false);
+  if (fault == FXOwnerFault::kOtherOwner)
     return FXErrorUtil::ErrorErrNo(FX_HERE, EPERM, "The settings %s [%s] belongs to user %lu, not to this user (%lu)",
                                    what.c_str(), path.c_str(), static_cast<unsigned long>(st.st_uid),
-                                   static_cast<unsigned long>(self));
-  if (st.st_mode & (S_IWGRP | S_IWOTH))
+                                   static_cast<unsigned long>(::geteuid()));
+  if (fault == FXOwnerFault::kWritableByOthers)
     return FXErrorUtil::ErrorErrNo(FX_HERE, EPERM, "The settings %s [%s] is writable by group or others (mode %04o)",
                                    what.c_str(), path.c_str(), static_cast<unsigned>(st.st_mode & 07777));
   return CWqError::Success();

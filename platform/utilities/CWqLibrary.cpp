@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "FXErrorUtil.h"
+#include "FXOwnerCheck.h"
 #include "KXPlatformInfo.h"
 
 CWqLibrary::CWqLibrary(bool unload) : m_pHandle(nullptr) {}
@@ -36,10 +37,11 @@ CWqError Trusted(const std::string& path, const char* what) {
     return FXErrorUtil::ErrorErrNo(FX_HERE, err, "Cannot check the library %s [%s]: %s", what, path.c_str(),
                                    std::strerror(err));
   }
-  if (info.st_uid != 0 && info.st_uid != ::geteuid())
+  const FXOwnerFault fault = FXCheckOwner(info, true);
+  if (fault == FXOwnerFault::kOtherOwner)
     return FXErrorUtil::ErrorErrNo(FX_HERE, EACCES, "The library %s [%s] is owned by user %u, not by root or this user",
                                    what, path.c_str(), static_cast<unsigned>(info.st_uid));
-  if (info.st_mode & (S_IWGRP | S_IWOTH))
+  if (fault == FXOwnerFault::kWritableByOthers)
     return FXErrorUtil::ErrorErrNo(FX_HERE, EACCES, "The library %s [%s] is writable by %s", what, path.c_str(),
                                    (info.st_mode & S_IWOTH) ? "others" : "its group");
   return CWqError::Success();
