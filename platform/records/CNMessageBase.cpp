@@ -447,6 +447,19 @@ bool CNMessageBase::isSet(int position) const {
 
 namespace {
 
+// Sets the fields of a list's message: a text where `textOf(field, scratch)`
+// gives one, else the number.
+template <typename Field, typename TextOf>
+void FillListMessage(CNMessageBase& message, const Field* fields, size_t count, TextOf textOf) {
+  std::string scratch;
+  for (size_t i = 0; i < count; ++i) {
+    if (const std::string* text = textOf(fields[i], scratch))
+      message.setstring(fields[i].position, fields[i].field, *text);
+    else
+      message.setint64(fields[i].position, fields[i].field, fields[i].number);
+  }
+}
+
 // Turns a list's packed messages into message objects.
 void Unpack(CNMessageField& list) {
   if (list.packed.empty()) return;
@@ -457,12 +470,12 @@ void Unpack(CNMessageField& list) {
   while (at < list.packed.size()) {
     CNPacked::Read(list.packed, &at, &nameSpace, &messageId, &fields);
     list.objects.emplace_back(nameSpace, messageId);
-    for (const CNPacked::Field& f : fields) {
-      if (f.isText)
-        list.objects.back().setstring(f.position, f.field, list.packed.substr(f.textAt, f.textSize));
-      else
-        list.objects.back().setint64(f.position, f.field, f.number);
-    }
+    FillListMessage(list.objects.back(), fields.data(), fields.size(),
+                    [&list](const CNPacked::Field& f, std::string& scratch) -> const std::string* {
+                      if (!f.isText) return nullptr;
+                      scratch.assign(list.packed, f.textAt, f.textSize);
+                      return &scratch;
+                    });
   }
   std::string().swap(list.packed);
   list.packedCount = 0;
@@ -508,15 +521,10 @@ int CNMessageBase::appendlistobject(int position, int field, uint32_t, uint32_t,
     ++list->packedCount;
     return 0;
   }
-  // Messages already made stay first: this one is made too.
-  CNMessageBase message(nameSpace, messageId);
-  for (size_t i = 0; i < count; ++i) {
-    if (fields[i].text)
-      message.setstring(fields[i].position, fields[i].field, *fields[i].text);
-    else
-      message.setint64(fields[i].position, fields[i].field, fields[i].number);
-  }
-  list->objects.push_back(message);
+  // Messages already made stay first: this one is made too, in place.
+  list->objects.emplace_back(nameSpace, messageId);
+  FillListMessage(list->objects.back(), fields, count,
+                  [](const PackedField& f, std::string&) { return f.text; });
   return 0;
 }
 
