@@ -72,6 +72,20 @@ TEST(FXClockTest, VirtualClockEndsDescriptorWaits) {
   FXVirtualClock& clock = scoped.clock();
 
   auto waited = std::async(std::launch::async, [&] { return FXGetClock().WaitForDescriptor(pair[0], POLLIN, 600000); });
+  // A failed check returns while the long wait may still run: a byte ends it
+  // before the future's destructor would wait for it; then both ends close.
+  struct EndWait {
+    int* ends;
+    decltype(waited)* wait;
+    ~EndWait() {
+      if (wait->valid()) {
+        if (wait->wait_for(std::chrono::seconds(0)) != std::future_status::ready) (void)!::write(ends[1], "x", 1);
+        wait->wait();
+      }
+      ::close(ends[0]);
+      ::close(ends[1]);
+    }
+  } endWait{pair, &waited};
   for (int i = 0; i < 10000 && clock.DescriptorWaitsUnderWay() == 0; ++i) usleep(1000);
   ASSERT_EQ(1u, clock.DescriptorWaitsUnderWay());
   clock.Advance(599999);
@@ -90,8 +104,6 @@ TEST(FXClockTest, VirtualClockEndsDescriptorWaits) {
   EXPECT_EQ(0, FXGetClock().WaitForDescriptor(pair[0], POLLIN, 50));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
   EXPECT_EQ(3u, clock.DescriptorWaits());
-  ::close(pair[0]);
-  ::close(pair[1]);
 }
 
 TEST(FXClockTest, RealClockIsBackAfterTheScope) {
