@@ -12,6 +12,7 @@
 #include "FXClock.h"
 #include "FXThread.h"
 #include "auto_ptr_array.h"
+#include "core/TestSupport.h"
 
 TEST(CTimeStampTest, FromUnixTime) {
   EXPECT_EQ(0, CTimeStamp::FromUnixTime(0));
@@ -86,7 +87,7 @@ TEST(FXClockTest, VirtualClockEndsDescriptorWaits) {
       ::close(ends[1]);
     }
   } endWait{pair, &waited};
-  for (int i = 0; i < 10000 && clock.DescriptorWaitsUnderWay() == 0; ++i) usleep(1000);
+  coretest::WaitUntil([&] { return clock.DescriptorWaitsUnderWay() != 0; });
   ASSERT_EQ(1u, clock.DescriptorWaitsUnderWay());
   clock.Advance(599999);
   EXPECT_EQ(std::future_status::timeout, waited.wait_for(std::chrono::milliseconds(20)));
