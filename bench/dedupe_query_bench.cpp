@@ -144,14 +144,6 @@ bench::Sample RunEcho(const bench::CpuPair& cpus, size_t batchSize, size_t batch
   return sample;
 }
 
-// This thread's CPU seconds: on a machine shared with other work, a long
-// run's wall time counts the time others had the CPU, a short one's hardly.
-double ThreadCpuSeconds() {
-  timespec now;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
 // Lookups per CPU second taking half of `stored` answers out; small stores
 // are filled and half emptied again until 10^5 lookups are timed.
 // `shuffled` false: in the order of the queries, as signature records come.
@@ -178,10 +170,10 @@ double LookupRate(size_t stored, std::mt19937& random, bool shuffled) {
     if (shuffled) std::shuffle(ids.begin(), ids.end(), random);
     ids.resize(stored / 2);
     SIDBQueryAndInsertSignaturesResponseParam answer;
-    const double start = ThreadCpuSeconds();
+    const double start = bench::ThreadCpuSeconds();
     for (uint32_t id : ids)
       if (!mgr.GetQueryRespParam(id, answer)) return -1;
-    seconds += ThreadCpuSeconds() - start;
+    seconds += bench::ThreadCpuSeconds() - start;
     lookups += ids.size();
     mgr.Uninitialize();
   }

@@ -103,12 +103,6 @@ bool StatusCheckRow(size_t others, size_t same, double boundNs) {
   return median <= boundNs;
 }
 
-double ThreadCpuSeconds() {
-  timespec now;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
 // `loopCpu`, when given, receives the CPU seconds of the sendData loop alone.
 bool HostLoop(BenchRestore& phase, size_t blockSize, size_t count, double& allocationsPerBlock,
               double* loopCpu = nullptr) {
@@ -123,12 +117,12 @@ bool HostLoop(BenchRestore& phase, size_t blockSize, size_t count, double& alloc
   if (result.IsError()) return bench::Fail("job start or header", result);
   std::vector<char> buffer(blockSize, 0x5a);
   const uint64_t before = bench::AllocationCount();
-  const double cpuStart = ThreadCpuSeconds();
+  const double cpuStart = bench::ThreadCpuSeconds();
   for (size_t i = 0; i < count; ++i) {
     result = phase.sendData(buffer.data(), static_cast<uint32_t>(blockSize));
     if (result.IsError()) return bench::Fail("sendData", result);
   }
-  if (loopCpu) *loopCpu = ThreadCpuSeconds() - cpuStart;
+  if (loopCpu) *loopCpu = bench::ThreadCpuSeconds() - cpuStart;
   allocationsPerBlock = static_cast<double>(bench::AllocationCount() - before) / (count ? count : 1);
   result = phase.sendGoodEOF();
   if (result.IsError()) return bench::Fail("end of file", result);
@@ -171,15 +165,15 @@ bench::Sample RunRestore(const bench::CpuPair& cpus, size_t blockSize, size_t co
 bool RunRawSender(const bench::CpuPair& cpus, size_t blockSize, size_t count, double& senderCpu) {
   CWqSocket client, server;
   if (!bench::MakePair(client, server)) return false;
-  std::vector<uint8_t> out(blockSize, 0x5a), in(blockSize);
+  std::vector<uint8_t> out(blockSize, 0x5a);
   const int sendFd = client.GetSocketDescriptor(), recvFd = server.GetSocketDescriptor();
   bench::Sample sample = bench::Measure(
       cpus,
       [&] {
-        const double start = ThreadCpuSeconds();
+        const double start = bench::ThreadCpuSeconds();
         for (size_t i = 0; i < count; ++i)
           if (!bench::SendAll(sendFd, out.data(), blockSize)) return false;
-        senderCpu = ThreadCpuSeconds() - start;
+        senderCpu = bench::ThreadCpuSeconds() - start;
         return true;
       },
       [&] {

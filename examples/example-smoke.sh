@@ -24,7 +24,14 @@ fi
 
 rm -rf "$tmp" && mkdir -p "$tmp" || exit 1
 out=$tmp.out
+running=""
 fail() {
+  # A run not yet waited for goes with its whole process group (sshd under
+  # --deploy included), so that no failed smoke leaves it behind.
+  if [[ -n $running ]]; then
+    kill -KILL -- -"$running" 2>/dev/null
+    wait "$running" 2>/dev/null
+  fi
   echo "SMOKE FAILED: $*"
   echo "--- output of: $*"
   cat "$out"
@@ -40,6 +47,7 @@ else
   set -m
   TMPDIR=$tmp PROXY_EXAMPLE_PAUSE_AT=$stage "$@" >"$out" 2>&1 &
   pid=$!
+  running=$pid
   for _ in $(seq 1 600); do
     grep -q "paused at $stage" "$out" && break
     kill -0 "$pid" 2>/dev/null || break
@@ -49,6 +57,7 @@ else
   kill -s "$signal" "$pid"
   wait "$pid"
   got=$?
+  running=""
 fi
 cat "$out"
 [[ $got == "$status" ]] || fail "exit status $got, expected $status"

@@ -72,10 +72,23 @@ void Dispatch(SimMediaAgent& agent, const std::string& text) {
   }
 }
 
+// The run's settings folder: made once, removed at exit (after the last
+// input; the agent is idle then and reads no setting).
+ScopedSettingsRoot* g_settings = nullptr;
+
+void RemoveSettings() {
+  delete g_settings;
+  g_settings = nullptr;
+}
+
 SimMediaAgent& Agent() {
   // One settings folder and one agent for the whole run; each step of a
   // remote call is bounded, so a reply that never completes cannot hang.
-  static ScopedSettingsRoot* settings = new ScopedSettingsRoot;
+  static ScopedSettingsRoot* settings = [] {
+    g_settings = new ScopedSettingsRoot;
+    std::atexit(RemoveSettings);
+    return g_settings;
+  }();
   static SimMediaAgent* agent = [] {
     FUZZ_CHECK(!settings->path().empty(), "no settings folder");
     FUZZ_CHECK(KXPlatformInfo().setNumber("ProxyTimeouts", "TIMEOUT_TAPE_REMOTE_CALL", 1) == 0, "settings");

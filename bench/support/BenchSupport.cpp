@@ -80,6 +80,8 @@ double Now(clockid_t clock) {
 
 uint64_t AllocationCount() { return g_allocations.load(); }
 
+double ThreadCpuSeconds() { return Now(CLOCK_THREAD_CPUTIME_ID); }
+
 bool Fail(const char* what, const CWqError& error) {
   std::fprintf(stderr, "%s: %s\n", what, error.AsString().c_str());
   return false;

@@ -54,6 +54,10 @@ Sample RunRaw(const CpuPair& cpus, size_t blockSize, size_t count);
 
 double Median(std::vector<double> values);
 
+// This thread's CPU seconds: on a machine shared with other work, a long
+// run's wall time counts the time others had the CPU, a short one's hardly.
+double ThreadCpuSeconds();
+
 // The one line per measured case that scripts/bench.sh and the smoke runs
 // read, beside whatever table the benchmark prints for people:
 //   result: <case> | ratio <median> | spread <min>..<max> | base cpu s/GiB <x> | subject cpu s/GiB <y>

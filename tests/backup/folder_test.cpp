@@ -86,6 +86,13 @@ std::string Guid(const std::string& path) {
   return guid;
 }
 
+// The collect file lies beside the content (inside, it would count as
+// content); it goes however the test ends.
+struct ScopedCollectFile {
+  std::string path;
+  ~ScopedCollectFile() { ::unlink(path.c_str()); }
+};
+
 class BackupFolderTest : public BackupTest {
  protected:
   void SetUp() override {
@@ -107,7 +114,8 @@ TEST_F(BackupFolderTest, SyntheticFullOfTheScannedItems) {
   ASSERT_TRUE(scan.failures.empty());
   // An item that vanished between the scan and the backup.
   const std::string dirChange = scan.dirChange + "F\t1\t1767225600\t/data/missing\n";
-  const std::string dcPath = content.root() + ".dc";
+  const ScopedCollectFile dc{content.root() + ".dc"};
+  const std::string& dcPath = dc.path;
   { std::ofstream(dcPath, std::ios::binary) << dirChange; }
 
   std::unique_ptr<TestBackup> phase = Started(SimBackupProgram::Unscripted(content.root()));
@@ -117,7 +125,6 @@ TEST_F(BackupFolderTest, SyntheticFullOfTheScannedItems) {
   Archive archive;
   ASSERT_NO_FATAL_FAILURE(Receive(*phase, archive));
   ASSERT_FALSE(phase->sendJobComplete().IsError());
-  ::unlink(dcPath.c_str());
 
   std::map<std::string, std::string> expected = content.files();
   EXPECT_TRUE(expected == archive.files) << "the archive differs from the content";
@@ -135,7 +142,8 @@ TEST_F(BackupFolderTest, SyntheticFullOfTheScannedItems) {
 // A file whose read fails part-way ends with BAD_EOF_MSG after the data
 // read so far, and counts as failed in the program's statistics.
 TEST_F(BackupFolderTest, FileEndedByBadEofCountsAsFailed) {
-  const std::string dcPath = content.root() + ".dc";
+  const ScopedCollectFile dc{content.root() + ".dc"};
+  const std::string& dcPath = dc.path;
   { std::ofstream(dcPath, std::ios::binary) << "F\t0\t1767225600\t/data/sub/big.bin\n"; }
   SimBackupProgram::Options options;
   options.sendVolumeList = false;
@@ -144,7 +152,6 @@ TEST_F(BackupFolderTest, FileEndedByBadEofCountsAsFailed) {
   std::unique_ptr<TestBackup> phase = Started(SimBackupProgram::Unscripted(content.root(), options));
   ASSERT_TRUE(phase);
   ASSERT_FALSE(phase->sendSyntheticFullCollectFile(dcPath, 1).IsError());
-  ::unlink(dcPath.c_str());
   EXPECT_EQ("H:/data/sub/big.bin D65536 E11 S7", Drive(*phase));
   unsigned int files = 9, failed = 0;
   unsigned long bytes = 0;

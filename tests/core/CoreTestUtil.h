@@ -26,6 +26,7 @@
 #include "Proxy.h"
 #include "ProxyHookFile.h"
 #include "RecordRegistry.h"
+#include "core/TestSupport.h"
 
 namespace coretest {
 

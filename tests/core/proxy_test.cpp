@@ -271,8 +271,7 @@ TEST_F(ProxyTest, ProcessStatusWaitOutlastsTimeOutsAndEndsOnAClosedLink) {
   auto limitsPass = [&clock, &waitsBefore](size_t limits) {
     return [&clock, &waitsBefore, limits](SimPeer&) {
       for (size_t k = 1; k <= limits + 1; ++k) {
-        for (int i = 0; i < 10000 && clock.DescriptorWaits() < waitsBefore + k; ++i) usleep(1000);
-        if (clock.DescriptorWaits() < waitsBefore + k)
+        if (!coretest::WaitUntil([&] { return clock.DescriptorWaits() >= waitsBefore + k; }))
           return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME, "wait %zu of the phase did not begin", k);
         if (k <= limits) clock.Advance(1000);
       }

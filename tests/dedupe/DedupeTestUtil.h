@@ -30,15 +30,7 @@ const unsigned int kJob = 91;
 const unsigned int kArchiveFileId = 9;
 const unsigned int kSignatureScheme = 3;
 
-// Polls `done` every few milliseconds for up to `seconds`.
-inline bool WaitUntil(const std::function<bool()>& done, int seconds = 10) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
+using coretest::WaitUntil;
 
 // What the client program received, one entry per message: the number of
 // results of a result message, -1 for DISCONNECT_MSG, -2 for anything else.

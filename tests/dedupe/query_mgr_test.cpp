@@ -365,7 +365,7 @@ TEST_F(QueryMgrTest, UninitializeEndsAModuleWaitThatNeverReturns) {
   if (!stopped) SignatureQueryScript::ReleaseHeld();  // free the test, which has failed
   stop.wait();
   ASSERT_TRUE(stopped);
-  EXPECT_LT(took, std::chrono::seconds(3));  // the 2 s grace, then a second at most
+  EXPECT_LT(took, std::chrono::seconds(5));  // the 2 s grace, then some seconds on a loaded machine
   EXPECT_TRUE(log.Has("The message in hand did not finish within 2000 ms"));
   EXPECT_EQ(std::future_status::ready, lookup.wait_for(std::chrono::seconds(5)));
   EXPECT_FALSE(lookup.get());
@@ -395,15 +395,11 @@ TEST_F(QueryMgrTest, BatchesAboveTheConfiguredSizeAreRefused) {
     log.Clear();
     CLProxyDedupeQueryMgr mgr;
     mgr.SetSignaturesPerBatch(row.perBatch);
-    unsigned int port = 0;
-    Start(mgr, port);
     std::vector<uint32_t> ids(row.size);
     for (uint32_t i = 0; i < row.size; ++i) ids[i] = i + 1;
     SimQueryClient client;
-    ASSERT_FALSE(client.Start(static_cast<uint16_t>(port),
-                              SimScript().Reply(SimQueryClient::Query(ids, {})).Reply(SimQueryClient::Query({9999}, {})))
-                     .IsError());
-    ASSERT_TRUE(client.WaitReceived(2, 10));
+    Converse(mgr, client, {SimQueryClient::Query(ids, {}), SimQueryClient::Query({9999}, {})}, 2);
+    if (HasFatalFailure()) return;
     const std::vector<int> expected = {row.refused ? -1 : static_cast<int>(row.size), 1};
     EXPECT_EQ(expected, Replies(client.Record()));
     EXPECT_EQ(0u, mgr.PendingCount());

@@ -7,6 +7,7 @@
 
 #include "DeployTestUtil.h"
 #include "ProxyEventIds.h"
+#include "core/TestSupport.h"
 
 namespace {
 
@@ -293,10 +294,12 @@ TEST_F(DeployTest, LineKilledAtTheLimit) {
   const auto start = std::chrono::steady_clock::now();
   CWqError result = m->executeAndCheck(line.c_str(), clientCommand_t(), output, kEvent, "t");
   const auto elapsed = std::chrono::steady_clock::now() - start;
-  const std::vector<std::string> left = deploytest::ProcessesWith(tools.Root());
+  // The killed group may take a moment to be gone from the process table.
+  std::vector<std::string> left;
+  coretest::WaitUntil([&] { return (left = deploytest::ProcessesWith(tools.Root())).empty(); }, 3);
   ASSERT_TRUE(FXErrorUtil::IsEventMessage(result, EV_CLIENT_CONNECT_FAILED));
   EXPECT_NE(result.AsString().find("killed after 1 seconds"), std::string::npos);
-  EXPECT_LT(elapsed, std::chrono::seconds(2));
+  EXPECT_LT(elapsed, std::chrono::seconds(5));  // a 1 s limit; a loaded machine is slow
   EXPECT_TRUE(left.empty()) << left.size() << " process(es) left, the first " << left.front();
 }
 

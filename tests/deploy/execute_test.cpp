@@ -17,6 +17,7 @@
 #include "SimServiceDaemon.h"
 #include "SimVmsSystem.h"
 #include "SshdFixture.h"
+#include "core/TestSupport.h"
 
 namespace {
 
@@ -323,12 +324,14 @@ TEST_F(SshdTest, OpenVmsCommandKilledAtTheLimit) {
   CWqError outcome = manager->executeOnClient("WAIT 00:00:30", result);
   const auto elapsed = std::chrono::steady_clock::now() - start;
   // The local end only: every process the tools start has the scratch
-  // folder in its command line or environment.
-  const std::vector<std::string> left = ProcessesWith(tools.Root());
+  // folder in its command line or environment. The killed group may take a
+  // moment to be gone from the process table.
+  std::vector<std::string> left;
+  coretest::WaitUntil([&] { return (left = ProcessesWith(tools.Root())).empty(); }, 3);
   *release = true;
   EXPECT_TRUE(FXErrorUtil::IsEventMessage(outcome, EV_CLIENT_CONNECT_FAILED)) << outcome.AsString();
   EXPECT_NE(std::string::npos, outcome.AsString().find("killed after 1 seconds")) << outcome.AsString();
-  EXPECT_LT(elapsed, std::chrono::seconds(2));
+  EXPECT_LT(elapsed, std::chrono::seconds(5));  // a 1 s limit; a loaded machine is slow
   EXPECT_TRUE(left.empty()) << left.size() << " process(es) left, the first " << left.front();
   EXPECT_EQ(std::string::npos, result.find("waited"));
 }

@@ -246,21 +246,20 @@ TEST_F(DRFileStreamTest, QuitFlagWhileMessagesFlow) {
   for (int i = 0; i < 500; ++i) script.Reply(Empty(GOOD_EOF_MSG));
   script.Reply(std::make_shared<ClBackupStatsMsg>(4, 1, 12288));
   daemon.ScriptNext(PROCESS_OUTFILE_MSG, script);
-  IBMiDRClientConnectionInterface c(&jobClient, &control, servicetest::kVellicon, kApp, kJob, false, state);
-  ASSERT_FALSE(c.configure(true).IsError());
-  ASSERT_FALSE(c.startOutfileProcessing().IsError());
+  std::unique_ptr<IBMiDRClientConnectionInterface> c = Configured();
+  ASSERT_FALSE(HasFailure());
+  ASSERT_FALSE(c->startOutfileProcessing().IsError());
   // The flag is up once the request has been taken.
   ASSERT_TRUE(servicetest::Eventually([] { return KXJobControlScript::Instance().QuitFlag(kJob); }));
   int status = 0;
   std::string name;
   CXFileHeader header;
-  CWqError result = c.recvNextFileFromDR(status, name, header);
+  CWqError result = c->recvNextFileFromDR(status, name, header);
   EXPECT_TRUE(FXErrorUtil::IsInt(result, DR_ERROR_RETRY_LATER)) << result.AsString();
   EXPECT_EQ(1, status);
-  EXPECT_FALSE(c.isConnected());
+  EXPECT_FALSE(c->isConnected());
   // The client's sending ends on the closed link before the test does.
   EXPECT_TRUE(daemon.WaitForClosed(0, 10));
-  KXJobControlScript::Instance().Reset();
 }
 
 // Names and targets the host could not keep as they came: a name with a NUL

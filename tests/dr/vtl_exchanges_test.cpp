@@ -211,7 +211,6 @@ TEST_F(DRVTLExchangeTest, ZeroSettingStillEndsTheWait) {
     EXPECT_TRUE(FXErrorUtil::IsInt(result, DR_ERROR_RETRY_LATER)) << result.AsString();
     EXPECT_FALSE(connection->isConnected());
   }
-  KXJobControlScript::Instance().Reset();
 }
 
 TEST_F(DRVTLExchangeTest, ClearCreateIndexFlag) {

@@ -12,6 +12,7 @@
 #include "FXClock.h"
 #include "FXThread.h"
 #include "auto_ptr_array.h"
+#include "core/TestSupport.h"
 
 TEST(CTimeStampTest, FromUnixTime) {
   EXPECT_EQ(0, CTimeStamp::FromUnixTime(0));
@@ -72,7 +73,21 @@ TEST(FXClockTest, VirtualClockEndsDescriptorWaits) {
   FXVirtualClock& clock = scoped.clock();
 
   auto waited = std::async(std::launch::async, [&] { return FXGetClock().WaitForDescriptor(pair[0], POLLIN, 600000); });
-  for (int i = 0; i < 10000 && clock.DescriptorWaitsUnderWay() == 0; ++i) usleep(1000);
+  // A failed check returns while the long wait may still run: a byte ends it
+  // before the future's destructor would wait for it; then both ends close.
+  struct EndWait {
+    int* ends;
+    decltype(waited)* wait;
+    ~EndWait() {
+      if (wait->valid()) {
+        if (wait->wait_for(std::chrono::seconds(0)) != std::future_status::ready) (void)!::write(ends[1], "x", 1);
+        wait->wait();
+      }
+      ::close(ends[0]);
+      ::close(ends[1]);
+    }
+  } endWait{pair, &waited};
+  coretest::WaitUntil([&] { return clock.DescriptorWaitsUnderWay() != 0; });
   ASSERT_EQ(1u, clock.DescriptorWaitsUnderWay());
   clock.Advance(599999);
   EXPECT_EQ(std::future_status::timeout, waited.wait_for(std::chrono::milliseconds(20)));
@@ -90,8 +105,6 @@ TEST(FXClockTest, VirtualClockEndsDescriptorWaits) {
   EXPECT_EQ(0, FXGetClock().WaitForDescriptor(pair[0], POLLIN, 50));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
   EXPECT_EQ(3u, clock.DescriptorWaits());
-  ::close(pair[0]);
-  ::close(pair[1]);
 }
 
 TEST(FXClockTest, RealClockIsBackAfterTheScope) {

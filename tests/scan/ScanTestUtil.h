@@ -32,23 +32,8 @@ using coretest::kVellicon;
 const uint64_t kJob = 77;
 
 // A fresh folder, removed with what it holds.
-class ScopedTempFolder {
- public:
-  ScopedTempFolder() {
-    char pattern[] = "/tmp/proxy-scan-XXXXXX";
-    if (mkdtemp(pattern)) m_sPath = pattern;
-  }
-  ~ScopedTempFolder() {
-    if (m_sPath.empty()) return;
-    nftw(
-        m_sPath.c_str(), [](const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }, 16,
-        FTW_DEPTH | FTW_PHYS);
-  }
-  const std::string& path() const { return m_sPath; }
-  std::string Path(const std::string& name) const { return m_sPath + "/" + name; }
-
- private:
-  std::string m_sPath;
+struct ScopedTempFolder : coretest::ScopedTempFolder {
+  ScopedTempFolder() : coretest::ScopedTempFolder("proxy-scan") {}
 };
 
 inline bool Exists(const std::string& path) {

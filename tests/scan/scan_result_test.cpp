@@ -459,8 +459,7 @@ TEST_F(ScanResultTest, AbortCheckIsAskedOnlyAfterTenQuietSeconds) {
   auto taken = [this, &clock](int status) {
     const std::string line = "numCollect:" + std::to_string(status);
     auto ready = [&] { return log.Has(line) && clock.DescriptorWaitsUnderWay() > 0; };
-    for (int i = 0; i < 10000 && !ready(); ++i) usleep(1000);
-    return ready();
+    return coretest::WaitUntil(ready);
   };
   auto quiet = [&](int status, int64_t milliseconds) {
     return [&, status, milliseconds](SimPeer&) {
@@ -480,8 +479,7 @@ TEST_F(ScanResultTest, AbortCheckIsAskedOnlyAfterTenQuietSeconds) {
       clock.Advance(50);
       usleep(5000);
     }
-    for (int i = 0; i < 10000 && check->Asked().empty(); ++i) usleep(1000);
-    if (check->Asked().empty()) return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME, "not asked after 10 quiet seconds");
+    if (!coretest::WaitUntil([&] { return !check->Asked().empty(); })) return FXErrorUtil::ErrorErrNo(FX_HERE, ETIME, "not asked after 10 quiet seconds");
     return CWqError::Success();
   };
   CWqError result = Receive(SimScript()

@@ -33,6 +33,7 @@
 #include "SimServiceDaemon.h"
 #include "service/ProxyServices.h"
 #include "service/ProxyServicesPrivate.h"
+#include "core/TestSupport.h"
 
 namespace servicetest {
 
@@ -98,14 +99,7 @@ inline void RemoveScratchFolder(const std::string& folder) {
 }
 
 // Polls `done` in real time for at most `seconds`.
-inline bool Eventually(const std::function<bool()>& done, int seconds = 5) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+inline bool Eventually(const std::function<bool()>& done, int seconds = 5) { return coretest::WaitUntil(done, seconds); }
 
 inline std::string Texts(const CWqError& error) {
   std::string all;

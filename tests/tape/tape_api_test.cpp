@@ -25,6 +25,7 @@
 #include "RecordRegistry.h"
 #include "ScopedSettingsRoot.h"
 #include "SimMediaAgent.h"
+#include "core/TestSupport.h"
 
 namespace {
 
@@ -361,9 +362,9 @@ TEST_F(TapeAPITest, NoMediaAgent) {
 // absolute folder that nobody else can write, and only when the file and
 // the folder belong to root or this user and others cannot write the file.
 TEST_F(TapeAPITest, LibraryFolderMustBeSafe) {
-  char pattern[] = "/tmp/tapelibXXXXXX";
-  ASSERT_NE(nullptr, mkdtemp(pattern));
-  const std::string top = pattern;
+  const coretest::ScopedTempFolder scratch("tapelib");
+  ASSERT_FALSE(scratch.path().empty());
+  const std::string top = scratch.path();
   const std::string folder = top + "/lib";
   const std::string file = folder + "/libKxIBMTape.so";
   const std::string source = kLibraries + "/full/libKxIBMTape.so";
@@ -410,7 +411,6 @@ TEST_F(TapeAPITest, LibraryFolderMustBeSafe) {
     EXPECT_NE(std::string::npos, result.AsString().find("KxIBMTape not loaded")) << result.AsString();
     EXPECT_NE(std::string::npos, result.AsString().find(c.reason)) << result.AsString();
   }
-  std::system(("rm -rf '" + top + "'").c_str());
 }
 
 TEST_F(TapeAPITest, DRSizeFactor) {
