@@ -157,16 +157,15 @@ CWqError ClClientManager::runAndCheck(const std::string& commandLine,
     strreplace(line, "%CLBASE%", platform->getBase());
   }
 
+  // limitMs left at 0: the run reads the configured limit itself.
   KxProcess::Options options;
   options.environment = env;
-  const unsigned long limitSeconds = commandLimitSeconds();
-  options.limitMs = static_cast<int64_t>(limitSeconds) * 1000;
   std::string error;
   const int status = KxProcess::system(line, options, &output, &error);
   // A hop that never reached the client (a refused login, an unreachable
   // host, a tool that could not start, a line killed at the limit) is the
   // failure, whatever its error output also trips.
-  const std::string hop = hopFailure(status, limitSeconds, error);
+  const std::string hop = hopFailure(status, error);
 
   if (osId == CLIENT_OS_IBMI) {
     const std::string marker = "/home/" + ibmiUserProfile + ":";
@@ -218,15 +217,15 @@ CWqError ClClientManager::runAndCheck(const std::string& commandLine,
 }
 
 unsigned long ClClientManager::commandLimitSeconds() {
-  // The process runner reads the same setting with the same default and
-  // ceiling; one reading keeps the two from drifting apart.
+  // Through the process runner's own reading, so the text names the limit
+  // the run applied.
   return static_cast<unsigned long>(KxProcess::ConfiguredLimitMs() / 1000);
 }
 
-std::string ClClientManager::hopFailure(int status, unsigned long limitSeconds, const std::string& error) {
+std::string ClClientManager::hopFailure(int status, const std::string& error) {
   if (status == KxProcess::kCouldNotRun) return "the command line could not run: " + error;
   if (status == KxProcess::kTimedOut)
-    return "the command line was killed after " + std::to_string(limitSeconds) + " seconds";
+    return "the command line was killed after " + std::to_string(commandLimitSeconds()) + " seconds";
   if (status == 255) return "ssh ended with status 255";
   return std::string();
 }

@@ -88,16 +88,15 @@ CWqError ClClientManager::executeOnOpenVMS(const char* command, std::string& res
   if (outcome.IsError()) return outcome.Push(FX_HERE);
   FX_LOG(3, "starting using ssh [%s]", command);
   // The same limit as every other remote step: a command that sleeps, or a
-  // peer that never answers, holds the caller no longer than that.
+  // peer that never answers, holds the caller no longer than that (limitMs
+  // left at 0: the run reads the configured limit itself).
   KxProcess::Options options;
-  const unsigned long limitSeconds = commandLimitSeconds();
-  options.limitMs = static_cast<int64_t>(limitSeconds) * 1000;
   std::string errorOutput;
   const int status = KxProcess::system(line, options, &result, &errorOutput);
   if (result.empty() && !errorOutput.empty()) result = errorOutput;
 
   // A hop that never reached the client is no answer of the command.
-  const std::string hop = hopFailure(status, limitSeconds, errorOutput);
+  const std::string hop = hopFailure(status, errorOutput);
   if (!hop.empty()) return hopError(FX_HERE, hop);
   return CWqError::Success();
 }

@@ -243,11 +243,12 @@ class ClClientManager {
                        const clientCommand_t& command, std::string& output, long errEventId,
                        const std::string& errText);
   CWqError checkSshTarget() const;
-  // The seconds a local command line may run (kCommandLimitSetting).
+  // The seconds a local command line may run (kCommandLimitSetting), for
+  // the text of a line killed at that limit.
   static unsigned long commandLimitSeconds();
   // Why a command line's hop never reached the client (empty: it did), from
   // KxProcess's result; and the EV_CLIENT_CONNECT_FAILED error saying so.
-  static std::string hopFailure(int status, unsigned long limitSeconds, const std::string& error);
+  static std::string hopFailure(int status, const std::string& error);
   static CWqError hopError(const FXCodeLocation& location, const std::string& why);
   CWqError executeOnIBMi(const char* command, std::string& result);
   CWqError executeOnOpenVMS(const char* command, std::string& result);

@@ -45,11 +45,12 @@ class ScopedDescriptor {
   int m_iDescriptor;
 };
 
-// open(2) for reading, close-on-exec, retried while interrupted.
-inline int OpenForReading(const std::string& path) {
+// open(2) for reading, close-on-exec, retried while interrupted;
+// `extraFlags` (O_DIRECTORY, O_NOFOLLOW, O_NONBLOCK, ...) are added.
+inline int OpenForReading(const std::string& path, int extraFlags = 0) {
   int descriptor;
   do {
-    descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | extraFlags);
   } while (descriptor < 0 && errno == EINTR);
   return descriptor;
 }

@@ -85,15 +85,17 @@ int DBClientFileBackup::init(const std::string& fileName, uint64_t startOffset) 
   m_ullFileSize = static_cast<uint64_t>(st.st_size);
 
   // Refused before any open: opening a tape device can rewind it, a
-  // terminal can become the controlling terminal. A link is judged by what
-  // it leads to now; the check after the open still catches a swap.
+  // terminal can become the controlling terminal. What is judged is the
+  // path opened (a directory's .DIR twin), a link by what it leads to now;
+  // the check after the open still catches a swap.
+  const auto readable = [this](mode_t mode) { return S_ISREG(mode) || (m_bDirectory && S_ISDIR(mode)); };
   struct stat64 target = st;
-  if (S_ISLNK(st.st_mode) && ::stat64(fileName.c_str(), &target) != 0) {
+  if ((m_bDirectory || S_ISLNK(st.st_mode)) && ::stat64(m_sFileName.c_str(), &target) != 0) {
     m_iFileErrno = errno;
-    FX_LOG(-1, "Failed to stat the link's target, errno=%d", m_iFileErrno);
+    FX_LOG(-1, "Failed to stat the file to open, errno=%d", m_iFileErrno);
     return failed();
   }
-  if (!S_ISREG(target.st_mode) && !(m_bDirectory && S_ISDIR(target.st_mode))) return notReadable(target.st_mode);
+  if (!readable(target.st_mode)) return notReadable(target.st_mode);
 
   // Without blocking and without a controlling terminal, should the entry
   // have changed since the check.
@@ -110,8 +112,7 @@ int DBClientFileBackup::init(const std::string& fileName, uint64_t startOffset) 
     FX_LOG(-1, "Failed to stat the opened file, errno=%d", m_iFileErrno);
     return failed();
   }
-  const bool readable = S_ISREG(opened.st_mode) || (m_bDirectory && S_ISDIR(opened.st_mode));
-  if (!readable) {
+  if (!readable(opened.st_mode)) {
     ::close(fd);
     return notReadable(opened.st_mode);
   }

@@ -51,13 +51,12 @@ CWqError ProxyBackup::recvReferenceList() {
     return FXErrorUtil::ErrorErrNo(FX_HERE, ENOTCONN, "No connection to the client program: init has not set it up");
 
   static const std::vector<ClProxyMsgType> kAccepted = {REFOPTHDR2_MSG, FAILED_FILE_MSG};
-  // Built aside: a list refused for its size leaves nothing half-merged.
-  std::list<std::string> all;
   for (;;) {
     ClProxyMsg* raw = nullptr;
     CWqError result = m_pSrvConnection->recvMessage(raw, kAccepted, getTimeOutValue(TIMEOUT_NEXT_FILE));
     std::unique_ptr<ClProxyMsg> message(raw);
     if (result.IsError()) {
+      m_references.clear();  // a list cut off is no list
       FX_LOG(-1, "Failed to receive message, %s", result.AsString().c_str());
       result.Push(FX_HERE, "Failed to receive message");
       return result;
@@ -67,7 +66,7 @@ CWqError ProxyBackup::recvReferenceList() {
            static_cast<unsigned>(BACKUP_STATS_MSG), static_cast<unsigned>(BAD_COLLECT_FILE_MSG));
     if (message->getMsgType() == FAILED_FILE_MSG) {
       // The client abandoned the item: the host must not read its data.
-      m_references.swap(all);  // the lists that came before stay readable
+      // The lists that came before stay readable.
       takeFailedFile(*message, true);
       return FXErrorUtil::ErrorInt(FX_HERE, RECV_STATUS_FAILED_FILE);
     }
@@ -75,21 +74,21 @@ CWqError ProxyBackup::recvReferenceList() {
     uint32_t offset = 0;
     uint32_t count = 0;
     if (!blob || ClProxySerializer::deserialize(blob->getBlob(), blob->getBlobSize(), offset, count) != 0) {
-      m_references.swap(all);
       FX_LOG(-1, "Failed deserialize message");
       return FXErrorUtil::ErrorErrNo(FX_HERE, EFAULT, "Failed deserialize message");
     }
     // Bounded by the count the list announces, before a string is built.
-    if (count > kMaxReferences - all.size()) {
-      FX_LOG(-1, "Reference list of [%s] refused: %zu references and %u more", name.c_str(), all.size(), count);
+    if (count > kMaxReferences - m_references.size()) {
+      const size_t held = m_references.size();
+      m_references.clear();  // nothing half-merged stays
+      FX_LOG(-1, "Reference list of [%s] refused: %zu references and %u more", name.c_str(), held, count);
       return FXErrorUtil::ErrorErrNo(FX_HERE, EPROTO,
                                      "The reference list of [%s] holds more than %zu references (%zu, then %u more)",
-                                     PrintableClientName(name).c_str(), kMaxReferences, all.size(), count);
+                                     PrintableClientName(name).c_str(), kMaxReferences, held, count);
     }
     std::list<std::string> list;
     offset = 0;
     if (ClProxySerializer::deserialize(blob->getBlob(), blob->getBlobSize(), offset, list) != 0) {
-      m_references.swap(all);
       FX_LOG(-1, "Failed deserialize message");
       return FXErrorUtil::ErrorErrNo(FX_HERE, EFAULT, "Failed deserialize message");
     }
@@ -99,9 +98,8 @@ CWqError ProxyBackup::recvReferenceList() {
     // Sorted first, so that the merge keeps the list sorted whatever order
     // the client sends.
     list.sort();
-    all.merge(list);
+    m_references.merge(list);
   }
-  m_references.swap(all);
   FX_LOG(0, "total %zu references received", m_references.size());
   return CWqError::Success();
 }

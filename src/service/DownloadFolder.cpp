@@ -46,7 +46,7 @@ CWqError OpenCallers(const std::string& path, ProxyFileUtil::ScopedDescriptor& f
                                      std::strerror(errNo));
     }
   }
-  folder.Reset(Retried([&] { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }));
+  folder.Reset(ProxyFileUtil::OpenForReading(path, O_DIRECTORY));
   if (!folder.IsOpen()) {
     const int errNo = errno;
     return FXErrorUtil::ErrorErrNo(FX_HERE, errNo, "Cannot open the folder [%s]: %s", path.c_str(),

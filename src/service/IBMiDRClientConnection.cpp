@@ -49,7 +49,6 @@ IBMiDRClientConnectionInterface::IBMiDRClientConnectionInterface(KXBkpJobClient*
       m_pJobCtrlClient(jobCtrlClient),
       m_iFileError(0),
       m_uiSymlinkTooLong(0),
-      m_iNextFileSeconds(-1),
       m_bStatusAnswered(false) {}
 
 IBMiDRClientConnectionInterface::~IBMiDRClientConnectionInterface() {}

@@ -182,9 +182,6 @@ class IBMiDRClientConnectionInterface {
   // The size of a symlink target refused as longer than PATH_MAX; the file
   // it belongs to (the next header) fails. 0: none.
   uint32_t m_uiSymlinkTooLong;
-  // TIMEOUT_NEXT_FILE as read when the outfile processing was started (-1:
-  // not yet read).
-  int m_iNextFileSeconds;
   bool m_bStatusAnswered;
   // The DR file stream's decoded header, kept so that its name's storage
   // is reused from item to item.

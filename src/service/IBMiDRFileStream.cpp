@@ -55,9 +55,6 @@ CWqError IBMiDRClientConnectionInterface::startOutfileProcessing() {
   if (!m_ptrConfiguration) return FXErrorUtil::ErrorErrNo(FX_HERE, EINVAL, "DR connection not configured");
   CWqError result = connectToClientService();
   if (result.IsError()) return result.Push(FX_HERE);
-  // Read once for the stream that follows: the store's lookup costs more
-  // than the rest of an item's bookkeeping.
-  m_iNextFileSeconds = getTimeOutValue(TIMEOUT_NEXT_FILE);
   const std::string name = IBMiDRConfigurationInterface::DRLogOutfile(m_llJobId);
   FX_LOG(3, "Process outfiles for Vellicon [%d] AppID [%d] Job [%lu], name [%s]", m_iVelliconId, m_iAppId,
          static_cast<unsigned long>(m_llJobId), name.c_str());
@@ -124,8 +121,7 @@ CWqError IBMiDRClientConnectionInterface::recvNextFileFromDR(int& status, std::s
     return FXErrorUtil::ErrorWin32(FX_HERE, kErrorNotConnected, "no service connection for the DR file stream");
   }
   const char* const what = "the next file of the DR save";
-  if (m_iNextFileSeconds < 0) m_iNextFileSeconds = getTimeOutValue(TIMEOUT_NEXT_FILE);
-  const int seconds = m_iNextFileSeconds;
+  const int seconds = getTimeOutValue(TIMEOUT_NEXT_FILE);
   // The silence limit runs from the call, then from the last message (0:
   // taken when a slice first passes without one, so the clock is not read
   // per message).

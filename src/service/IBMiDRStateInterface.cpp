@@ -122,10 +122,7 @@ CWqError IBMiDRStateInterface::restoreStatus() {
   if (!S_ISREG(seen.st_mode))
     return FXErrorUtil::ErrorErrNo(FX_HERE, S_ISDIR(seen.st_mode) ? EISDIR : EINVAL,
                                    "failed to open status file '%s': not a regular file", path.c_str());
-  int fd;
-  do {
-    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
-  } while (fd < 0 && errno == EINTR);
+  const int fd = ProxyFileUtil::OpenForReading(path, O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     int err = errno;
     return FXErrorUtil::ErrorErrNo(FX_HERE, err, "failed to open status file '%s'", path.c_str());

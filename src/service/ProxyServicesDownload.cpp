@@ -10,7 +10,10 @@
 // was, so a caller never reads a cut file as a whole one. A log file's name is walked from
 // the destination folder without following links (DownloadFolder.h).
 
+#include <fcntl.h>
+
 #include <cerrno>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -64,7 +67,17 @@ class Receiver {
     m_sPath = path;
     CWqError result;
     if (m_bLogFiles) {
-      result = DownloadFolder::OpenCallers(m_sDestination, m_folder);
+      // The destination is opened (made where missing) once; each file
+      // walks from a copy of its descriptor.
+      if (!m_destination.IsOpen()) result = DownloadFolder::OpenCallers(m_sDestination, m_destination);
+      if (!result.IsError()) {
+        m_folder.Reset(::fcntl(m_destination.Get(), F_DUPFD_CLOEXEC, 0));
+        if (!m_folder.IsOpen()) {
+          const int errNo = errno;
+          result = FXErrorUtil::ErrorErrNo(FX_HERE, errNo, "Cannot copy the descriptor of the folder [%s]: %s",
+                                            m_sDestination.c_str(), std::strerror(errNo));
+        }
+      }
       if (!result.IsError()) result = DownloadFolder::OpenInside(m_sDestination, name, m_folder, m_sName);
     } else {
       std::string parent;
@@ -124,6 +137,7 @@ class Receiver {
   const bool m_bLogFiles;
   const std::string m_sDestination;
   std::string m_sPath;                       // for the log lines
+  ProxyFileUtil::ScopedDescriptor m_destination{-1};  // log files: the destination, once open
   ProxyFileUtil::ScopedDescriptor m_folder{-1};  // holds the current file
   std::string m_sName;                       // the current file's name in m_folder
   FXAtomicFile m_file;                       // its new content, in m_folder

@@ -52,6 +52,12 @@ TEST_F(DBBackupTest, LocalEntries) {
          return s.Path("fifolink");
        },
        "F8:22 S12", 1, 1, "is a FIFO"},
+      {"a directory whose .DIR twin is a FIFO",
+       [](ScratchFolder& s) {
+         ::mkfifo(s.Path("dir4.DIR").c_str(), 0600);
+         return s.Folder("dir4");
+       },
+       "F8:22 S12", 1, 1, "is a FIFO"},
       {"a character device", [](ScratchFolder&) { return std::string("/dev/zero"); }, "F8:22 S12", 1, 1,
        "is a character device"},
       {"a link to a directory",
@@ -122,18 +128,24 @@ TEST_F(DBBackupTest, LocalEntries) {
 
 // What lstat (or, for a link, stat) already shows is not a file to read is
 // refused without an open: opening a device can act on it. A FIFO stands
-// for them here, as an open of it is seen by inotify.
+// for them here, as an open of it is seen by inotify. For a directory the
+// file read is its .DIR twin, so that is what must never be opened.
 TEST_F(DBBackupTest, EntriesNotToReadAreNeverOpened) {
   const std::string fifo = scratch.Path("fifo");
   ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
   const std::string link = scratch.Path("fifolink");
   ASSERT_EQ(0, ::symlink(fifo.c_str(), link.c_str()));
+  const std::string dir = scratch.Folder("dir");
+  const std::string twin = dir + ".DIR";
+  ASSERT_EQ(0, ::mkfifo(twin.c_str(), 0600));
   const int watcher = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   ASSERT_GE(watcher, 0);
   ASSERT_GE(::inotify_add_watch(watcher, fifo.c_str(), IN_OPEN), 0);
-  std::unique_ptr<TestDBBackup> phase = Connected({Answer::File(fifo, "DB/f", 1), Answer::File(link, "DB/l", 2)});
+  ASSERT_GE(::inotify_add_watch(watcher, twin.c_str(), IN_OPEN), 0);
+  std::unique_ptr<TestDBBackup> phase = Connected(
+      {Answer::File(fifo, "DB/f", 1), Answer::File(link, "DB/l", 2), Answer::File(dir, "DB/d", 3)});
   ASSERT_TRUE(phase);
-  for (const std::string& path : {fifo, link}) {
+  for (const std::string& path : {fifo, link, dir}) {
     SCOPED_TRACE(path);
     EXPECT_EQ(RECV_STATUS_FAILED_FILE, StatusOf(phase->recvNextFile()));
     std::string name, text;
