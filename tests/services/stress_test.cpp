@@ -4,6 +4,7 @@
 // moving the virtual clock. Afterwards no link has carried two requests at
 // once, and the reset leaves nothing behind.
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <random>
 #include <thread>
@@ -23,6 +24,10 @@ class StressTest : public ServicesTest {};
 
 TEST_F(StressTest, ThreadsAndTheReleaseTimerShareTheCache) {
   FXScopedVirtualClock clock;
+  // A receive ends when the virtual clock passes its limit: with a day's
+  // limit, an answer has thousands of driver steps to arrive in, however
+  // slow the build.
+  ProxyServicesPrivate::SetFixedWaits(24 * 3600, 1);
   std::vector<std::unique_ptr<SimServiceDaemon>> others;
   std::vector<SimServiceDaemon*> daemons = {&daemon};
   for (int32_t client = kClient + 1; client < kClient + 4; ++client) {
@@ -55,11 +60,12 @@ TEST_F(StressTest, ThreadsAndTheReleaseTimerShareTheCache) {
       --running;
     });
   }
-  // The timer releases throughout: each step is 30 virtual seconds.
+  // The timer releases throughout: each step is 30 virtual seconds, a
+  // millisecond apart, so that the host threads' answers can arrive.
   std::thread driver([&] {
     while (running.load() > 0) {
       clock.clock().Advance(30 * 1000);
-      std::this_thread::yield();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   });
   for (std::thread& thread : threads) thread.join();
